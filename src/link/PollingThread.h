@@ -1,0 +1,67 @@
+#pragma once
+
+#include "link/Protocol.h"
+#include "platform/AbortSignal.h"
+#include "platform/Ticks.h"
+#include "platform/WorkerThread.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace lumacast {
+
+class TcpClient;
+
+// What the polling thread's hand-off steps need of the window. Every call
+// runs on the UI thread while the polling thread waits.
+class PollerWindow {
+public:
+    virtual void SetStatusText(const QString &text) = 0;
+    virtual PendingCommands &Pending() = 0;
+    virtual void ShowDeviceStatus(const DeviceStatusChars &status) = 0;
+
+protected:
+    ~PollerWindow() = default;
+};
+
+// The five characters of the next command frame.
+extern std::string CommandField;
+// Power, lamp, mute and input of the last accepted status reply.
+extern DeviceStatusChars DeviceStatus;
+
+inline constexpr std::uint32_t ReplyWindowMs = 3000;
+inline constexpr unsigned IterationPauseMs = 100;
+inline constexpr int DataWaitMs = 1;
+
+// Holds the one TCP connection to a device and polls it: each frame carries
+// the pending commands and asks for a status reply.
+class TPollingThread : public WorkerThread {
+public:
+    TPollingThread(const QString &aIP, std::uint16_t aPort, PollerWindow &window,
+                   TickSource ticks = GetTickCount);
+    ~TPollingThread() override;
+
+    // Ends a connect attempt that is still running, for the program's end;
+    // the stop request alone waits for the system's own attempt.
+    void AbortConnect() { abort_.Signal(); }
+
+protected:
+    void Execute() override;
+
+private:
+    void ShowConnected();
+    void BuildCommand();
+    void ShowStatus();
+    void Connect();
+
+    const QString FRemoteIP;
+    const std::uint16_t FRemotePort;
+    std::unique_ptr<TcpClient> TCPClient;
+    PollerWindow &window_;
+    TickSource ticks_;
+    AbortSignal abort_;
+};
+
+} // namespace lumacast

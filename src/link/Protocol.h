@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumacast {
+
+// The commands that the next command frame carries, one byte each: "1" on,
+// "0" off, "1".."5" an input; any other byte means no command.
+struct PendingCommands {
+    char PowerCmd = 0;
+    char LampCmd = 0;
+    char MuteCmd = 0;
+    char InpSelCmd = 0;
+};
+
+// Power, lamp, mute and input as the last accepted status reply gave them.
+struct DeviceStatusChars {
+    char Power = 0;
+    char Lamp = 0;
+    char Mute = 0;
+    char Input = 0;
+
+    bool operator==(const DeviceStatusChars &) const = default;
+};
+
+inline constexpr std::size_t CommandFrameLength = 9;
+inline constexpr std::size_t StatusReplyLength = 12;
+
+// The five characters of the next frame; clears every slot to a space.
+std::string TakeCommandField(PendingCommands &pending);
+
+// "@C1" + field + CR.
+std::string ComposeFrame(std::string_view commandField);
+
+// Bytes as characters, one to one; a byte above 0x7F reads as '?'.
+std::string DecodeReceived(std::string_view bytes);
+
+// The status that a reply carries, when the reply is exactly 12 characters
+// beginning with "@c1"; nothing else is tested.
+std::optional<DeviceStatusChars> AcceptReply(std::string_view decoded);
+
+// The IPv4 address of a text of four dot-separated parts (one trailing dot
+// allowed), each an integer 0..255 in the signed decimal or hexadecimal
+// syntax with surrounding spaces ignored; nothing for any other text.
+// Returned in host order, first part in the top byte.
+std::optional<std::uint32_t> ReadConnectAddress(std::u16string_view text);
+
+} // namespace lumacast

@@ -1,0 +1,21 @@
+#pragma once
+
+namespace lumacast {
+
+// A level-triggered flag that a blocking socket wait can poll beside its
+// socket, so another thread can cut the wait short. Signal() is thread-safe.
+class AbortSignal {
+public:
+    AbortSignal();
+    ~AbortSignal();
+    AbortSignal(const AbortSignal &) = delete;
+    AbortSignal &operator=(const AbortSignal &) = delete;
+
+    void Signal();
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace lumacast

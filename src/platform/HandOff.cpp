@@ -1,0 +1,164 @@
+#include "platform/HandOff.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+namespace lumacast {
+namespace {
+
+struct Step {
+    std::function<void()> run;
+    std::exception_ptr error;
+    bool done = false;
+};
+
+struct Queue {
+    std::mutex mutex;
+    std::condition_variable stepDone;  // workers wait here
+    std::condition_variable queued;    // waitServing waits here
+    std::deque<std::shared_ptr<Step>> steps;
+    bool cutOff = false;
+    unsigned generation = 0;  // bumped by notifyWaiters
+};
+
+Queue &queue()
+{
+    static Queue q;
+    return q;
+}
+
+bool onUiThread()
+{
+    auto *app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void wakeUiThread()
+{
+    auto *app = QCoreApplication::instance();
+    if (app != nullptr)
+        QMetaObject::invokeMethod(app, [] { handoff::drain(); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+void Synchronize(const std::function<void()> &step)
+{
+    if (onUiThread()) {
+        if (handoff::isCutOff())
+            throw HandOffCutOff();
+        step();
+        return;
+    }
+    auto item = std::make_shared<Step>();
+    item->run = step;
+    Queue &q = queue();
+    {
+        std::lock_guard lock(q.mutex);
+        if (q.cutOff)
+            throw HandOffCutOff();
+        q.steps.push_back(item);
+    }
+    q.queued.notify_all();
+    wakeUiThread();
+
+    std::unique_lock lock(q.mutex);
+    q.stepDone.wait(lock, [&] { return item->done; });
+    if (item->error)
+        std::rethrow_exception(item->error);
+}
+
+namespace handoff {
+
+void drain()
+{
+    Queue &q = queue();
+    for (;;) {
+        std::shared_ptr<Step> item;
+        {
+            std::lock_guard lock(q.mutex);
+            if (q.steps.empty())
+                return;
+            item = q.steps.front();
+            q.steps.pop_front();
+        }
+        std::exception_ptr error;
+        try {
+            item->run();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(q.mutex);
+            item->error = error;
+            item->done = true;
+        }
+        q.stepDone.notify_all();
+    }
+}
+
+void waitServing(const std::function<bool()> &finished)
+{
+    Queue &q = queue();
+    for (;;) {
+        drain();
+        if (finished())
+            return;
+        std::unique_lock lock(q.mutex);
+        const unsigned seen = q.generation;
+        // The timeout only guards against a condition that changed without a
+        // notification; steps and notifyWaiters wake the wait at once.
+        q.queued.wait_for(lock, std::chrono::milliseconds(20),
+                          [&] { return !q.steps.empty() || q.generation != seen; });
+    }
+}
+
+void notifyWaiters()
+{
+    Queue &q = queue();
+    {
+        std::lock_guard lock(q.mutex);
+        ++q.generation;
+    }
+    q.queued.notify_all();
+}
+
+void cutOff()
+{
+    Queue &q = queue();
+    {
+        std::lock_guard lock(q.mutex);
+        q.cutOff = true;
+        for (auto &item : q.steps) {
+            item->error = std::make_exception_ptr(HandOffCutOff());
+            item->done = true;
+        }
+        q.steps.clear();
+    }
+    q.stepDone.notify_all();
+}
+
+void reopen()
+{
+    Queue &q = queue();
+    std::lock_guard lock(q.mutex);
+    q.cutOff = false;
+}
+
+bool isCutOff()
+{
+    Queue &q = queue();
+    std::lock_guard lock(q.mutex);
+    return q.cutOff;
+}
+
+} // namespace handoff
+} // namespace lumacast

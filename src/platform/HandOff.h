@@ -1,0 +1,42 @@
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+
+namespace lumacast {
+
+// Raised on a worker whose step could not run because the UI thread no longer
+// serves hand-offs (the window is being torn down).
+class HandOffCutOff : public std::runtime_error {
+public:
+    HandOffCutOff() : std::runtime_error("hand-off cut off") {}
+};
+
+// Runs `step` on the UI thread and blocks the calling worker, without a time
+// limit, until it has run. An exception thrown by the step is rethrown here.
+// Called on the UI thread itself, the step runs at once.
+void Synchronize(const std::function<void()> &step);
+
+namespace handoff {
+
+// Runs every queued step in the order queued. UI thread only.
+void drain();
+
+// Blocks the UI thread until `finished()` is true, running queued steps
+// meanwhile, so that a worker blocked in a hand-off cannot deadlock the wait.
+void waitServing(const std::function<bool()> &finished);
+
+// Wakes a `waitServing` so that it tests its condition again.
+void notifyWaiters();
+
+// From now on queued and new steps fail on their worker with HandOffCutOff
+// without running.
+void cutOff();
+
+// Serves hand-offs again (tests build and tear down many windows).
+void reopen();
+
+bool isCutOff();
+
+} // namespace handoff
+} // namespace lumacast

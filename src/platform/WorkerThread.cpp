@@ -1,0 +1,67 @@
+#include "platform/WorkerThread.h"
+
+#include "platform/HandOff.h"
+
+namespace lumacast {
+namespace {
+std::atomic<int> liveThreads{0};
+}
+
+WorkerThread::~WorkerThread()
+{
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+void WorkerThread::Start()
+{
+    liveThreads.fetch_add(1);
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (...) {
+        liveThreads.fetch_sub(1);
+        throw;
+    }
+}
+
+void WorkerThread::Run()
+{
+    try {
+        Execute();
+    } catch (...) {
+        // Execute reports nothing; its failures end the thread.
+    }
+    finished_.store(true);
+    if (onTerminate_) {
+        try {
+            Synchronize([this] { onTerminate_(this); });
+        } catch (...) {
+            // Cut off from the UI thread: nobody is left to notify.
+        }
+    }
+    if (freeOnTerminate_) {
+        thread_.detach();
+        delete this;
+    }
+    liveThreads.fetch_sub(1);
+    handoff::notifyWaiters();
+}
+
+void WorkerThread::WaitFor()
+{
+    handoff::waitServing([this] { return finished_.load(); });
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void WorkerThread::WaitForAllEnded()
+{
+    handoff::waitServing([] { return liveThreads.load() == 0; });
+}
+
+int WorkerThread::LiveCount()
+{
+    return liveThreads.load();
+}
+
+} // namespace lumacast

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace lumacast {
+
+// A classic thread object: the body is Execute(); the stop request only sets a
+// flag that Execute polls; the end notification runs on the UI thread once
+// Execute has returned; with release on end the object deletes itself after it.
+class WorkerThread {
+public:
+    using EndNotification = std::function<void(WorkerThread *sender)>;
+
+    WorkerThread() = default;
+    WorkerThread(const WorkerThread &) = delete;
+    WorkerThread &operator=(const WorkerThread &) = delete;
+    virtual ~WorkerThread();
+
+    // Both must be attached before Start().
+    void SetOnTerminate(EndNotification notification) { onTerminate_ = std::move(notification); }
+    void SetFreeOnTerminate(bool free) { freeOnTerminate_ = free; }
+
+    // Throws std::system_error when the system refuses a new thread.
+    void Start();
+
+    // The stop request: never blocks, may be repeated.
+    void Terminate() { terminated_.store(true); }
+    bool Terminated() const { return terminated_.load(); }
+
+    // UI thread, threads without release on end: waits for the end while
+    // serving hand-offs, then joins.
+    void WaitFor();
+
+    // UI thread: waits until every worker thread of the process has finished
+    // its last step, self-release included, serving hand-offs meanwhile.
+    static void WaitForAllEnded();
+    static int LiveCount();
+
+protected:
+    virtual void Execute() = 0;
+
+private:
+    void Run();
+
+    std::thread thread_;
+    EndNotification onTerminate_;
+    bool freeOnTerminate_ = false;
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
+};
+
+} // namespace lumacast

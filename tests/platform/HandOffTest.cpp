@@ -1,0 +1,125 @@
+#include "platform/HandOff.h"
+#include "platform/WorkerThread.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace lumacast;
+
+namespace {
+
+class Worker : public WorkerThread {
+public:
+    explicit Worker(std::function<void(Worker &)> body) : body_(std::move(body)) {}
+    std::exception_ptr error;
+
+protected:
+    void Execute() override
+    {
+        try {
+            body_(*this);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+
+private:
+    std::function<void(Worker &)> body_;
+};
+
+TEST(HandOff, StepsRunOnTheUiThreadInQueuedOrderAndErrorsGoBack)
+{
+    std::vector<int> order;
+    const auto ui = std::this_thread::get_id();
+    bool allOnUi = true;
+    Worker worker([&](Worker &) {
+        for (int i = 0; i < 5; ++i)
+            Synchronize([&, i] {
+                allOnUi = allOnUi && std::this_thread::get_id() == ui;
+                order.push_back(i);
+            });
+        Synchronize([] { throw std::runtime_error("from the step"); });
+    });
+    worker.Start();
+    worker.WaitFor();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_TRUE(allOnUi);
+    ASSERT_TRUE(worker.error);
+    EXPECT_THROW(std::rethrow_exception(worker.error), std::runtime_error);
+}
+
+TEST(HandOff, TheEventLoopServesStepsThroughTheWakeUp)
+{
+    std::atomic<bool> ran{false};
+    Worker worker([&](Worker &) { Synchronize([&] { ran = true; }); });
+    worker.Start();
+    QTimer::singleShot(5000, qApp, &QCoreApplication::quit);  // a bound, not a wait
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (ran)
+            QCoreApplication::quit();
+    });
+    poll.start(5);
+    QCoreApplication::exec();
+    EXPECT_TRUE(ran);
+    worker.WaitFor();
+}
+
+TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
+{
+    std::atomic<int> ran{0};
+    std::atomic<bool> queued{false};
+    Worker worker([&](Worker &) {
+        queued = true;
+        Synchronize([&] { ++ran; });  // queued before the cut-off, never served
+    });
+    worker.Start();
+    while (!queued)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    handoff::cutOff();
+    worker.WaitFor();
+    EXPECT_EQ(ran, 0);
+    ASSERT_TRUE(worker.error);
+    EXPECT_THROW(std::rethrow_exception(worker.error), HandOffCutOff);
+
+    Worker late([&](Worker &) { Synchronize([&] { ++ran; }); });
+    late.Start();
+    late.WaitFor();
+    EXPECT_EQ(ran, 0);
+    handoff::reopen();
+}
+
+TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
+{
+    struct Counted : WorkerThread {
+        std::atomic<int> *destroyed;
+        explicit Counted(std::atomic<int> *d) : destroyed(d) {}
+        ~Counted() override { ++*destroyed; }
+        void Execute() override {}
+    };
+    std::atomic<int> destroyed{0};
+    bool notified = false;
+    auto *thread = new Counted(&destroyed);
+    const auto ui = std::this_thread::get_id();
+    thread->SetOnTerminate([&](WorkerThread *sender) {
+        EXPECT_EQ(sender, thread);
+        EXPECT_EQ(std::this_thread::get_id(), ui);
+        EXPECT_EQ(destroyed, 0);
+        notified = true;
+    });
+    thread->SetFreeOnTerminate(true);
+    thread->Start();
+    WorkerThread::WaitForAllEnded();
+    EXPECT_TRUE(notified);
+    EXPECT_EQ(destroyed, 1);
+}
+
+} // namespace
