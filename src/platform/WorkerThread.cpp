@@ -15,11 +15,16 @@ WorkerThread::~WorkerThread()
 
 void WorkerThread::Start()
 {
-    liveThreads.fetch_add(1);
+    // Only self-releasing threads are counted: nobody can join them, so the
+    // count is the only way to wait for their end.
+    counted_ = freeOnTerminate_;
+    if (counted_)
+        liveThreads.fetch_add(1);
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (...) {
-        liveThreads.fetch_sub(1);
+        if (counted_)
+            liveThreads.fetch_sub(1);
         throw;
     }
 }
@@ -39,11 +44,13 @@ void WorkerThread::Run()
             // Cut off from the UI thread: nobody is left to notify.
         }
     }
+    const bool counted = counted_;
     if (freeOnTerminate_) {
         thread_.detach();
         delete this;
     }
-    liveThreads.fetch_sub(1);
+    if (counted)
+        liveThreads.fetch_sub(1);
     handoff::notifyWaiters();
 }
 

@@ -33,7 +33,7 @@ public:
     // serving hand-offs, then joins.
     void WaitFor();
 
-    // UI thread: waits until every worker thread of the process has finished
+    // UI thread: waits until every self-releasing worker thread has finished
     // its last step, self-release included, serving hand-offs meanwhile.
     static void WaitForAllEnded();
     static int LiveCount();
@@ -47,6 +47,7 @@ private:
     std::thread thread_;
     EndNotification onTerminate_;
     bool freeOnTerminate_ = false;
+    bool counted_ = false;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
 };
