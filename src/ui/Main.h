@@ -1,0 +1,121 @@
+#pragma once
+
+#include "link/PollingThread.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+
+class QLabel;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace lumacast {
+
+class TAddressComboBox;
+class TIndicatorStrip;
+
+// The ports the window talks on; tests move them so windows can run side by side.
+struct PanelPorts {
+    std::uint16_t device = 50000;
+    std::uint16_t discoveryLocal = 50008;
+    std::uint16_t discoveryRemote = 54321;
+};
+
+// The panel's one window.
+class TMainForm : public QWidget, public PollerWindow {
+    Q_OBJECT
+public:
+    // Builds the controls in their initial state; FormCreate brings the window to life.
+    explicit TMainForm(const PanelPorts &ports = PanelPorts{}, QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    void FormCreate();
+    void FormDestroy();
+
+    void ConnectBtnClick();
+    void PowerOnBtnClick();
+    void PowerOffBtnClick();
+    void LampOnBtnClick();
+    void LampOffBtnClick();
+    void MuteOnBtnClick();
+    void MuteOffBtnClick();
+    void InpSelBtn1Click();
+    void InpSelBtn2Click();
+    void InpSelBtn3Click();
+    void InpSelBtn4Click();
+    void InpSelBtn5Click();
+    void FindBtnClick();
+    void Timer1Timer();
+    void IdUDPServer1UDPRead(const QString &senderAddress);
+
+    // The window side of the polling thread's hand-off steps.
+    void SetStatusText(const QString &text) override;
+    PendingCommands &Pending() override { return Commands; }
+    void ShowDeviceStatus(const DeviceStatusChars &status) override;
+
+    const PendingCommands &pendingCommands() const { return Commands; }
+    QString statusText() const;
+
+    // The controls, in creation order.
+    QLabel *Label1;
+    QPushButton *PowerOnBtn;
+    QPushButton *LampOnBtn;
+    QPushButton *MuteOnBtn;
+    QPushButton *InpSelBtn1;
+    QPushButton *InpSelBtn2;
+    QPushButton *InpSelBtn3;
+    QPushButton *InpSelBtn4;
+    QPushButton *ConnectBtn;
+    TAddressComboBox *ComboBox1;
+    QStatusBar *StatusBar1;
+    QPushButton *FindBtn;
+    TIndicatorStrip *PowerStatusPnl;
+    QPushButton *InpSelBtn5;
+    TIndicatorStrip *LampStatusPnl;
+    TIndicatorStrip *MuteStatusPnl;
+    TIndicatorStrip *InpSelStatusPnl1;
+    TIndicatorStrip *InpSelStatusPnl2;
+    TIndicatorStrip *InpSelStatusPnl3;
+    TIndicatorStrip *InpSelStatusPnl4;
+    TIndicatorStrip *InpSelStatusPnl5;
+    QPushButton *PowerOffBtn;
+    QPushButton *LampOffBtn;
+    QPushButton *MuteOffBtn;
+    QTimer *Timer1;
+
+    // Always switched together, in these orders.
+    std::array<QPushButton *, 11> commandButtons() const;
+    std::array<TIndicatorStrip *, 8> strips() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void PollerEnded(WorkerThread *Sender);
+    void StartDiscovery();
+    void setCommandButtonsEnabled(bool enabled);
+    void hideStrips();
+
+    PendingCommands Commands;
+    PanelPorts ports_;
+    QLabel *statusLabel_;
+    bool centred_ = false;
+};
+
+extern TMainForm *MainForm;
+// True exactly while a polling thread exists whose end notification has not run.
+extern bool Connected;
+// The running polling thread, for the stop request only; not owned.
+extern TPollingThread *ActivePoller;
+// True while a discovery window is open.
+extern bool Discovering;
+
+// The program's end: asks a running polling thread to stop, aborts its
+// connect attempt, cuts the hand-offs off from the window and waits for the
+// thread to be gone. UI thread.
+void EndPolling();
+
+} // namespace lumacast
