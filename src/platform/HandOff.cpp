@@ -31,8 +31,10 @@ struct Queue {
 
 Queue &queue()
 {
-    static Queue q;
-    return q;
+    // Never destroyed: a self-releasing worker may still be notifying while
+    // the process runs its exit handlers.
+    static Queue *q = new Queue;
+    return *q;
 }
 
 bool onUiThread()

@@ -71,8 +71,9 @@ TEST_P(ReplyTest, Acceptance)
 {
     const auto got = AcceptReply(DecodeReceived(GetParam().bytes));
     ASSERT_EQ(got.has_value(), GetParam().status.has_value());
-    if (got)
+    if (got) {
         EXPECT_EQ(*got, *GetParam().status);
+    }
 }
 
 using namespace std::string_literals;
