@@ -342,6 +342,9 @@ void EndPolling()
     }
     handoff::cutOff();
     WorkerThread::WaitForAllEnded();
+    // The end notification could not run after the cut-off; the thread is gone.
+    ActivePoller = nullptr;
+    Connected = false;
 }
 
 } // namespace lumacast
