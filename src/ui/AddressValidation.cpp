@@ -169,7 +169,7 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
     std::size_t begin = 0;
     for (;;) {
         const auto colon = text.find(u':', begin);
-        const std::size_t end = colon == npos || colon > groupsEnd ? groupsEnd : colon;
+        const std::size_t end = colon == npos ? groupsEnd : colon;
         const auto group = text.substr(begin, end - begin);
         const bool padded = (begin == 0 && padFront) || (end == text.size() && padBack);
         if (group.empty() && !padded) {

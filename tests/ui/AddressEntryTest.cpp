@@ -51,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{127, 0}, KeyCase{128, 0}, KeyCase{160, 0}, KeyCase{255, 0},
         // Above 255: full-width digits of an input method, surrogates.
         KeyCase{256, 0}, KeyCase{0x0660, 0}, KeyCase{0xFF10, 0}, KeyCase{0xFF0E, 0},
-        KeyCase{0xD800, 0}, KeyCase{0xFFFF, 0}));
+        KeyCase{0xD800, 0}, KeyCase{0xFFFF, 0}),
+    [](const auto &info) { return "Code" + std::to_string(int(info.param.typed)); });
 
 TEST(KeyFilterAll, ExactlyControlsDigitsAndFullStopPass)
 {
@@ -305,7 +306,10 @@ TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
 }
 
 INSTANTIATE_TEST_SUITE_P(ClosedBy, Rejection,
-                         testing::Values(Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter));
+                         testing::Values(Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter),
+                         [](const auto &info) {
+                             return QKeySequence(info.param).toString().toStdString();
+                         });
 
 TEST_F(AddressField, HandOffsRunWhileTheRejectionIsShown)
 {
