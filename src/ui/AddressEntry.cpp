@@ -1,0 +1,205 @@
+#include "ui/AddressEntry.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QCompleter>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+#include <array>
+
+namespace lumacast {
+namespace {
+
+// The characters that may be typed into the address field, by code 0..255.
+constexpr std::array<bool, 256> AllowedKeys = [] {
+    std::array<bool, 256> set{};
+    set[u'.'] = true;
+    for (char16_t c = u'0'; c <= u'9'; ++c)
+        set[c] = true;
+    return set;
+}();
+
+// Whether a line edit would insert the event's text. This mirrors the line
+// edit's own test, so that everything it would insert is filtered, and
+// shortcuts such as Ctrl+C (which carry a letter as text) are not.
+bool insertsText(const QKeyEvent *event)
+{
+    const QString text = event->text();
+    if (text.isEmpty())
+        return false;
+    const QChar c = text.front();
+    if (c.category() == QChar::Other_Format)
+        return true;
+    const auto modifiers = event->modifiers();
+    if (modifiers == Qt::ControlModifier || modifiers == (Qt::ShiftModifier | Qt::ControlModifier))
+        return false;
+    if (c.isPrint() || c.category() == QChar::Other_PrivateUse)
+        return true;
+    return c.isHighSurrogate() && text.size() > 1 && text.at(1).isLowSurrogate();
+}
+
+// Ctrl+Backspace types the character 127, which the filter discards.
+bool isCtrlBackspace(const QKeyEvent *event)
+{
+    return event->key() == Qt::Key_Backspace && (event->modifiers() & Qt::ControlModifier);
+}
+
+// The information box of the rejection: centred on the screen, and with its
+// own Ctrl+C text.
+class TRejectionBox : public QMessageBox {
+public:
+    explicit TRejectionBox(QWidget *parent) : QMessageBox(parent) {}
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);  // settles the size first
+        QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (!event->matches(QKeySequence::Copy)) {
+            QMessageBox::keyPressEvent(event);
+            return;
+        }
+        QApplication::beep();
+        QStringList captions;
+        for (const QAbstractButton *button : buttons())
+            captions << button->text();
+        if (QClipboard *clipboard = QGuiApplication::clipboard())
+            clipboard->setText(MessageBoxClipboardText(windowTitle(), text(), captions));
+        event->accept();
+    }
+};
+
+} // namespace
+
+void ComboBox1KeyPress(QObject * /*Sender*/, char16_t &Key)
+{
+    if (Key < 32)
+        return;
+    if (Key > 255 || !AllowedKeys[Key])
+        Key = 0;
+}
+
+QString FilterTypedText(QObject *sender, const QString &text)
+{
+    QString kept;
+    for (const QChar c : text) {
+        char16_t key = c.unicode();
+        ComboBox1KeyPress(sender, key);
+        if (key != 0)
+            kept += QChar(key);
+    }
+    return kept;
+}
+
+TAddressComboBox::TAddressComboBox(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(true);
+    setMaxVisibleItems(8);
+    setDuplicatesEnabled(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    auto *completer = new QCompleter(model(), this);
+    completer->setCompletionMode(QCompleter::InlineCompletion);
+    completer->setCaseSensitivity(Qt::CaseSensitive);
+    setCompleter(completer);
+}
+
+void TAddressComboBox::keyPressEvent(QKeyEvent *event)
+{
+    if (isCtrlBackspace(event)) {
+        char16_t key = 127;
+        ComboBox1KeyPress(this, key);
+        if (key == 0) {
+            event->accept();
+            return;
+        }
+    }
+    if (!insertsText(event)) {
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    const QString typed = event->text();
+    const QString kept = FilterTypedText(this, typed);
+    if (kept == typed) {
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    if (kept.isEmpty()) {
+        event->accept();  // discarded: nobody else sees the key either
+        return;
+    }
+    QKeyEvent filtered(event->type(), event->key(), event->modifiers(), event->nativeScanCode(),
+                       event->nativeVirtualKey(), event->nativeModifiers(), kept,
+                       event->isAutoRepeat(), event->count(), event->device());
+    QComboBox::keyPressEvent(&filtered);
+    event->setAccepted(filtered.isAccepted());
+}
+
+void TAddressComboBox::inputMethodEvent(QInputMethodEvent *event)
+{
+    const QString commit = event->commitString();
+    const QString kept = FilterTypedText(this, commit);
+    if (kept == commit) {
+        QComboBox::inputMethodEvent(event);
+        return;
+    }
+    // The composition goes on as the input method shows it; only its
+    // committed characters are filtered, and a commit filtered away to
+    // nothing replaces nothing either.
+    QInputMethodEvent filtered(event->preeditString(), event->attributes());
+    if (kept.isEmpty())
+        filtered.setCommitString(QString());
+    else
+        filtered.setCommitString(kept, event->replacementStart(), event->replacementLength());
+    QComboBox::inputMethodEvent(&filtered);
+    event->setAccepted(filtered.isAccepted());
+}
+
+QString MessageBoxClipboardText(const QString &title, const QString &text,
+                                const QStringList &buttonCaptions)
+{
+    const QString crlf = QStringLiteral("\r\n");
+    const QString divider = QString(27, u'-') + crlf;
+    QString out = divider + title + crlf + divider + text + crlf + divider;
+    for (QString caption : buttonCaptions)
+        out += caption.remove(u'&') + QStringLiteral("   ");
+    return out + crlf + divider;
+}
+
+void ShowAddressRejection(QWidget *parent, QComboBox *field)
+{
+    // Either may go while the box's event loop runs (the program may end).
+    QPointer<QComboBox> target = field;
+    QPointer<TRejectionBox> box = new TRejectionBox(parent);
+    box->setObjectName(QLatin1String(AddressRejectionName));
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setWindowTitle(QStringLiteral("情報"));
+    box->setText(QStringLiteral("CHECK IP ADDRESS!!"));
+    box->setIcon(QMessageBox::Information);
+    QPushButton *ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    box->exec();
+    delete box.data();
+    if (target) {
+        // Not every platform hands activation back to the window by itself.
+        target->activateWindow();
+        target->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+} // namespace lumacast

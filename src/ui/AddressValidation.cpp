@@ -1,0 +1,204 @@
+#include "ui/AddressValidation.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lumacast {
+namespace {
+
+constexpr std::size_t npos = std::u16string_view::npos;
+
+int hexDigit(char16_t c) noexcept
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+bool isDecimal(char16_t c) noexcept
+{
+    return c >= u'0' && c <= u'9';
+}
+
+bool allHex(std::u16string_view s) noexcept
+{
+    for (char16_t c : s)
+        if (hexDigit(c) < 0)
+            return false;
+    return true;
+}
+
+std::u16string_view skipZeros(std::u16string_view s) noexcept
+{
+    const auto first = s.find_first_not_of(u'0');
+    return first == npos ? std::u16string_view{} : s.substr(first);
+}
+
+// One or more hex digits whose value fits 64 bits: at most sixteen of them
+// after the leading zeros.
+bool isHex64(std::u16string_view digits) noexcept
+{
+    return !digits.empty() && allHex(digits) && skipZeros(digits).size() <= 16;
+}
+
+// One or more decimal digits whose value is at most `limit`.
+bool isDecimalUpTo(std::u16string_view digits, std::uint64_t limit) noexcept
+{
+    if (digits.empty())
+        return false;
+    std::uint64_t value = 0;
+    for (char16_t c : digits) {
+        if (!isDecimal(c))
+            return false;
+        const auto d = static_cast<std::uint64_t>(c - u'0');
+        if (value > (limit - d) / 10)
+            return false;
+        value = value * 10 + d;
+    }
+    return true;
+}
+
+// The syntax of a signed 64-bit integer: leading spaces, one optional sign,
+// then decimal digits in range, or a $, x or 0x prefix and hex digits.
+bool isInteger64(std::u16string_view s) noexcept
+{
+    const auto start = s.find_first_not_of(u' ');
+    if (start == npos)
+        return false;
+    s.remove_prefix(start);
+    bool negative = false;
+    if (s.front() == u'+' || s.front() == u'-') {
+        negative = s.front() == u'-';
+        s.remove_prefix(1);
+    }
+    if (s.empty())
+        return false;
+    if (s.front() == u'$' || s.front() == u'x' || s.front() == u'X')
+        return isHex64(s.substr(1));
+    if (s.size() >= 2 && s[0] == u'0' && (s[1] == u'x' || s[1] == u'X'))
+        return isHex64(s.substr(2));
+    constexpr std::uint64_t maxPositive = INT64_MAX;
+    return isDecimalUpTo(s, negative ? maxPositive + 1 : maxPositive);
+}
+
+bool isDottedNumber(std::u16string_view part) noexcept
+{
+    // 0x with any number of hex digits, beyond what 64 bits hold.
+    if (part.size() > 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X')
+        && allHex(part.substr(2)))
+        return true;
+    return isInteger64(part);
+}
+
+// A decimal run of the IPv4 tail: one or more digits, value at most 255.
+bool isOctet(std::u16string_view run) noexcept
+{
+    return isDecimalUpTo(run, 255);
+}
+
+bool isGroup(std::u16string_view group) noexcept
+{
+    return allHex(group) && skipZeros(group).size() <= 4;
+}
+
+} // namespace
+
+bool ReadDottedAddress(std::u16string_view text) noexcept
+{
+    for (;;) {
+        const auto stop = text.find(u'.');
+        const auto part = text.substr(0, stop);
+        if (part.empty())
+            return true;
+        if (!isDottedNumber(part))
+            return false;
+        if (stop == npos)
+            return true;  // the empty rest after the last part
+        text.remove_prefix(stop + 1);
+    }
+}
+
+bool ReadIPv6Address(std::u16string_view text) noexcept
+{
+    if (text.empty())
+        return false;
+
+    // A lone colon at either end stands for a group 0. Rather than build the
+    // padded text, the padding is read as the group it would form.
+    const bool padFront = text.front() == u':';
+    const bool padBack = text.back() == u':';
+
+    std::size_t colons = 0;
+    std::size_t stops = 0;
+    std::size_t firstStop = npos;
+    std::size_t lastColon = npos;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u':') {
+            if (++colons > 7)
+                return false;
+            lastColon = i;
+        } else if (c == u'.') {
+            if (++stops > 3)
+                return false;
+            if (firstStop == npos)
+                firstStop = i;
+        } else if (hexDigit(c) < 0) {
+            return false;
+        } else if (!isDecimal(c) && firstStop != npos) {
+            return false;
+        }
+    }
+
+    const bool withTail = stops != 0;
+    if (withTail) {
+        if (stops != 3 || colons < 2 || colons > 6 || lastColon > firstStop)
+            return false;
+    } else if (colons < 2) {
+        return false;
+    }
+
+    // Groups: before the first colon, between colons, and after the last
+    // colon unless the dotted tail stands there.
+    const std::size_t groupsEnd = withTail ? lastColon : text.size();
+    std::size_t emptyGroups = 0;
+    std::size_t begin = 0;
+    for (;;) {
+        const auto colon = text.find(u':', begin);
+        const std::size_t end = colon == npos ? groupsEnd : colon;
+        const auto group = text.substr(begin, end - begin);
+        const bool padded = (begin == 0 && padFront) || (end == text.size() && padBack);
+        if (group.empty() && !padded) {
+            if (++emptyGroups > 1)
+                return false;
+        } else if (!isGroup(group)) {
+            return false;
+        }
+        if (end == groupsEnd)
+            break;
+        begin = end + 1;
+    }
+    if (!withTail)
+        return true;
+
+    // The tail's last run is read for its first three characters only.
+    auto tail = text.substr(lastColon + 1);
+    for (int run = 0; run < 3; ++run) {
+        const auto stop = tail.find(u'.');
+        if (!isOctet(tail.substr(0, stop)))
+            return false;
+        tail.remove_prefix(stop + 1);
+    }
+    return isOctet(tail.substr(0, 3));
+}
+
+bool IsValidAddress(std::u16string_view text) noexcept
+{
+    return ReadDottedAddress(text) || ReadIPv6Address(text);
+}
+
+} // namespace lumacast
