@@ -29,9 +29,6 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
             name = name.substr(0, eq);
         }
         const std::string shown(name);
-        auto flag = [&]() -> bool {
-            return !inlineValue.has_value();
-        };
         // The value of an option that needs one: inline or the next argument.
         auto value = [&]() -> std::optional<std::string_view> {
             if (inlineValue)
@@ -88,7 +85,7 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
             }
         } else if (name == "--silent" || name == "--split" || name == "--bad-header" ||
                    name == "--no-discovery" || name == "--refuse") {
-            if (!flag())
+            if (inlineValue)
                 return bad("takes no value");
             if (name == "--silent")
                 o.silent = true;
