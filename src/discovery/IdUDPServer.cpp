@@ -1,0 +1,196 @@
+#include "discovery/IdUDPServer.h"
+
+#include "discovery/SenderAddress.h"
+#include "platform/HandOff.h"
+#include "platform/SocketErrorText.h"
+#include "platform/Ticks.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+namespace lumacast {
+namespace {
+
+SocketError shownError(const SocketError &cause)
+{
+    return SocketError(SocketErrorMessage(cause.errorNumber()), cause.errorNumber());
+}
+
+std::uint16_t portOf(const sockaddr_storage &address)
+{
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port);
+    return 0;
+}
+
+} // namespace
+
+EndpointBindError::EndpointBindError(int errorNumber)
+    : SocketError("ソケットをバインドできませんでした。アドレスとポートは既に使われています。", errorNumber)
+{
+}
+
+TIdUDPServer::~TIdUDPServer()
+{
+    Deactivate();
+}
+
+void TIdUDPServer::SetActive(bool active)
+{
+    if (active == active_)
+        return;
+    if (active)
+        Activate();
+    else
+        Deactivate();
+}
+
+void TIdUDPServer::Activate()
+{
+    if (bindings_.empty()) {
+        bindings_.push_back(std::make_unique<TIdSocketHandle>(IpFamily::IPv4));
+        if (UdpSocket::FamilyOffered(IpFamily::IPv6))
+            bindings_.push_back(std::make_unique<TIdSocketHandle>(IpFamily::IPv6));
+    }
+
+    // Everything opened in this attempt goes again if any step fails.
+    std::vector<std::unique_ptr<UdpSocket>> opened;
+    try {
+        for (const auto &binding : bindings_) {
+            auto socket = std::make_unique<UdpSocket>(binding->Family);
+            socket->Bind(defaultPort_);
+            opened.push_back(std::move(socket));
+        }
+        for (const auto &socket : opened) {
+            const int granted = socket->RaiseReceiveBuffer(ReceiveBufferBytes);
+            if (socket->family() == IpFamily::IPv4)
+                receiveBufferGranted_ = granted;
+            if (broadcastEnabled_)
+                socket->SetBroadcast(true);
+        }
+    } catch (const BindError &e) {
+        throw EndpointBindError(e.errorNumber());
+    } catch (const SocketError &e) {
+        throw shownError(e);
+    }
+
+    for (std::size_t i = 0; i < bindings_.size(); ++i)
+        bindings_[i]->Socket = std::move(opened[i]);
+    try {
+        for (const auto &binding : bindings_) {
+            auto listener = std::make_unique<TIdUDPListenerThread>(*this, *binding);
+            listener->Start();
+            listeners_.push_back(std::move(listener));
+        }
+    } catch (...) {
+        Deactivate();
+        throw;
+    }
+    active_ = true;
+}
+
+void TIdUDPServer::Deactivate()
+{
+    // Wake every listener first so their ends overlap instead of adding up.
+    for (const auto &listener : listeners_)
+        listener->Stop();
+    for (const auto &listener : listeners_)
+        listener->WaitFor();
+    listeners_.clear();
+    // Closed only once no thread waits on them: a descriptor closed under a
+    // poll could be reused by an unrelated socket meanwhile.
+    for (const auto &binding : bindings_)
+        binding->Socket.reset();
+    active_ = false;
+}
+
+void TIdUDPServer::Broadcast(std::string_view AData, std::uint16_t APort)
+{
+    if (!active_)
+        Activate();
+    UdpSocket &sender = *bindings_.front()->Socket;
+    int sendError = 0;
+    try {
+        sender.SetBroadcast(true);
+        sender.SendTo(INADDR_BROADCAST, APort, AData);
+    } catch (const SocketError &e) {
+        sendError = e.errorNumber();
+    }
+    try {
+        sender.SetBroadcast(broadcastEnabled_);
+    } catch (const SocketError &e) {
+        if (sendError == 0)
+            sendError = e.errorNumber();
+    }
+    if (sendError != 0)
+        throw SocketError(SocketErrorMessage(sendError), sendError);
+}
+
+void TIdUDPServer::DoUDPRead(TIdUDPListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
+                            TIdSocketHandle &binding)
+{
+    for (const auto &datagram : batch) {
+        binding.PeerIP = SenderAddressText(datagram.sender);
+        binding.PeerPort = portOf(datagram.sender);
+        if (!OnUDPRead)
+            continue;
+        try {
+            OnUDPRead(thread, datagram.data, binding);
+        } catch (...) {
+            // One handler's failure must not cost the rest of the batch.
+        }
+    }
+}
+
+TIdUDPListenerThread::~TIdUDPListenerThread()
+{
+    Stop();
+}
+
+void TIdUDPListenerThread::Stop()
+{
+    Terminate();
+    stop_.Signal();
+}
+
+void TIdUDPListenerThread::Execute()
+{
+    UdpSocket &socket = *binding_.Socket;
+    UdpSocket::Datagram scratch;
+    std::vector<UdpSocket::Datagram> batch;
+    while (!Terminated()) {
+        UdpSocket::WaitResult waited;
+        try {
+            waited = socket.Wait(WaitMs, stop_);
+        } catch (const SocketError &) {
+            SleepMs(10);  // the system is short of something; try again shortly
+            continue;
+        }
+        if (waited == UdpSocket::WaitResult::Stopped || Terminated())
+            break;
+        if (waited == UdpSocket::WaitResult::TimedOut)
+            continue;
+
+        // Take everything already waiting: while this thread waits on its
+        // hand-off only the socket's buffer holds new answers.
+        batch.clear();
+        while (batch.size() < MaxBatch) {
+            const auto result = socket.ReceiveNow(scratch);
+            if (result == UdpSocket::ReceiveResult::NothingWaiting)
+                break;
+            if (result == UdpSocket::ReceiveResult::Received)
+                batch.push_back({std::vector<std::uint8_t>(scratch.data), scratch.sender});
+        }
+        if (batch.empty())
+            continue;
+        try {
+            Synchronize([&] { server_.DoUDPRead(this, batch, binding_); });
+        } catch (...) {
+            // Cut off from the window: the batch is dropped.
+        }
+    }
+}
+
+} // namespace lumacast

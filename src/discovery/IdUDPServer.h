@@ -1,0 +1,123 @@
+#pragma once
+
+#include "platform/AbortSignal.h"
+#include "platform/SocketError.h"
+#include "platform/UdpSocket.h"
+#include "platform/WorkerThread.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumacast {
+
+class TIdUDPListenerThread;
+
+// One declared socket of the endpoint. While a datagram is handed over it
+// also carries that datagram's sender.
+struct TIdSocketHandle {
+    explicit TIdSocketHandle(IpFamily aFamily) : Family(aFamily) {}
+    const IpFamily Family;
+    std::string PeerIP;
+    std::uint16_t PeerPort = 0;
+    std::unique_ptr<UdpSocket> Socket;  // open while the endpoint is active
+};
+
+// Runs on the UI thread while the listener thread that received the datagram waits.
+using TUDPReadEvent = std::function<void(TIdUDPListenerThread *AThread,
+                                         const std::vector<std::uint8_t> &AData,
+                                         TIdSocketHandle &ABinding)>;
+
+// The endpoint could not be opened because a bind failed; the message is the
+// same whatever the cause.
+class EndpointBindError : public SocketError {
+public:
+    explicit EndpointBindError(int errorNumber);
+};
+
+// A UDP endpoint on one local port, IPv4 and (when the system offers it)
+// IPv6, with a listener thread per socket. All its operations run on the UI
+// thread. Socket failures throw SocketError whose message is the one the
+// panel shows (SocketErrorMessage) or EndpointBindError.
+class TIdUDPServer {
+public:
+    TIdUDPServer() = default;
+    ~TIdUDPServer();
+    TIdUDPServer(const TIdUDPServer &) = delete;
+    TIdUDPServer &operator=(const TIdUDPServer &) = delete;
+
+    void SetDefaultPort(std::uint16_t port) { defaultPort_ = port; }
+    std::uint16_t DefaultPort() const { return defaultPort_; }
+
+    // Recorded while inactive; applied to every socket at activation.
+    void SetBroadcastEnabled(bool enabled) { broadcastEnabled_ = enabled; }
+    bool BroadcastEnabled() const { return broadcastEnabled_; }
+
+    // Activation binds every declared socket and starts the listeners, or
+    // throws leaving the endpoint inactive with nothing open. Deactivation
+    // stops the listeners at once and waits for them while still serving
+    // hand-offs. Setting the current state again does nothing.
+    void SetActive(bool active);
+    bool Active() const { return active_; }
+
+    // Sends one datagram from the IPv4 socket to 255.255.255.255, activating
+    // the endpoint first when it is inactive.
+    void Broadcast(std::string_view AData, std::uint16_t APort);
+
+    TUDPReadEvent OnUDPRead;
+
+    // The declared sockets, IPv4 first; fixed at the first activation.
+    const std::vector<std::unique_ptr<TIdSocketHandle>> &Bindings() const { return bindings_; }
+
+    // The receive buffer asked of the system for each socket: large enough
+    // that a burst of answers is held while the UI thread handles earlier ones.
+    static constexpr int ReceiveBufferBytes = 4 * 1024 * 1024;
+    // What the system granted the IPv4 socket at the last activation.
+    int ReceiveBufferGranted() const { return receiveBufferGranted_; }
+
+    // The listener step: hands a batch of datagrams to OnUDPRead one at a
+    // time, in arrival order. UI thread.
+    void DoUDPRead(TIdUDPListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
+                   TIdSocketHandle &binding);
+
+private:
+    void Activate();
+    void Deactivate();
+
+    std::uint16_t defaultPort_ = 0;
+    bool broadcastEnabled_ = false;
+    bool active_ = false;
+    int receiveBufferGranted_ = 0;
+    std::vector<std::unique_ptr<TIdSocketHandle>> bindings_;
+    std::vector<std::unique_ptr<TIdUDPListenerThread>> listeners_;
+};
+
+// Waits on one socket and hands what arrives to the UI thread.
+class TIdUDPListenerThread : public WorkerThread {
+public:
+    // The longest a single wait lasts; a stop request ends it at once.
+    static constexpr int WaitMs = 1000;
+    // Datagrams handed over in one step at most, so the window gets its
+    // events handled between batches of a large burst.
+    static constexpr std::size_t MaxBatch = 512;
+
+    TIdUDPListenerThread(TIdUDPServer &server, TIdSocketHandle &binding)
+        : server_(server), binding_(binding) {}
+    ~TIdUDPListenerThread() override;
+
+    // The stop request, also waking a wait in progress. Never blocks.
+    void Stop();
+
+protected:
+    void Execute() override;
+
+private:
+    TIdUDPServer &server_;
+    TIdSocketHandle &binding_;
+    AbortSignal stop_;
+};
+
+} // namespace lumacast
