@@ -1,5 +1,6 @@
 #include "ui/Main.h"
 
+#include "discovery/DiscoveryRequest.h"
 #include "platform/HandOff.h"
 #include "ui/AddressEntry.h"
 #include "ui/AddressValidation.h"
@@ -146,9 +147,18 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     connect(InpSelBtn5, &QPushButton::clicked, this, &TMainForm::InpSelBtn5Click);
     connect(FindBtn, &QPushButton::clicked, this, &TMainForm::FindBtnClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    IdUDPServer1.OnUDPRead = [this](TIdUDPListenerThread *, const std::vector<std::uint8_t> &,
+                                    TIdSocketHandle &ABinding) {
+        IdUDPServer1UDPRead(QString::fromStdString(ABinding.PeerIP));
+    };
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    // A window destroyed without FormDestroy must still not leave a
+    // listener running into its handler.
+    IdUDPServer1.SetActive(false);
+}
 
 std::array<QPushButton *, 11> TMainForm::commandButtons() const
 {
@@ -186,6 +196,9 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormCreate()
 {
+    IdUDPServer1.SetDefaultPort(ports_.discoveryLocal);
+    IdUDPServer1.SetBroadcastEnabled(true);
+    IdUDPServer1.SetActive(true);
     FindBtn->setVisible(true);
     hideStrips();
     setCommandButtonsEnabled(false);
@@ -194,6 +207,7 @@ void TMainForm::FormCreate()
 
 void TMainForm::FormDestroy()
 {
+    IdUDPServer1.SetActive(false);
 }
 
 void TMainForm::StartDiscovery()
@@ -205,6 +219,7 @@ void TMainForm::StartDiscovery()
     Timer1->stop();
     Timer1->setInterval(DiscoveryWindowMs);
     Timer1->start();
+    IdUDPServer1.Broadcast(DiscoveryRequest(), ports_.discoveryRemote);
 }
 
 void TMainForm::FindBtnClick()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/IdUDPServer.h"
 #include "link/PollingThread.h"
 
 #include <QWidget>
@@ -85,6 +86,8 @@ public:
     QPushButton *LampOffBtn;
     QPushButton *MuteOffBtn;
     QTimer *Timer1;
+    // The discovery endpoint; open from FormCreate to FormDestroy.
+    TIdUDPServer IdUDPServer1;
 
     // Always switched together, in these orders.
     std::array<QPushButton *, 11> commandButtons() const;

@@ -1,0 +1,334 @@
+#include "discovery/DiscoveryRequest.h"
+#include "discovery/IdUDPServer.h"
+#include "platform/HandOff.h"
+#include "support/UdpPeer.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <functional>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace lumacast;
+using namespace std::chrono_literals;
+using test::UdpPeer;
+
+namespace {
+
+const std::string BindMessage = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
+
+bool pumpUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        handoff::drain();
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+void pumpFor(std::chrono::milliseconds span)
+{
+    pumpUntil([] { return false; }, span);
+}
+
+int broadcastFlag(const TIdUDPServer &endpoint)
+{
+    int value = -1;
+    socklen_t len = sizeof value;
+    ::getsockopt(endpoint.Bindings().front()->Socket->fd(), SOL_SOCKET, SO_BROADCAST, &value, &len);
+    return value;
+}
+
+struct Seen {
+    std::string peer;
+    std::string data;
+    IpFamily family;
+};
+
+class EndpointTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        handoff::reopen();
+        port = test::FreeUdpPort();
+        endpoint.SetDefaultPort(port);
+        endpoint.OnUDPRead = [this](TIdUDPListenerThread *thread, const std::vector<std::uint8_t> &data,
+                                    TIdSocketHandle &binding) {
+            EXPECT_NE(thread, nullptr);
+            seen.push_back({binding.PeerIP, std::string(data.begin(), data.end()), binding.Family});
+        };
+    }
+
+    void TearDown() override { endpoint.SetActive(false); }
+
+    std::uint16_t port = 0;
+    TIdUDPServer endpoint;
+    std::vector<Seen> seen;
+};
+
+class RequestOnTheWireTest : public EndpointTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(RequestOnTheWireTest, SixtyFourBytesFromTheLocalPortAndThePermissionRestored)
+{
+    ASSERT_TRUE(test::InPrivateNetwork()) << "broadcasts only inside a private network namespace";
+    const bool allowed = GetParam();
+    UdpPeer device("0.0.0.0", test::FreeUdpPort());
+    ASSERT_TRUE(device.ok());
+    endpoint.SetBroadcastEnabled(allowed);
+    endpoint.SetActive(true);
+    EXPECT_EQ(broadcastFlag(endpoint), allowed ? 1 : 0);
+
+    endpoint.Broadcast(DiscoveryRequest(), device.port());
+    const auto got = device.receive(2s);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->data.size(), 64u);
+    EXPECT_EQ(got->data, DiscoveryRequest());
+    EXPECT_EQ(got->senderPort, port);
+    EXPECT_FALSE(device.receive(100ms)) << "one datagram per send";
+    EXPECT_EQ(broadcastFlag(endpoint), allowed ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BroadcastSetting, RequestOnTheWireTest, testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Allowed" : "NotAllowed"; });
+
+struct SizeRow {
+    const char *name;
+    std::size_t size;
+    bool counted;
+};
+
+class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface<SizeRow> {};
+
+TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)
+{
+    endpoint.SetActive(true);
+    UdpPeer device;
+    std::string payload(GetParam().size, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * 7);
+    device.send("127.0.0.1", port, payload);
+    device.send("127.0.0.1", port, "end");  // whatever came before has been dealt with by then
+    ASSERT_TRUE(pumpUntil([&] { return !seen.empty() && seen.back().data == "end"; }));
+    ASSERT_EQ(seen.size(), GetParam().counted ? 2u : 1u);
+    if (GetParam().counted) {
+        EXPECT_EQ(seen[0].data, payload);
+        EXPECT_EQ(seen[0].peer, "127.0.0.1");
+        EXPECT_EQ(seen[0].family, IpFamily::IPv4);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DatagramSizeTest,
+                         testing::Values(SizeRow{"Empty", 0, false}, SizeRow{"OneByte", 1, true},
+                                         SizeRow{"Request", 64, true}, SizeRow{"Largest", 8192, true},
+                                         SizeRow{"OneTooMany", 8193, false},
+                                         SizeRow{"Huge", 65000, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+class BindFailureTest : public EndpointTest, public testing::WithParamInterface<const char *> {};
+
+TEST_P(BindFailureTest, HeldPortLeavesNothingOpenAndTheNextSendRetries)
+{
+    ASSERT_TRUE(test::InPrivateNetwork()) << "broadcasts only inside a private network namespace";
+    auto holder = std::make_unique<UdpPeer>(GetParam(), port);
+    if (!holder->ok())
+        GTEST_SKIP() << "no " << GetParam() << " here";
+    endpoint.SetBroadcastEnabled(true);
+    try {
+        endpoint.SetActive(true);
+        FAIL() << "bound a held port";
+    } catch (const SocketError &e) {
+        EXPECT_EQ(e.what(), BindMessage);
+    }
+    EXPECT_FALSE(endpoint.Active());
+    for (const auto &binding : endpoint.Bindings())
+        EXPECT_EQ(binding->Socket, nullptr);
+    // Whatever this attempt bound before the failure has been given back.
+    EXPECT_TRUE(UdpPeer("0.0.0.0", port).ok() || std::string(GetParam()) == "0.0.0.0");
+
+    UdpPeer device("0.0.0.0", test::FreeUdpPort());
+    EXPECT_THROW(endpoint.Broadcast(DiscoveryRequest(), device.port()), EndpointBindError);
+    EXPECT_FALSE(device.receive(100ms)) << "nothing is sent while the port is held";
+
+    holder.reset();
+    endpoint.Broadcast(DiscoveryRequest(), device.port());
+    EXPECT_TRUE(endpoint.Active());
+    const auto got = device.receive(2s);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->senderPort, port);
+    UdpPeer("127.0.0.1").send("127.0.0.1", port, "answer");
+    EXPECT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(HeldBy, BindFailureTest, testing::Values("0.0.0.0", "::"),
+                         [](const auto &info) {
+                             return std::string(info.param) == "::" ? "IPv6" : "IPv4";
+                         });
+
+TEST_F(EndpointTest, DeclaredSocketsAreFixedAtTheFirstActivation)
+{
+    EXPECT_TRUE(endpoint.Bindings().empty());
+    endpoint.SetActive(true);
+    endpoint.SetActive(true);  // already active: nothing happens
+    ASSERT_FALSE(endpoint.Bindings().empty());
+    EXPECT_LE(endpoint.Bindings().size(), 2u);
+    EXPECT_EQ(endpoint.Bindings()[0]->Family, IpFamily::IPv4);
+    const auto *first = endpoint.Bindings()[0].get();
+    const auto count = endpoint.Bindings().size();
+    endpoint.SetActive(false);
+    endpoint.SetActive(false);
+    EXPECT_EQ(endpoint.Bindings()[0]->Socket, nullptr);
+    endpoint.SetActive(true);
+    EXPECT_EQ(endpoint.Bindings()[0].get(), first);
+    EXPECT_EQ(endpoint.Bindings().size(), count);
+    EXPECT_GE(endpoint.ReceiveBufferGranted(), 400 * 1024) << "the burst would not fit";
+}
+
+struct StopRow {
+    const char *name;
+    bool answerWaiting;  // a listener is blocked handing a datagram over
+};
+
+class DeactivationTest : public EndpointTest, public testing::WithParamInterface<StopRow> {};
+
+TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
+{
+    endpoint.SetActive(true);
+    if (GetParam().answerWaiting) {
+        UdpPeer("127.0.0.1").send("127.0.0.1", port, "late");
+        std::this_thread::sleep_for(100ms);  // no events served: the listener waits on its hand-off
+    } else {
+        pumpFor(100ms);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    endpoint.SetActive(false);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 500ms);
+    EXPECT_FALSE(endpoint.Active());
+    EXPECT_EQ(seen.size(), GetParam().answerWaiting ? 1u : 0u);
+    // The port is free again: every socket was closed.
+    EXPECT_TRUE(UdpPeer("0.0.0.0", port).ok());
+    UdpPeer("127.0.0.1").send("127.0.0.1", port, "after");
+    pumpFor(100ms);
+    EXPECT_EQ(seen.size(), GetParam().answerWaiting ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DeactivationTest,
+                         testing::Values(StopRow{"Idle", false}, StopRow{"DuringHandOff", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(EndpointTest, IPv6AnswerCarriesTheLongIPv6Form)
+{
+    endpoint.SetActive(true);
+    UdpPeer device("::1");
+    if (endpoint.Bindings().size() < 2 || !device.ok())
+        GTEST_SKIP() << "no IPv6 loopback here";
+    device.send("::1", port, "v6");
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+    EXPECT_EQ(seen[0].peer, "0:0:0:0:0:0:0:1");
+    EXPECT_EQ(seen[0].family, IpFamily::IPv6);
+    // IPv4 still arrives on the IPv4 socket.
+    UdpPeer("127.0.0.1").send("127.0.0.1", port, "v4");
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen[1].peer, "127.0.0.1");
+    EXPECT_EQ(seen[1].family, IpFamily::IPv4);
+}
+
+TEST_F(EndpointTest, ABurstOfAThousandAnswersLosesNoneAndKeepsTheirOrder)
+{
+    endpoint.SetActive(true);
+    UdpPeer device;
+    constexpr int Count = 1000;
+    for (int i = 0; i < Count; ++i)
+        device.send("127.0.0.1", port, std::to_string(i));
+    ASSERT_TRUE(pumpUntil([&] { return seen.size() >= Count; }, 10s)) << seen.size() << " arrived";
+    pumpFor(50ms);
+    ASSERT_EQ(seen.size(), std::size_t(Count));
+    for (int i = 0; i < Count; ++i)
+        ASSERT_EQ(seen[i].data, std::to_string(i));
+}
+
+TEST_F(EndpointTest, AFailingHandlerCostsNoOtherDatagram)
+{
+    endpoint.SetActive(true);
+    int calls = 0;
+    endpoint.OnUDPRead = [&](TIdUDPListenerThread *, const std::vector<std::uint8_t> &, TIdSocketHandle &) {
+        if (++calls == 1)
+            throw std::runtime_error("handler failed");
+    };
+    UdpPeer device;
+    for (int i = 0; i < 3; ++i)
+        device.send("127.0.0.1", port, "x");
+    EXPECT_TRUE(pumpUntil([&] { return calls == 3; }));
+}
+
+// A send that the system refuses, seen from a child process in a network
+// namespace of its own with no interface up, so nothing can be reached.
+struct SendFailureRow {
+    const char *name;
+    std::size_t size;
+    std::string message;
+};
+
+class SendFailureTest : public testing::TestWithParam<SendFailureRow> {};
+
+TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
+{
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(out[0]);
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+            ::_exit(77);
+        std::string report;
+        try {
+            TIdUDPServer endpoint;
+            endpoint.SetDefaultPort(50008);
+            endpoint.SetBroadcastEnabled(true);
+            endpoint.SetActive(true);
+            try {
+                endpoint.Broadcast(std::string(GetParam().size, 'x'), 54321);
+                report = "sent";
+            } catch (const std::exception &e) {
+                report = e.what();
+            }
+            report += endpoint.Active() ? "|active" : "|inactive";
+            report += "|" + std::to_string(broadcastFlag(endpoint));
+            endpoint.SetActive(false);
+        } catch (const std::exception &e) {
+            report = std::string("activation: ") + e.what();
+        }
+        [[maybe_unused]] auto n = ::write(out[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no network namespace of our own here";
+    EXPECT_EQ(report, GetParam().message + "|active|1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SendFailureTest,
+    testing::Values(SendFailureRow{"NoRoute", 64, "Socket エラー # 10051\r\nネットワークに到達できません。"},
+                    SendFailureRow{"TooLong", 70000, "パッケージ サイズが大きすぎます。"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
