@@ -112,6 +112,8 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the discovery window must not be shorter.
+    Timer1->setTimerType(Qt::PreciseTimer);
 
     PowerStatusPnl->setStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
     LampStatusPnl->setStateTexts(QStringLiteral("Lamp: on"), QStringLiteral("Lamp: off"));

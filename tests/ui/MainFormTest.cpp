@@ -1,5 +1,6 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
+#include "support/UdpPeer.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Main.h"
@@ -67,6 +68,9 @@ protected:
     {
         PanelPorts ports;
         ports.device = devicePort;
+        // Ports of their own, so windows of parallel tests do not meet.
+        ports.discoveryLocal = test::FreeUdpPort();
+        ports.discoveryRemote = test::FreeUdpPort();
         form = std::make_unique<TMainForm>(ports);
         MainForm = form.get();
         if (runFormCreate)

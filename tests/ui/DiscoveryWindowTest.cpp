@@ -1,0 +1,319 @@
+#include "discovery/DiscoveryRequest.h"
+#include "platform/HandOff.h"
+#include "support/FakeDevice.h"
+#include "support/UdpPeer.h"
+#include "ui/AddressEntry.h"
+#include "ui/IndicatorStrip.h"
+#include "ui/Main.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace lumacast;
+using namespace std::chrono_literals;
+using test::FakeDevice;
+using test::UdpPeer;
+
+namespace {
+
+const std::string BindMessage = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
+
+std::uint16_t closedTcpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+class DiscoveryWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(test::InPrivateNetwork()) << "the window broadcasts: run it in a private network namespace";
+        handoff::reopen();
+        Connected = false;
+        ActivePoller = nullptr;
+        Discovering = false;
+        ports.device = closedTcpPort();
+        ports.discoveryLocal = test::FreeUdpPort();
+        ports.discoveryRemote = test::FreeUdpPort();
+        devices = std::make_unique<UdpPeer>("0.0.0.0", ports.discoveryRemote);
+        ASSERT_TRUE(devices->ok());
+    }
+
+    void TearDown() override
+    {
+        if (form) {
+            EndPolling();
+            form->FormDestroy();
+            form.reset();
+        }
+        MainForm = nullptr;
+        handoff::reopen();
+    }
+
+    void create(bool runFormCreate = true)
+    {
+        form = std::make_unique<TMainForm>(ports);
+        MainForm = form.get();
+        if (runFormCreate)
+            form->FormCreate();
+        form->show();
+    }
+
+    void answer(const std::string &from, const std::string &data = "RK-DX420 here")
+    {
+        UdpPeer device(from);
+        ASSERT_TRUE(device.ok()) << from;
+        device.send(from.find(':') != std::string::npos ? "::1" : "127.0.0.1", ports.discoveryLocal, data);
+    }
+
+    // The request the window sent, when one came.
+    bool requestArrived(std::chrono::milliseconds wait = 2s)
+    {
+        const auto got = devices->receive(wait);
+        return got && got->data == DiscoveryRequest() && got->senderPort == ports.discoveryLocal;
+    }
+
+    QStringList entries() const
+    {
+        QStringList items;
+        for (int i = 0; i < form->ComboBox1->count(); ++i)
+            items << form->ComboBox1->itemText(i);
+        return items;
+    }
+
+    bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
+    {
+        return QTest::qWaitFor(done, static_cast<int>(limit.count()));
+    }
+
+    PanelPorts ports;
+    std::unique_ptr<UdpPeer> devices;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(DiscoveryWindowTest, NoAnswerLeavesTheListEmptyAndFindReturnsAfterTheWindow)
+{
+    const auto start = std::chrono::steady_clock::now();
+    create();
+    EXPECT_TRUE(requestArrived());
+    EXPECT_TRUE(form->IdUDPServer1.Active());
+    EXPECT_FALSE(form->FindBtn->isEnabled());
+    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 1495ms);
+    EXPECT_LT(took, 3000ms);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    EXPECT_FALSE(Discovering);
+}
+
+struct AnswerRow {
+    const char *name;
+    std::vector<std::string> senders;
+    QStringList expected;
+};
+
+class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterface<AnswerRow> {};
+
+TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
+{
+    create();
+    ASSERT_TRUE(requestArrived());
+    for (const auto &sender : GetParam().senders) {
+        if (!UdpPeer(sender).ok())
+            GTEST_SKIP() << "no " << sender << " here";
+        answer(sender);
+    }
+    const auto &expected = GetParam().expected;
+    ASSERT_TRUE(waitFor([&] { return entries().size() >= expected.size(); }));
+    QTest::qWait(50);
+    EXPECT_EQ(entries(), expected);
+    EXPECT_EQ(form->ComboBox1->currentText(), expected.back());
+    EXPECT_TRUE(Discovering);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AnswersTest,
+    testing::Values(
+        AnswerRow{"OneDevice", {"127.0.0.2"}, {"127.0.0.2"}},
+        AnswerRow{"SeveralInOrder", {"127.0.0.3", "127.0.0.2", "127.0.0.4"}, {"127.0.0.3", "127.0.0.2", "127.0.0.4"}},
+        AnswerRow{"SameSenderTwiceIsKeptTwice", {"127.0.0.5", "127.0.0.5"}, {"127.0.0.5", "127.0.0.5"}},
+        AnswerRow{"IPv6Loopback", {"::1"}, {"0:0:0:0:0:0:0:1"}},
+        AnswerRow{"BothFamilies", {"::1", "127.0.0.1"}, {"0:0:0:0:0:0:0:1", "127.0.0.1"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(DiscoveryWindowTest, AnAnswerAfterTheWindowOrAfterClosingCountsForNothing)
+{
+    create();
+    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    answer("127.0.0.2");
+    QTest::qWait(200);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_EQ(form->ComboBox1->currentText(), "");
+
+    form->FormDestroy();
+    EXPECT_FALSE(form->IdUDPServer1.Active());
+    answer("127.0.0.2");
+    QTest::qWait(100);
+    EXPECT_TRUE(entries().isEmpty());
+}
+
+TEST_F(DiscoveryWindowTest, FindEmptiesTheListBeforeSendingAgain)
+{
+    create();
+    ASSERT_TRUE(requestArrived());
+    answer("127.0.0.2");
+    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    QTest::mouseClick(form->FindBtn, Qt::LeftButton);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    EXPECT_FALSE(form->FindBtn->isEnabled());
+    EXPECT_TRUE(Discovering);
+    EXPECT_TRUE(requestArrived());
+    answer("127.0.0.3");
+    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    EXPECT_EQ(entries(), QStringList{"127.0.0.3"});
+}
+
+TEST_F(DiscoveryWindowTest, HeldPortKeepsTheResourceStateAndFindRetries)
+{
+    auto holder = std::make_unique<UdpPeer>("0.0.0.0", ports.discoveryLocal);
+    ASSERT_TRUE(holder->ok());
+    create(false);
+    try {
+        form->FormCreate();
+        FAIL() << "bound a held port";
+    } catch (const std::runtime_error &e) {
+        EXPECT_EQ(e.what(), BindMessage);
+    }
+    for (auto *strip : form->strips()) {
+        EXPECT_FALSE(strip->isHidden());
+        EXPECT_EQ(strip->color(), QColor(255, 255, 0));
+    }
+    for (auto *button : form->commandButtons())
+        EXPECT_TRUE(button->isEnabled());
+    EXPECT_EQ(form->ComboBox1->currentText(), "ComboBox1");
+    EXPECT_TRUE(form->FindBtn->isEnabled());
+    EXPECT_TRUE(form->FindBtn->isVisible());
+    EXPECT_FALSE(Discovering);
+    EXPECT_FALSE(form->IdUDPServer1.Active());
+    EXPECT_FALSE(devices->receive(100ms)) << "no discovery while the port is held";
+
+    // Still held: the window opens and runs out, nothing is sent.
+    EXPECT_THROW(form->FindBtnClick(), EndpointBindError);
+    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    EXPECT_FALSE(form->FindBtn->isEnabled());
+    EXPECT_TRUE(Discovering);
+    EXPECT_FALSE(devices->receive(100ms));
+    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+
+    holder.reset();
+    form->FindBtnClick();
+    EXPECT_TRUE(form->IdUDPServer1.Active());
+    EXPECT_TRUE(requestArrived());
+    answer("127.0.0.2");
+    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    // The strips and buttons stay as they were.
+    EXPECT_TRUE(form->PowerOnBtn->isEnabled());
+    EXPECT_FALSE(form->PowerStatusPnl->isHidden());
+}
+
+TEST_F(DiscoveryWindowTest, ABurstOfAThousandAnswersGivesAThousandEntries)
+{
+    create();
+    ASSERT_TRUE(requestArrived());
+    UdpPeer device("127.0.0.2");
+    constexpr int Count = 1000;
+    for (int i = 0; i < Count; ++i)
+        device.send("127.0.0.1", ports.discoveryLocal, "answer " + std::to_string(i));
+    ASSERT_TRUE(waitFor([&] { return form->ComboBox1->count() >= Count || !Discovering; }));
+    QTest::qWait(50);
+    EXPECT_EQ(form->ComboBox1->count(), Count);
+    EXPECT_TRUE(Discovering) << "the burst outlasted the discovery window";
+}
+
+struct CloseRow {
+    const char *name;
+    bool formDestroy;  // or straight to the destructor
+};
+
+class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithParamInterface<CloseRow> {};
+
+TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards)
+{
+    create();
+    ASSERT_TRUE(requestArrived());
+    answer("127.0.0.2");
+    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    answer("127.0.0.3");  // may be on its way while the window goes
+    const auto start = std::chrono::steady_clock::now();
+    if (GetParam().formDestroy)
+        form->FormDestroy();
+    form.reset();
+    MainForm = nullptr;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    // Every socket is closed, so no listener can be left behind.
+    EXPECT_TRUE(UdpPeer("0.0.0.0", ports.discoveryLocal).ok());
+    answer("127.0.0.4");
+    QTest::qWait(100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CloseDuringWindowTest,
+                         testing::Values(CloseRow{"WithDestroyHandler", true},
+                                         CloseRow{"DestructorOnly", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConnectionEnds)
+{
+    FakeDevice device;  // silent
+    ports.device = device.port();
+    create();
+    ASSERT_TRUE(requestArrived());
+    form->ComboBox1->setEditText("127.0.0.1");
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    ASSERT_TRUE(Connected);
+    answer("127.0.0.2");
+    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.2");
+    EXPECT_FALSE(form->ComboBox1->isEnabled());
+    ASSERT_TRUE(waitFor([] { return !Discovering; }));
+    EXPECT_FALSE(form->FindBtn->isEnabled());
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);  // DISCONNECT
+    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    EXPECT_TRUE(form->FindBtn->isEnabled());
+}
+
+TEST_F(DiscoveryWindowTest, AConnectionEndingDuringTheWindowEnablesFindAndAPressRestarts)
+{
+    create();  // the device port is closed: the connection fails at once
+    ASSERT_TRUE(requestArrived());
+    answer("127.0.0.2");
+    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    form->ComboBox1->setEditText("127.0.0.1");
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    EXPECT_TRUE(Discovering);
+    EXPECT_TRUE(form->FindBtn->isEnabled());
+    QTest::mouseClick(form->FindBtn, Qt::LeftButton);
+    EXPECT_TRUE(entries().isEmpty());
+    EXPECT_TRUE(requestArrived());
+}
+
+} // namespace
