@@ -1,0 +1,127 @@
+// A burst of discovery answers from one process on loopback, N at once: how
+// many become entries, how many are lost, and how long until the last entry.
+// Once against the bare endpoint, once against the window with its address
+// list. Prints figures; never fails on time.
+
+#include "discovery/IdUDPServer.h"
+#include "platform/HandOff.h"
+#include "support/UdpPeer.h"
+#include "ui/AddressEntry.h"
+#include "ui/Main.h"
+
+#include <QApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+
+using namespace lumacast;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double msSince(Clock::time_point start, Clock::time_point end)
+{
+    return std::chrono::duration<double, std::milli>(end - start).count();
+}
+
+// Serves events until `count()` stops growing for 500 ms or reaches `n`.
+void pumpUntilSettled(const std::function<int()> &count, int n)
+{
+    auto lastChange = Clock::now();
+    int last = count();
+    while (last < n && Clock::now() - lastChange < std::chrono::milliseconds(500)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        handoff::drain();
+        if (count() != last) {
+            last = count();
+            lastChange = Clock::now();
+        }
+    }
+}
+
+void burst(std::uint16_t port, int n)
+{
+    test::UdpPeer device("127.0.0.2");
+    for (int i = 0; i < n; ++i)
+        device.send("127.0.0.1", port, "RK-DX420 answer " + std::to_string(i));
+}
+
+void report(const char *what, int n, int received, double lastMs)
+{
+    std::printf("%-9s N=%5d  received %5d  lost %5d  first send to last entry %8.1f ms\n", what, n,
+                received, n - received, lastMs);
+}
+
+void endpointRun(int n)
+{
+    TIdUDPServer endpoint;
+    endpoint.SetDefaultPort(test::FreeUdpPort());
+    int received = 0;
+    Clock::time_point last;
+    endpoint.OnUDPRead = [&](TIdUDPListenerThread *, const std::vector<std::uint8_t> &, TIdSocketHandle &) {
+        ++received;
+        last = Clock::now();
+    };
+    endpoint.SetActive(true);
+    const auto start = Clock::now();
+    burst(endpoint.DefaultPort(), n);
+    pumpUntilSettled([&] { return received; }, n);
+    report("endpoint", n, received, received ? msSince(start, last) : 0.0);
+
+    const auto stopStart = Clock::now();
+    endpoint.SetActive(false);
+    std::printf("          receive buffer granted %d bytes; deactivation %.2f ms\n",
+                endpoint.ReceiveBufferGranted(), msSince(stopStart, Clock::now()));
+}
+
+void windowRun(int n)
+{
+    PanelPorts ports;
+    ports.device = test::FreeUdpPort();
+    ports.discoveryLocal = test::FreeUdpPort();
+    ports.discoveryRemote = test::FreeUdpPort();
+    TMainForm form(ports);
+    MainForm = &form;
+    form.FormCreate();
+    form.show();
+    Clock::time_point last;
+    int seen = 0;
+    const auto start = Clock::now();
+    burst(ports.discoveryLocal, n);
+    pumpUntilSettled(
+        [&] {
+            const int count = form.ComboBox1->count();
+            if (count != seen) {
+                seen = count;
+                last = Clock::now();
+            }
+            return count;
+        },
+        n);
+    report("window", n, seen, seen ? msSince(start, last) : 0.0);
+    const auto stopStart = Clock::now();
+    form.FormDestroy();
+    std::printf("          window closed its endpoint in %.2f ms\n", msSince(stopStart, Clock::now()));
+    MainForm = nullptr;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!test::InPrivateNetwork()) {
+        std::fprintf(stderr, "The window broadcasts: run this inside a private network namespace.\n");
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    for (int n : {100, 1000, 5000})
+        endpointRun(n);
+    for (int n : {100, 1000})
+        windowRun(n);
+    return 0;
+}
