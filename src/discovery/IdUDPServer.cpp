@@ -98,6 +98,9 @@ void TIdUDPServer::Deactivate()
         listener->Stop();
     for (const auto &listener : listeners_)
         listener->WaitFor();
+    // Batches queued just before a listener ended still reach the handler,
+    // and none may outlive the listener they point to.
+    handoff::drain();
     listeners_.clear();
     // Closed only once no thread waits on them: a descriptor closed under a
     // poll could be reused by an unrelated socket meanwhile.
@@ -185,8 +188,22 @@ void TIdUDPListenerThread::Execute()
         }
         if (batch.empty())
             continue;
+        // A listener that waited for each hand-off would leave a burst to the
+        // socket's buffer alone, and an ordinary system caps that buffer at a
+        // few hundred answers. So batches are queued and the listener goes
+        // back to its socket; the UI thread still handles them one at a time
+        // in arrival order. Only a UI thread far behind makes it wait.
+        auto step = [this, taken = std::move(batch)]() mutable {
+            pending_.fetch_sub(1);
+            server_.DoUDPRead(this, taken, binding_);
+        };
+        batch = {};
         try {
-            Synchronize([&] { server_.DoUDPRead(this, batch, binding_); });
+            if (pending_.fetch_add(1) < MaxPending) {
+                Post(std::move(step));
+            } else {
+                Synchronize(step);
+            }
         } catch (...) {
             // Cut off from the window: the batch is dropped.
         }

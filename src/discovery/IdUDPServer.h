@@ -5,6 +5,7 @@
 #include "platform/UdpSocket.h"
 #include "platform/WorkerThread.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,7 +27,7 @@ struct TIdSocketHandle {
     std::unique_ptr<UdpSocket> Socket;  // open while the endpoint is active
 };
 
-// Runs on the UI thread while the listener thread that received the datagram waits.
+// Runs on the UI thread, one datagram at a time, in the order they arrived.
 using TUDPReadEvent = std::function<void(TIdUDPListenerThread *AThread,
                                          const std::vector<std::uint8_t> &AData,
                                          TIdSocketHandle &ABinding)>;
@@ -103,6 +104,9 @@ public:
     // Datagrams handed over in one step at most, so the window gets its
     // events handled between batches of a large burst.
     static constexpr std::size_t MaxBatch = 512;
+    // Batches queued for the UI thread before the listener waits for it to
+    // catch up.
+    static constexpr int MaxPending = 64;
 
     TIdUDPListenerThread(TIdUDPServer &server, TIdSocketHandle &binding)
         : server_(server), binding_(binding) {}
@@ -118,6 +122,7 @@ private:
     TIdUDPServer &server_;
     TIdSocketHandle &binding_;
     AbortSignal stop_;
+    std::atomic<int> pending_{0};
 };
 
 } // namespace lumacast

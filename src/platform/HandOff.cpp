@@ -78,6 +78,21 @@ void Synchronize(const std::function<void()> &step)
         std::rethrow_exception(item->error);
 }
 
+void Post(std::function<void()> step)
+{
+    auto item = std::make_shared<Step>();
+    item->run = std::move(step);
+    Queue &q = queue();
+    {
+        std::lock_guard lock(q.mutex);
+        if (q.cutOff)
+            return;
+        q.steps.push_back(item);
+    }
+    q.queued.notify_all();
+    wakeUiThread();
+}
+
 namespace handoff {
 
 void drain()

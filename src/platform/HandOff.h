@@ -17,6 +17,11 @@ public:
 // Called on the UI thread itself, the step runs at once.
 void Synchronize(const std::function<void()> &step);
 
+// Queues `step` for the UI thread like Synchronize, in the same order, but
+// returns at once; an error it throws is dropped. After the cut-off it is
+// dropped without running.
+void Post(std::function<void()> step);
+
 namespace handoff {
 
 // Runs every queued step in the order queued. UI thread only.

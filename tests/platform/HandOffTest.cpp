@@ -97,6 +97,30 @@ TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
     handoff::reopen();
 }
 
+TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
+{
+    std::vector<int> order;
+    Worker worker([&](Worker &) {
+        Post([&] { order.push_back(0); });
+        Post([&] { throw std::runtime_error("dropped, not raised"); });
+        Synchronize([&] { order.push_back(1); });
+        Post([&] { order.push_back(2); });
+    });
+    worker.Start();
+    worker.WaitFor();
+    handoff::drain();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_FALSE(worker.error);
+
+    handoff::cutOff();
+    Worker late([&](Worker &) { Post([&] { order.push_back(3); }); });
+    late.Start();
+    late.WaitFor();
+    handoff::drain();
+    EXPECT_EQ(order.size(), 3u);
+    handoff::reopen();
+}
+
 TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
 {
     struct Counted : WorkerThread {
