@@ -18,6 +18,8 @@ int main(int argc, char **argv)
     for (int size : {128, 96, 64, 48, 32})
         icon.addFile(QStringLiteral(":/icons/lumacast2-%1.png").arg(size), QSize(size, size));
     TApplication::setWindowIcon(icon);
+    // Ties the window to the installed desktop file (its icon on Wayland docks).
+    TApplication::setDesktopFileName(QStringLiteral("lumacast2"));
     TApplication::setQuitOnLastWindowClosed(true);
 
     SelectStyle(QString::fromLatin1(DarkStyleName));

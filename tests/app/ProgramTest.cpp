@@ -489,6 +489,28 @@ protected:
         return w;
     }
 
+    // The square sizes of the icons the window offers to a taskbar, in order.
+    std::vector<int> iconSizes(Window w)
+    {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char *data = nullptr;
+        std::vector<int> sizes;
+        if (XGetWindowProperty(x, w, XInternAtom(x, "_NET_WM_ICON", False), 0, 1 << 20, False,
+                               XA_CARDINAL, &type, &format, &count, &after, &data) != Success)
+            return sizes;
+        const auto *values = reinterpret_cast<const unsigned long *>(data);
+        for (unsigned long i = 0; i + 2 <= count;) {
+            const unsigned long width = values[i], height = values[i + 1];
+            sizes.push_back(width == height ? static_cast<int>(width) : -1);
+            i += 2 + width * height;
+        }
+        if (data)
+            XFree(data);
+        return sizes;
+    }
+
     // The window manager's close: WM_DELETE_WINDOW.
     void closeWindow(Window w)
     {
@@ -557,6 +579,8 @@ struct EndCase {
     const char *name;
     State state;
 };
+
+void PrintTo(const EndCase &c, std::ostream *os) { *os << c.name; }
 
 class ProgramEndStateTest : public ProgramEndTest, public testing::WithParamInterface<EndCase> {};
 
@@ -655,6 +679,7 @@ TEST_F(ProgramEndTest, StartUpShowsTheWindowWithinMoments)
     XGetWindowAttributes(x, w, &attrs);
     EXPECT_EQ(attrs.width, 434);
     EXPECT_EQ(attrs.height, 182);
+    EXPECT_EQ(iconSizes(w), (std::vector<int>{128, 96, 64, 48, 32}));
     EXPECT_TRUE(closeAndTime(p, w));
 }
 
