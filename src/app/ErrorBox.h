@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+
+namespace lumacast {
+
+// Object names of the boxes, for tests that answer them.
+inline constexpr const char *ErrorMessageBoxName = "ErrorMessageBox";
+inline constexpr const char *StyleNotFoundBoxName = "StyleNotFound";
+
+// The message of a caught error: what() of a std::exception read as UTF-8,
+// a fixed text for anything else.
+QString ErrorMessage(std::exception_ptr error);
+
+// The error message box: modal, error icon, titled with the application
+// title, the message with ErrorBoxText's full stop, one OK button.
+void ShowErrorMessage(const QString &message);
+
+// A critical box with the given title and text and one button; Ctrl+C copies
+// its text. Returns when the user has answered it.
+void ShowCriticalBox(const char *objectName, const QString &title, const QString &text,
+                     const QString &buttonCaption);
+
+} // namespace lumacast

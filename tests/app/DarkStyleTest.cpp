@@ -1,0 +1,151 @@
+#include "BoxWatcher.h"
+
+#include "app/DarkStyle.h"
+#include "app/ErrorBox.h"
+#include "ui/IndicatorStrip.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <stdexcept>
+
+using namespace lumacast;
+using test::BoxWatcher;
+
+namespace {
+
+const QColor DarkWindow(0x1f, 0x1f, 0x1f);
+
+class StyleFoundTest : public testing::TestWithParam<const char *> {};
+
+TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
+{
+    BoxWatcher watcher;
+    ASSERT_TRUE(SelectStyle(QString::fromUtf8(GetParam())));
+    QTest::qWait(20);
+    EXPECT_TRUE(watcher.seen().empty());
+    EXPECT_EQ(ActiveStyleName(), "Metropolis UI Dark");
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), DarkWindow);
+
+    QWidget window;
+    auto *button = new QPushButton(QStringLiteral("POWER ON"), &window);
+    button->setEnabled(false);
+    EXPECT_EQ(window.palette().color(QPalette::Window), DarkWindow);
+    EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(0x6e, 0x6e, 0x6e));
+
+    // Boxes are dark too.
+    QTimer::singleShot(0, [] { ShowCriticalBox("probe", "t", "x", "OK"); });
+    QTRY_COMPARE(watcher.seen().size(), 1u);
+    EXPECT_EQ(watcher.seen()[0].window, DarkWindow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, StyleFoundTest,
+                         testing::Values("Metropolis UI Dark", "metropolis ui dark", "METROPOLIS UI DARK",
+                                         "mEtRoPoLiS uI dArK"));
+
+TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
+{
+    ASSERT_TRUE(SelectStyle(QString::fromLatin1(DarkStyleName)));
+    QWidget window;
+    window.resize(120, 40);
+    auto *strip = new TIndicatorStrip(&window);
+    strip->setGeometry(6, 51 - 40, 79, 4);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    for (const QColor colour : {QColor(255, 255, 0), QColor(255, 96, 0), QColor(0, 128, 255)}) {
+        strip->setColor(colour);
+        const QImage face = strip->grab().toImage();
+        ASSERT_EQ(face.size(), QSize(79, 4));
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x)
+                ASSERT_EQ(face.pixelColor(x, y), colour) << x << "," << y;
+    }
+}
+
+class StyleNotFoundTest : public testing::TestWithParam<const char *> {};
+
+TEST_P(StyleNotFoundTest, ShowsTheBoxAndLeavesTheLookAsItWas)
+{
+    const QString before = ActiveStyleName();
+    const QPalette palette = QApplication::palette();
+    BoxWatcher watcher;
+    const QString name = QString::fromUtf8(GetParam());
+    EXPECT_FALSE(SelectStyle(name));
+    ASSERT_EQ(watcher.seen().size(), 1u);
+    const auto &box = watcher.seen()[0];
+    EXPECT_EQ(box.name, StyleNotFoundBoxName);
+    EXPECT_EQ(box.title, QStringLiteral("エラー"));
+    EXPECT_EQ(box.text, QStringLiteral("スタイル '%1' が見つかりません").arg(name));
+    EXPECT_EQ(box.buttons, QStringList{QStringLiteral("閉じる(&C)")});
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_TRUE(box.modal);
+    EXPECT_EQ(ActiveStyleName(), before);
+    EXPECT_EQ(QApplication::palette(), palette);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, StyleNotFoundTest,
+                         testing::Values("Metropolis UI Light", "Metropolis UI Dark ", "MetropolisUIDark", "",
+                                         "Fusion"));
+
+TEST(StyleTest, AProgramWithoutTheStoredStyleShowsTheBox)
+{
+    // Nothing loaded yet either, as at start-up.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QTemporaryDir empty;
+    BoxWatcher watcher;
+    EXPECT_FALSE(SelectStyle(QString::fromLatin1(DarkStyleName), empty.path()));
+    ASSERT_EQ(watcher.seen().size(), 1u);
+    EXPECT_EQ(watcher.seen()[0].text, QStringLiteral("スタイル 'Metropolis UI Dark' が見つかりません"));
+}
+
+TEST(StyleTest, AStoredStyleThatCannotBeReadIsNotCaught)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath("broken.json"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("{\"name\": \"Metropolis UI Dark\", \"colours\": ");
+    file.close();
+    BoxWatcher watcher;
+    EXPECT_THROW(SelectStyle(QString::fromLatin1(DarkStyleName), dir.path()), std::runtime_error);
+    EXPECT_TRUE(watcher.seen().empty());
+}
+
+class UnreadableStyleTest : public testing::TestWithParam<const char *> {};
+
+TEST_P(UnreadableStyleTest, IsRefused)
+{
+    EXPECT_THROW(ParseStyleDescription(GetParam()), std::runtime_error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Descriptions, UnreadableStyleTest, testing::Values(
+    "",
+    "not json",
+    "[]",
+    R"({"colours": {"Window": "#000000"}})",
+    R"({"name": "  ", "colours": {}})",
+    R"({"name": "X"})",
+    R"({"name": "X", "colours": {"Windw": "#000000"}})",
+    R"({"name": "X", "colours": {"NColorRoles": "#000000"}})",
+    R"({"name": "X", "colours": {"Window": "#00000g"}})",
+    R"({"name": "X", "colours": {"Window": 0}})",
+    R"({"name": "X", "base": "NoSuchStyle", "colours": {}})",
+    R"({"name": "X", "colours": {}, "disabled": {"Text": "nocolour"}})"));
+
+TEST(StyleTest, ADescriptionGivesNameBaseAndColoursPerGroup)
+{
+    const StyleDescription style = ParseStyleDescription(R"({
+        "name": "Night", "colours": {"Window": "#102030", "Text": "white"},
+        "disabled": {"Text": "#808080"}})");
+    EXPECT_EQ(style.name, "Night");
+    EXPECT_EQ(style.base, "Fusion");
+    EXPECT_EQ(style.palette.color(QPalette::Active, QPalette::Window), QColor(0x10, 0x20, 0x30));
+    EXPECT_EQ(style.palette.color(QPalette::Inactive, QPalette::Text), QColor(Qt::white));
+    EXPECT_EQ(style.palette.color(QPalette::Disabled, QPalette::Text), QColor(0x80, 0x80, 0x80));
+}
+
+} // namespace

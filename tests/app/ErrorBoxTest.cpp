@@ -1,0 +1,118 @@
+#include "BoxWatcher.h"
+
+#include "app/Application.h"
+#include "app/ErrorBox.h"
+#include "platform/HandOff.h"
+
+#include <gtest/gtest.h>
+
+#include <QPushButton>
+#include <QTest>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+using namespace lumacast;
+using test::BoxWatcher;
+
+namespace {
+
+const QString Title = QStringLiteral("test_app_gui");
+
+TEST(ErrorBoxTest, TheApplicationIsTheProgramsOwn)
+{
+    ASSERT_NE(qobject_cast<TApplication *>(QCoreApplication::instance()), nullptr);
+}
+
+TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
+{
+    BoxWatcher watcher;
+    QWidget window;
+    auto *failing = new QPushButton(QStringLiteral("fail"), &window);
+    auto *working = new QPushButton(QStringLiteral("work"), &window);
+    working->move(0, 40);
+    bool before = false, after = false, workingRan = false;
+    QObject::connect(failing, &QPushButton::clicked, [&] {
+        before = true;
+        throw std::runtime_error("ソケットエラー # 10048");
+        after = true;
+    });
+    QObject::connect(working, &QPushButton::clicked, [&] { workingRan = true; });
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    QTest::mouseClick(failing, Qt::LeftButton);
+    QTRY_COMPARE(watcher.seen().size(), 1u);
+    EXPECT_TRUE(before);
+    EXPECT_FALSE(after);
+    const auto &box = watcher.seen().front();
+    EXPECT_EQ(box.name, ErrorMessageBoxName);
+    EXPECT_EQ(box.title, Title);
+    EXPECT_EQ(box.text, QStringLiteral("ソケットエラー # 10048."));
+    EXPECT_EQ(box.buttons, QStringList{"OK"});
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_TRUE(box.modal);
+
+    // The button is released and the window keeps working.
+    EXPECT_FALSE(failing->isDown());
+    QTest::mouseClick(working, Qt::LeftButton);
+    EXPECT_TRUE(workingRan);
+    QTest::mouseClick(failing, Qt::LeftButton);
+    QTRY_COMPARE(watcher.seen().size(), 2u);
+}
+
+TEST(ErrorBoxTest, ErrorsFromTimersAndOfUnknownKindAreShown)
+{
+    BoxWatcher watcher;
+    QTimer::singleShot(0, [] { throw std::runtime_error("Timer failed"); });
+    QTRY_COMPARE(watcher.seen().size(), 1u);
+    EXPECT_EQ(watcher.seen()[0].text, "Timer failed.");
+    QTimer::singleShot(0, [] { throw 7; });
+    QTRY_COMPARE(watcher.seen().size(), 2u);
+    EXPECT_EQ(watcher.seen()[1].text, "An error of an unknown kind occurred.");
+}
+
+TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
+{
+    BoxWatcher watcher;
+    bool after = false;
+    EXPECT_FALSE(RunHandler([&] {
+        throw std::runtime_error("Could not bind socket. Address and port are already in use.");
+        after = true;
+    }));
+    EXPECT_FALSE(after);
+    ASSERT_EQ(watcher.seen().size(), 1u);
+    // Ends in a full stop already: none is added.
+    EXPECT_EQ(watcher.seen()[0].text, "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(watcher.seen()[0].title, Title);
+
+    bool ran = false;
+    EXPECT_TRUE(RunHandler([&] { ran = true; }));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(watcher.seen().size(), 1u);
+}
+
+TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
+{
+    BoxWatcher watcher;
+    handoff::reopen();
+    std::atomic<bool> done{false};
+    std::string caught;
+    std::thread worker([&] {
+        try {
+            Synchronize([] { throw std::runtime_error("step failed"); });
+        } catch (const std::exception &e) {
+            caught = e.what();
+        }
+        done = true;
+    });
+    // Served by the event loop, the way the program serves it.
+    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+    worker.join();
+    EXPECT_EQ(caught, "step failed");
+    QTest::qWait(50);
+    EXPECT_TRUE(watcher.seen().empty());
+}
+
+} // namespace

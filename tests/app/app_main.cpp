@@ -1,0 +1,12 @@
+#include "app/Application.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    testing::InitGoogleTest(&argc, argv);
+    lumacast::TApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
