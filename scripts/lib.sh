@@ -2,7 +2,7 @@
 
 # Debian packages that building and testing need.
 LC_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev"
-LC_TEST_PACKAGES="iproute2 util-linux xvfb xdotool x11-utils imagemagick fonts-dejavu-core clang libclang-rt-14-dev"
+LC_TEST_PACKAGES="iproute2 util-linux xvfb xdotool x11-utils imagemagick tcpdump python3 libx11-6 fonts-dejavu-core clang libclang-rt-14-dev"
 
 lc_as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

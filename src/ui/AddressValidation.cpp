@@ -147,9 +147,8 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
                 return false;
             if (firstStop == npos)
                 firstStop = i;
-        } else if (hexDigit(c) < 0) {
-            return false;
-        } else if (!isDecimal(c) && firstStop != npos) {
+        } else if (hexDigit(c) < 0 || (!isDecimal(c) && firstStop != npos)) {
+            // Not a hex digit, or a hex letter after the IPv4 tail began.
             return false;
         }
     }

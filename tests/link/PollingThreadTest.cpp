@@ -1,6 +1,7 @@
 #include "link/PollingThread.h"
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
+#include "support/LoopbackPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,9 @@
 
 using namespace lumacast;
 using namespace std::chrono_literals;
+using test::ClosedPort;
 using test::FakeDevice;
+using test::StalledListener;
 
 namespace {
 
@@ -76,19 +79,6 @@ struct PollerRun {
         WorkerThread::WaitForAllEnded();
     }
 };
-
-std::uint16_t closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 FakeDevice::Answer answerWith(const std::string &status4)
 {
@@ -182,7 +172,7 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
 TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
 {
     PollerRun run;
-    run.start(closedPort());
+    run.start(ClosedPort());
     ASSERT_TRUE(run.waitEnded(5s));
     EXPECT_TRUE(run.window.statusTexts.empty());
     EXPECT_EQ(run.window.builds, 0);
@@ -193,7 +183,7 @@ TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
 {
     for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1"}) {
         PollerRun run;
-        run.start(closedPort(), ip);
+        run.start(ClosedPort(), ip);
         ASSERT_TRUE(run.waitEnded(10s)) << ip.toStdString();
         EXPECT_TRUE(run.window.statusTexts.empty()) << ip.toStdString();
     }
@@ -261,31 +251,15 @@ TEST(PollingThread, FailingHandOffStepEndsTheThread)
 TEST(PollingThread, AbortEndsAConnectAttemptThatWouldHang)
 {
     // A listener whose backlog is full leaves further connects pending.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    ::listen(fd, 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        ::connect(c, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        fillers.push_back(c);
-    }
+    const StalledListener listener;
     PollerRun run;
-    run.start(ntohs(addr.sin_port));
+    run.start(listener.port());
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(run.ended);
     run.poller->Terminate();
     run.poller->AbortConnect();
     EXPECT_TRUE(run.waitEnded(2s));
     WorkerThread::WaitForAllEnded();
-    for (int c : fillers)
-        ::close(c);
-    ::close(fd);
 }
 
 } // namespace

@@ -222,7 +222,7 @@ TEST_F(AddressField, EnterAddsNoEntry)
 }
 
 // Runs `answer` on the rejection box once its own event loop shows it.
-void whenRejectionShown(std::function<void(QMessageBox *)> answer)
+void whenRejectionShown(const std::function<void(QMessageBox *)> &answer)
 {
     auto *poll = new QTimer;
     poll->setInterval(5);

@@ -1,5 +1,6 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
+#include "support/LoopbackPorts.h"
 #include "support/UdpPeer.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
@@ -22,26 +23,15 @@
 
 using namespace lumacast;
 using namespace std::chrono_literals;
+using test::ClosedPort;
 using test::FakeDevice;
+using test::StalledListener;
 
 namespace {
 
 const QColor Yellow(255, 255, 0);
 const QColor Orange(255, 96, 0);
 const QColor Blue(0, 128, 255);
-
-std::uint16_t closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 class MainFormTest : public testing::Test {
 protected:
@@ -122,7 +112,7 @@ protected:
 
 TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 {
-    create(closedPort(), false);
+    create(ClosedPort(), false);
     EXPECT_EQ(form->windowTitle(), "Lumacast2 For RK-DX420 Ver.1.00");
     EXPECT_EQ(form->size(), QSize(434, 182));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
@@ -184,7 +174,7 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 
 TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
-    create(closedPort(), false);
+    create(ClosedPort(), false);
     const std::vector<QWidget *> expected = {
         form->PowerOnBtn, form->LampOnBtn, form->MuteOnBtn, form->InpSelBtn1, form->InpSelBtn2,
         form->InpSelBtn3, form->InpSelBtn4, form->ConnectBtn, form->ComboBox1, form->FindBtn,
@@ -206,7 +196,7 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 
 TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
 {
-    create(closedPort(), false);
+    create(ClosedPort(), false);
     for (auto *strip : form->strips()) {
         EXPECT_FALSE(strip->isHidden());
         EXPECT_EQ(strip->color(), Yellow);
@@ -220,7 +210,7 @@ TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
 
 TEST_F(MainFormTest, IdleAsCreatedThenFindReturnsWhenTheDiscoveryWindowEnds)
 {
-    create(closedPort());
+    create(ClosedPort());
     auto s = snapshot();
     EXPECT_EQ(s.caption, "CONNECT");
     EXPECT_EQ(s.status, "");
@@ -275,7 +265,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
 
 TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
 {
-    create(closedPort());
+    create(ClosedPort());
     std::vector<QString> seen;
     connectTo("127.0.0.1");
     ASSERT_TRUE(waitFor([&] {
@@ -332,7 +322,7 @@ class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<S
 
 TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
 {
-    create(closedPort());
+    create(ClosedPort());
     for (const auto &r : GetParam().replies)
         form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
     EXPECT_EQ(visibleStrips(), GetParam().shown);
@@ -364,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 {
-    create(closedPort());
+    create(ClosedPort());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     int paints = 0;
     struct Counter : QObject {
@@ -390,7 +380,7 @@ TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 
 TEST_F(MainFormTest, StripsTellAScreenReaderWhatTheyShow)
 {
-    create(closedPort());
+    create(ClosedPort());
     form->ShowDeviceStatus({'1', '0', '0', '3'});
     EXPECT_EQ(form->PowerStatusPnl->accessibleDescription(), "Power: on");
     EXPECT_EQ(form->LampStatusPnl->accessibleDescription(), "Lamp: off");
@@ -400,7 +390,7 @@ TEST_F(MainFormTest, StripsTellAScreenReaderWhatTheyShow)
 
 TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 {
-    create(closedPort());
+    create(ClosedPort());
     QString boxText;
     QTimer::singleShot(0, [&] {
         if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -419,21 +409,8 @@ TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
 {
     // A listener with a full backlog leaves the connect attempt hanging.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    ::listen(fd, 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        ::connect(c, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        fillers.push_back(c);
-    }
-    create(ntohs(addr.sin_port));
+    const StalledListener listener;
+    create(listener.port());
     connectTo("127.0.0.1");
     click(form->ConnectBtn);
     QTest::qWait(300);
@@ -443,9 +420,6 @@ TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
     ActivePoller->AbortConnect();  // stands in for the system giving up
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(form->statusText(), "DISCONNECTED");
-    for (int c : fillers)
-        ::close(c);
-    ::close(fd);
 }
 
 TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)

@@ -1,0 +1,514 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the panel as a person and a device meet it.
+
+Two hosts joined by a veth pair: the panel's (192.0.2.1, the namespace this
+script runs in) and the device's (192.0.2.2, a namespace of its own where the
+simulator runs). The panel runs under Xvfb and is driven with xdotool; what it
+does is checked on the wire (the simulator's log, a capture of the discovery
+request) and on the screen (pixel colours of the strips).
+
+Run it as root inside a private network namespace, e.g.
+    . scripts/lib.sh; lc_in_private_net tests/e2e/e2e.py --panel P --sim S
+"""
+
+import argparse
+import ctypes
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+PANEL_IP = "192.0.2.1"
+DEVICE_IP = "192.0.2.2"
+TITLE = "Lumacast2 For RK-DX420 Ver.1.00"
+
+REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
+
+# Window-relative centres of the controls.
+CONTROLS = {
+    "field": (150, 26), "find": (290, 26), "connect": (371, 26),
+    "power_on": (45, 68), "lamp_on": (127, 68), "mute_on": (209, 68),
+    "power_off": (45, 96), "lamp_off": (127, 96), "mute_off": (209, 96),
+    "in1": (45, 138), "in2": (127, 138), "in3": (209, 138), "in4": (291, 138), "in5": (373, 138),
+}
+# A pixel inside each strip.
+STRIPS = {
+    "power": (45, 52), "lamp": (127, 52), "mute": (209, 52),
+    "in1": (45, 122), "in2": (127, 122), "in3": (209, 122), "in4": (291, 122), "in5": (373, 122),
+}
+ORANGE = (255, 96, 0)
+BLUE = (0, 128, 255)
+YELLOW = (255, 255, 0)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def run(*cmd, **kw):
+    return subprocess.run(cmd, check=True, capture_output=True, text=True, **kw).stdout
+
+
+def wait_for(predicate, timeout, what, step=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(step)
+
+
+class Network:
+    """The device host: a namespace held by a sleeping process, joined by veth."""
+
+    def __init__(self):
+        self.holder = subprocess.Popen(["unshare", "-n", "sleep", "100000"])
+        ns = f"/proc/{self.holder.pid}/ns/net"
+        wait_for(lambda: os.readlink(ns) != os.readlink("/proc/self/ns/net"), 5, "device namespace")
+        self.ns = ns
+        run("ip", "link", "add", "vpanel", "type", "veth", "peer", "name", "vdev")
+        run("ip", "link", "set", "vdev", "netns", str(self.holder.pid))
+        run("ip", "addr", "add", PANEL_IP + "/24", "dev", "vpanel")
+        run("ip", "link", "set", "vpanel", "up")
+        run("ip", "route", "replace", "default", "dev", "vpanel")
+        self.inside("ip", "link", "set", "lo", "up")
+        self.inside("ip", "addr", "add", DEVICE_IP + "/24", "dev", "vdev")
+        self.inside("ip", "link", "set", "vdev", "up")
+        self.inside("ip", "route", "add", "default", "dev", "vdev")
+
+    def command(self, *cmd):
+        return ["nsenter", "--net=" + self.ns, *cmd]
+
+    def inside(self, *cmd):
+        return run(*self.command(*cmd))
+
+    def close(self):
+        self.holder.kill()
+        self.holder.wait()
+
+
+class Simulator:
+    def __init__(self, net, binary, workdir, *options):
+        self.log_path = os.path.join(workdir, "sim.log")
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(net.command(binary, "--warmup-ms", "1500", *options),
+                                     stdout=self.log, stderr=subprocess.STDOUT)
+        wait_for(lambda: "listen udp" in self.text() or "discovery off" in self.text(), 5,
+                 "the simulator to listen")
+
+    def text(self):
+        with open(self.log_path) as f:
+            return f.read()
+
+    def frames(self):
+        """(seconds, bytes) of every well-formed frame received."""
+        out = []
+        for line in self.text().splitlines():
+            m = re.match(r"(\d+\.\d+) frame ([0-9a-f ]+)$", line)
+            if m:
+                out.append((float(m.group(1)), bytes.fromhex(m.group(2))))
+        return out
+
+    def connections(self):
+        return re.findall(r"connect (\S+)", self.text())
+
+    def wait_frames(self, count, timeout):
+        return wait_for(lambda: len(self.frames()) >= count and self.frames(), timeout,
+                        f"{count} frames at the device")
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            self.proc.wait(5)
+        self.log.close()
+
+
+class XClient:
+    """Just enough Xlib to ask a window to close, as a window manager does."""
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("data", ctypes.c_long * 5)]
+
+    def __init__(self, display):
+        self.x = ctypes.CDLL("libX11.so.6")
+        self.x.XOpenDisplay.restype = ctypes.c_void_p
+        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x.XInternAtom.restype = ctypes.c_ulong
+        self.x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        self.x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                      ctypes.c_void_p]
+        self.x.XFlush.argtypes = [ctypes.c_void_p]
+        self.dpy = self.x.XOpenDisplay(display.encode())
+        check(self.dpy, "cannot open the X display")
+
+    def request_close(self, window):
+        ev = (ctypes.c_long * 24)()
+        msg = XClient.ClientMessage.from_buffer(ev)
+        msg.type = 33  # ClientMessage
+        msg.send_event = 1
+        msg.window = window
+        msg.message_type = self.x.XInternAtom(self.dpy, b"WM_PROTOCOLS", 0)
+        msg.format = 32
+        msg.data[0] = self.x.XInternAtom(self.dpy, b"WM_DELETE_WINDOW", 0)
+        msg.data[1] = 0  # CurrentTime
+        self.x.XSendEvent(self.dpy, window, 0, 0, ctypes.addressof(ev))
+        self.x.XFlush(self.dpy)
+
+
+class Screen:
+    def __init__(self, workdir):
+        for n in range(90, 200):
+            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+                break
+        self.display = f":{n}"
+        self.proc = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), 10, "Xvfb")
+        self.env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.workdir = workdir
+        self.x = XClient(self.display)
+
+    def xdotool(self, *args):
+        return run("xdotool", *args, env=self.env)
+
+    def find(self, name, timeout=10):
+        def search():
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                               capture_output=True, text=True, env=self.env)
+            return r.stdout.split()
+        return int(wait_for(search, timeout, f"a window named {name!r}")[0])
+
+    def present(self, name):
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
+                           capture_output=True, text=True, env=self.env)
+        return bool(r.stdout.split())
+
+    def click(self, window, control):
+        x, y = CONTROLS[control]
+        self.xdotool("mousemove", "--window", str(window), str(x), str(y), "click", "1")
+        time.sleep(0.05)
+
+    def type_into_field(self, window, text):
+        self.click(window, "field")
+        self.xdotool("key", "--window", str(window), "ctrl+a", "BackSpace")
+        self.xdotool("type", "--window", str(window), "--delay", "10", text)
+
+    def pixels(self, window, name="shot"):
+        path = os.path.join(self.workdir, name + ".ppm")
+        run("import", "-window", str(window), path, env=self.env)
+        with open(path, "rb") as f:
+            data = f.read()
+        m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+        width, height = int(m.group(1)), int(m.group(2))
+        body = data[m.end():]
+        return lambda x, y: tuple(body[(y * width + x) * 3:(y * width + x) * 3 + 3])
+
+    def strips(self, window):
+        at = self.pixels(window)
+        return {name: at(*pos) for name, pos in STRIPS.items()}
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(5)
+
+
+class Panel:
+    def __init__(self, binary, screen, runtime_dir):
+        self.binary = binary
+        self.screen = screen
+        self.env = dict(screen.env, XDG_RUNTIME_DIR=runtime_dir)
+        self.proc = subprocess.Popen([binary], env=self.env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE)
+        self.window = screen.find(TITLE)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(5)
+
+
+def expect_strips(screen, window, expected, what):
+    """expected: name -> colour for visible strips; every other strip hidden."""
+    def matches():
+        seen = screen.strips(window)
+        for name, colour in seen.items():
+            want = expected.get(name)
+            if want is None and colour in (ORANGE, BLUE, YELLOW):
+                return None
+            if want is not None and colour != want:
+                return None
+        return seen
+    try:
+        wait_for(matches, 5, what, step=0.2)
+    except Failure:
+        raise Failure(f"{what}: strips are {screen.strips(window)}, expected {expected}")
+
+
+def frame(field):
+    return b"@C1" + field.encode() + b"\r"
+
+
+# ---------------------------------------------------------------------------
+# The cases. Each gets a fresh simulator and a fresh panel.
+
+def case_discovery_and_control(ctx):
+    """Discovery on the wire, the found address, CONNECT, commands and strips, DISCONNECT."""
+    cap_path = os.path.join(ctx.workdir, "discovery.pcap")
+    cap = subprocess.Popen(ctx.net.command("tcpdump", "-i", "vdev", "-U", "-Z", "root", "-w", cap_path,
+                                           "udp"), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+    time.sleep(1.0)
+    sim = ctx.simulator()
+    panel = ctx.panel()
+    wait_for(lambda: "discovery" in sim.text(), 5, "the discovery request at the device")
+    time.sleep(0.5)
+    cap.terminate()
+    cap.wait(5)
+    packets = read_udp_packets(cap_path)
+    requests = [p for p in packets if p["dport"] == 54321]
+    check(len(requests) == 1, f"one discovery request expected, captured {len(requests)}")
+    r = requests[0]
+    check(r["payload"] == REQUEST, f"request bytes differ: {r['payload']!r}")
+    check((r["src"], r["sport"], r["dst"]) == (PANEL_IP, 50008, "255.255.255.255"),
+          f"request addressing: {r['src']}:{r['sport']} -> {r['dst']}:{r['dport']}")
+
+    # The answer put the device's address in the field: CONNECT without typing.
+    time.sleep(1.6)  # discovery window over
+    expect_strips(ctx.screen, panel.window, {}, "idle window")
+    ctx.screen.click(panel.window, "connect")
+    frames = sim.wait_frames(5, 10)
+    check(sim.connections()[0].startswith(PANEL_IP + ":"), f"connection from {sim.connections()}")
+    check(all(f == frame("     ") for _, f in frames[:5]), f"plain polls expected: {frames[:5]}")
+    periods = [b[0] - a[0] for a, b in zip(frames, frames[1:])]
+    check(all(0.25 < p < 0.45 for p in periods), f"frame periods {periods}")
+    expect_strips(ctx.screen, panel.window, {"in1": ORANGE}, "device state after connect")
+
+    # Presses ride the next frame, once; the last press per slot wins.
+    before = len(sim.frames())
+    for control in ("power_off", "power_on", "lamp_on", "mute_on", "in3"):
+        ctx.screen.click(panel.window, control)
+    sent = wait_for(lambda: [f for _, f in sim.frames()[before:] if f != frame("     ")], 3,
+                    "the commands at the device")
+    check(sent[0] == frame("1113 "), f"command frame {sent[0]!r}")
+    time.sleep(1.0)
+    check(len([f for _, f in sim.frames()[before:] if f != frame("     ")]) == 1,
+          "commands must be carried once")
+    expect_strips(ctx.screen, panel.window, {"power": BLUE, "lamp": ORANGE, "mute": ORANGE,
+                                             "in3": ORANGE}, "warming up")
+    expect_strips(ctx.screen, panel.window, {"power": ORANGE, "lamp": ORANGE, "mute": ORANGE,
+                                             "in3": ORANGE}, "powered on")
+    for control in ("lamp_off", "mute_off", "in5"):
+        ctx.screen.click(panel.window, control)
+    expect_strips(ctx.screen, panel.window, {"power": ORANGE, "in5": ORANGE}, "lamp, mute off, input 5")
+
+    # DISCONNECT: the device sees the end of stream, the strips go.
+    ctx.screen.click(panel.window, "connect")
+    wait_for(lambda: "closed by peer" in sim.text(), 5, "the end of stream at the device")
+    expect_strips(ctx.screen, panel.window, {}, "idle after disconnect")
+    count = len(sim.frames())
+    time.sleep(1.0)
+    check(len(sim.frames()) == count, "frames after DISCONNECT")
+    ctx.screenshot(panel.window, "disconnected")
+
+
+def case_silent_device(ctx):
+    """A device that never answers: a frame about every 3.1 s, strips unchanged."""
+    sim = ctx.simulator("--silent")
+    panel = ctx.panel()
+    time.sleep(1.7)
+    ctx.screen.click(panel.window, "connect")
+    frames = sim.wait_frames(3, 12)
+    periods = [b[0] - a[0] for a, b in zip(frames, frames[1:])]
+    check(all(3.05 < p < 3.35 for p in periods), f"silent frame periods {periods}")
+    expect_strips(ctx.screen, panel.window, {}, "no status from a silent device")
+
+
+def case_device_closes(ctx):
+    """The device closes the connection: the window goes idle and a new CONNECT works."""
+    sim = ctx.simulator("--close-after", "3")
+    panel = ctx.panel()
+    time.sleep(1.7)
+    ctx.screen.click(panel.window, "connect")
+    wait_for(lambda: "closed (--close-after 3)" in sim.text(), 5, "the device to close")
+    expect_strips(ctx.screen, panel.window, {}, "idle after the device closed")
+    wait_for(lambda: not ctx.screen.present("情報"), 1, "no box")
+    ctx.screen.click(panel.window, "connect")
+    wait_for(lambda: len(sim.connections()) == 2, 5, "a second connection")
+    wait_for(lambda: len(sim.frames()) >= 4, 5, "frames on the second connection")
+
+
+def case_invalid_address(ctx):
+    """Twenty nines: the information box, focus back in the field, no connection."""
+    sim = ctx.simulator()
+    panel = ctx.panel()
+    time.sleep(1.7)
+    ctx.screen.type_into_field(panel.window, "9" * 20)
+    ctx.screen.click(panel.window, "connect")
+    box = ctx.screen.find("情報", 5)
+    ctx.screenshot(box, "rejection")
+    ctx.screen.xdotool("key", "--window", str(box), "Return")
+    wait_for(lambda: not ctx.screen.present("情報"), 5, "the box to close")
+    time.sleep(0.5)
+    check(sim.connections() == [], f"no connection expected: {sim.connections()}")
+    # Letters typed now are discarded by the field's filter; digits and dots go in.
+    ctx.screen.type_into_field(panel.window, "abc" + DEVICE_IP)
+    ctx.screen.click(panel.window, "connect")
+    wait_for(lambda: sim.connections(), 5, "a connection to the typed address")
+
+
+def case_second_copy(ctx):
+    """A second copy ends at once with exit code 0; the first runs on."""
+    ctx.simulator()
+    panel = ctx.panel()
+    started = time.monotonic()
+    second = subprocess.run([ctx.args.panel], env=panel.env, capture_output=True, timeout=10)
+    took = time.monotonic() - started
+    check(second.returncode == 0, f"second copy exit code {second.returncode}")
+    check(took < 3, f"second copy took {took:.2f} s")
+    check(panel.proc.poll() is None, "the first copy ended")
+
+
+def case_close_while_connected(ctx):
+    """Closing the window while connected: exit 0 within 500 ms, end of stream, no more frames."""
+    sim = ctx.simulator()
+    panel = ctx.panel()
+    time.sleep(1.7)
+    ctx.screen.click(panel.window, "connect")
+    sim.wait_frames(3, 5)
+    ctx.screen.x.request_close(panel.window)
+    closed_at = time.monotonic()
+    code = panel.proc.wait(5)
+    took = time.monotonic() - closed_at
+    check(code == 0, f"exit code {code}")
+    check(took < 0.5, f"exit took {took * 1000:.0f} ms")
+    wait_for(lambda: "closed by peer" in sim.text(), 2, "the end of stream at the device")
+    count = len(sim.frames())
+    time.sleep(0.7)
+    check(len(sim.frames()) == count, "frames after the close")
+    ctx.figures.append(f"close-to-exit while connected: {took * 1000:.0f} ms")
+
+
+CASES = [case_discovery_and_control, case_silent_device, case_device_closes,
+         case_invalid_address, case_second_copy, case_close_while_connected]
+
+
+def read_udp_packets(path):
+    """UDP/IPv4 packets of an Ethernet pcap file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    out, pos = [], 24
+    while pos + 16 <= len(data):
+        incl = struct.unpack_from("<I", data, pos + 8)[0]
+        pkt = data[pos + 16:pos + 16 + incl]
+        pos += 16 + incl
+        if len(pkt) < 14 + 20 or pkt[12:14] != b"\x08\x00" or pkt[23] != 17:
+            continue
+        ihl = (pkt[14] & 0x0F) * 4
+        udp = 14 + ihl
+        sport, dport, length = struct.unpack_from(">HHH", pkt, udp)
+        out.append({"src": ".".join(map(str, pkt[26:30])), "dst": ".".join(map(str, pkt[30:34])),
+                    "sport": sport, "dport": dport, "payload": pkt[udp + 8:udp + length]})
+    return out
+
+
+class Context:
+    def __init__(self, args, net, screen, workdir):
+        self.args, self.net, self.screen, self.workdir = args, net, screen, workdir
+        self.sims, self.panels, self.figures = [], [], []
+
+    def simulator(self, *options):
+        sim = Simulator(self.net, self.args.sim, self.workdir, *options)
+        self.sims.append(sim)
+        return sim
+
+    def panel(self):
+        runtime = tempfile.mkdtemp(dir=self.workdir)
+        os.chmod(runtime, 0o700)
+        panel = Panel(self.args.panel, self.screen, runtime)
+        self.panels.append(panel)
+        return panel
+
+    def screenshot(self, window, name):
+        if self.args.shots:
+            os.makedirs(self.args.shots, exist_ok=True)
+            run("import", "-window", str(window), os.path.join(self.args.shots, name + ".png"),
+                env=self.screen.env)
+
+    def clean(self):
+        for panel in self.panels:
+            panel.stop()
+        for sim in self.sims:
+            sim.stop()
+        self.panels, self.sims = [], []
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--panel", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--shots", help="folder for screenshots")
+    parser.add_argument("-k", help="run only the cases whose name contains this")
+    args = parser.parse_args()
+    args.panel, args.sim = os.path.abspath(args.panel), os.path.abspath(args.sim)
+
+    if os.geteuid() != 0 or not os.path.exists("/proc/self/ns/net"):
+        print("e2e: needs root in a private network namespace", file=sys.stderr)
+        return 2
+    for tool in ("Xvfb", "xdotool", "import", "tcpdump", "nsenter", "unshare", "ip"):
+        if not shutil.which(tool):
+            print(f"e2e: {tool} is missing", file=sys.stderr)
+            return 2
+
+    workdir = tempfile.mkdtemp(prefix="lc-e2e-")
+    net = Network()
+    screen = Screen(workdir)
+    failed = 0
+    try:
+        for case in CASES:
+            if args.k and args.k not in case.__name__:
+                continue
+            ctx = Context(args, net, screen, os.path.join(workdir, case.__name__))
+            os.makedirs(ctx.workdir)
+            started = time.monotonic()
+            try:
+                case(ctx)
+                status = "ok"
+            except Exception as e:  # noqa: BLE001 - every failure is reported per case
+                failed += 1
+                status = "FAILED: " + (str(e) if isinstance(e, Failure) else traceback.format_exc())
+                for sim in ctx.sims:
+                    print("--- simulator log\n" + sim.text()[-3000:])
+            finally:
+                ctx.clean()
+            print(f"{case.__name__} ({time.monotonic() - started:.1f} s): {status}")
+            for figure in ctx.figures:
+                print("  " + figure)
+            sys.stdout.flush()
+    finally:
+        screen.close()
+        net.close()
+        if not failed:
+            shutil.rmtree(workdir, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
