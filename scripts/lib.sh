@@ -1,7 +1,8 @@
 # Helpers shared by the project's scripts. Source it; do not run it.
 
 # Debian packages that building and testing need.
-LC_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev"
+# fonts-liberation2: a face as narrow as the window's own where that is not installed.
+LC_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev fonts-liberation2"
 LC_TEST_PACKAGES="iproute2 util-linux xvfb xdotool x11-utils imagemagick tcpdump python3 libx11-6 fonts-dejavu-core clang libclang-rt-14-dev"
 
 lc_as_root() {

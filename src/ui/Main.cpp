@@ -28,6 +28,15 @@ constexpr int DiscoveryWindowMs = 1500;
 
 QFont windowFont(bool bold)
 {
+    // Where Tahoma is missing, a face of like width, so "IP Address:" and "DISCONNECT"
+    // still fit their controls; DejaVu Sans, the usual default, is wider.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                                    QStringLiteral("DejaVu Sans Condensed")});
+        return true;
+    }();
+    Q_UNUSED(substituted);
     QFont font(QStringLiteral("Tahoma"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);

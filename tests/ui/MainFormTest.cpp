@@ -172,6 +172,28 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
             }
 }
 
+TEST_F(MainFormTest, EveryCaptionFitsItsControl)
+{
+    create(ClosedPort(), false);
+    struct Row {
+        QWidget *widget;
+        QString caption;
+        int margin;  // a button's frame takes a few pixels on each side
+    };
+    const Row rows[] = {
+        {form->Label1, "IP Address:", 0},     {form->PowerOnBtn, "POWER ON ", 4},
+        {form->PowerOffBtn, "POWER OFF", 4},  {form->LampOnBtn, "LAMP ON ", 4},
+        {form->LampOffBtn, "LAMP OFF", 4},    {form->MuteOnBtn, "MUTE ON ", 4},
+        {form->MuteOffBtn, "MUTE OFF", 4},    {form->ConnectBtn, "CONNECT", 4},
+        {form->ConnectBtn, "DISCONNECT", 4},  {form->FindBtn, "FIND", 4},
+    };
+    for (const Row &row : rows) {
+        const int width = row.widget->fontMetrics().horizontalAdvance(row.caption);
+        EXPECT_LE(width, row.widget->width() - 2 * row.margin)
+            << row.caption.toStdString() << " in " << row.widget->font().family().toStdString();
+    }
+}
+
 TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
     create(ClosedPort(), false);
