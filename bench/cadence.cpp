@@ -16,14 +16,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <string>
 #include <poll.h>
+#include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <ctime>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -71,7 +71,7 @@ struct BenchWindow : PollerWindow {
     int shown = 0;
     int builds = 0;
     Snapshot firstBuild;
-    void SetStatusText(const QString &) override {}
+    void SetStatusText(const QString &) override { }
     PendingCommands &Pending() override
     {
         if (builds++ == 0)
@@ -85,10 +85,10 @@ struct Result {
     const char *name;
     double idealMs;
     std::size_t frames = 0;
-    double meanMs = 0, p50 = 0, p99 = 0, max = 0;  // deviations: period - ideal
-    double cpuMsPerFrame = 0;     // the whole run, start and end included
-    double steadyMsPerFrame = 0;  // the steady cycle: CPU per second times the mean period
-    double pollerMs = 0, uiMs = 0, deviceMs = 0;  // the same, by thread
+    double meanMs = 0, p50 = 0, p99 = 0, max = 0; // deviations: period - ideal
+    double cpuMsPerFrame = 0; // the whole run, start and end included
+    double steadyMsPerFrame = 0; // the steady cycle: CPU per second times the mean period
+    double pollerMs = 0, uiMs = 0, deviceMs = 0; // the same, by thread
     int shown = 0;
 };
 
@@ -102,13 +102,12 @@ double Percentile(const std::vector<double> &sorted, double p)
 
 // Runs one polling thread against `device` for `duration`, serving its
 // hand-offs from the event loop as the window does.
-Result Run(QCoreApplication &app, const char *name, double idealMs, FakeDevice &device,
-           milliseconds duration)
+Result Run(QCoreApplication &app, const char *name, double idealMs, FakeDevice &device, milliseconds duration)
 {
     BenchWindow window;
     Result result{name, idealMs};
     const double cpuBefore = CpuSeconds();
-    const auto threadsBefore = ThreadCpuNs();  // the UI thread and the device's
+    const auto threadsBefore = ThreadCpuNs(); // the UI thread and the device's
     Snapshot atStop;
 
     auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.port(), window);
@@ -151,7 +150,7 @@ Result Run(QCoreApplication &app, const char *name, double idealMs, FakeDevice &
     // CPU of the steady cycle, per second of it, scaled to one mean period.
     const double steadyS = duration_cast<microseconds>(atStop.at - window.firstBuild.at).count() / 1e6;
     if (window.builds > 1 && steadyS > 0 && result.meanMs > 0) {
-        const double perFrame = result.meanMs / 1000.0 / steadyS;  // share of the interval
+        const double perFrame = result.meanMs / 1000.0 / steadyS; // share of the interval
         result.steadyMsPerFrame = (atStop.processCpu - window.firstBuild.processCpu) * 1000.0 * perFrame;
         for (const auto &[tid, ns] : atStop.threads) {
             const auto first = window.firstBuild.threads.find(tid);
@@ -187,7 +186,8 @@ void Calibrate(QCoreApplication &app)
     for (int i = 0; i < pauses; ++i) {
         const auto start = steady_clock::now();
         SleepMs(IterationPauseMs);
-        overshoot += duration_cast<microseconds>(steady_clock::now() - start).count() / 1000.0 - IterationPauseMs;
+        overshoot +=
+            duration_cast<microseconds>(steady_clock::now() - start).count() / 1000.0 - IterationPauseMs;
     }
     const double pauseCpuUs = (ThreadCpuUs() - cpu) / pauses;
 
@@ -232,9 +232,8 @@ void Calibrate(QCoreApplication &app)
 
 void PrintTable(const std::vector<Result> &results)
 {
-    std::printf("\n%-11s %6s %10s %6s %8s %8s %8s | %9s %9s | %8s %8s %8s\n", "device", "frames",
-                "mean (ms)", "ideal", "p50 dev", "p99 dev", "max dev", "CPU/frame", "steady", "poller",
-                "UI", "device");
+    std::printf("\n%-11s %6s %10s %6s %8s %8s %8s | %9s %9s | %8s %8s %8s\n", "device", "frames", "mean (ms)",
+                "ideal", "p50 dev", "p99 dev", "max dev", "CPU/frame", "steady", "poller", "UI", "device");
     for (const auto &r : results)
         std::printf("%-11s %6zu %10.2f %6.0f %+8.2f %+8.2f %+8.2f | %9.4f %9.4f | %8.4f %8.4f %8.4f\n",
                     r.name, r.frames, r.meanMs, r.idealMs, r.p50, r.p99, r.max, r.cpuMsPerFrame,

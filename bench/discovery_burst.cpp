@@ -51,8 +51,8 @@ void burst(std::uint16_t port, int n)
 
 void report(const char *what, int n, int received, double lastMs)
 {
-    std::printf("%-9s N=%5d  received %5d  lost %5d  first send to last entry %8.1f ms\n", what, n,
-                received, n - received, lastMs);
+    std::printf("%-9s N=%5d  received %5d  lost %5d  first send to last entry %8.1f ms\n", what, n, received,
+                n - received, lastMs);
 }
 
 void endpointRun(int n)

@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool expected = size == StatusReplyLength && decoded.compare(0, 3, "@c1") == 0;
     if (status.has_value() != expected)
         std::abort();
-    if (status
-        && !(status->Power == decoded[3] && status->Lamp == decoded[4] && status->Mute == decoded[5]
-             && status->Input == decoded[6]))
+    if (status &&
+        !(status->Power == decoded[3] && status->Lamp == decoded[4] && status->Mute == decoded[5] &&
+          status->Input == decoded[6]))
         std::abort();
 
     const std::u16string text(data, data + size);

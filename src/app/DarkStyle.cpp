@@ -144,8 +144,7 @@ bool SelectStyle(const QString &name, const QString &folder)
     }
 
     ShowCriticalBox(StyleNotFoundBoxName, QStringLiteral("エラー"),
-                    QStringLiteral("スタイル '%1' が見つかりません").arg(name),
-                    QStringLiteral("閉じる(&C)"));
+                    QStringLiteral("スタイル '%1' が見つかりません").arg(name), QStringLiteral("閉じる(&C)"));
     return false;
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 class TCriticalBox : public QMessageBox {
 public:
-    TCriticalBox() : QMessageBox(nullptr) {}
+    TCriticalBox() : QMessageBox(nullptr) { }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override

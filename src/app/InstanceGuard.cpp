@@ -14,7 +14,7 @@ namespace {
 // A folder that only this user can use: ours, a real folder, no access for others.
 bool privateFolder(const std::string &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.c_str(), &st) != 0)
         return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
@@ -69,7 +69,7 @@ GuardOutcome TakeInstanceGuard(const std::string &path)
         return GuardOutcome::NoGuard;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno == EACCES)
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // a lock needs no write access
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW); // a lock needs no write access
     if (fd < 0)
         return GuardOutcome::NoGuard;
     // Test and take in one call: of two copies started in the same instant, one gets it.
@@ -82,7 +82,7 @@ GuardOutcome TakeInstanceGuard(const std::string &path)
     }
     // The sticky bit keeps the runtime folder's periodic clean-up away from a
     // file in use; a deleted guard file would let a second copy in.
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid())
         ::fchmod(fd, (st.st_mode & 07777) | S_ISVTX);
     // Deliberately never closed: the lock lives exactly as long as the process.

@@ -8,9 +8,9 @@ namespace lumacast {
 inline constexpr const char *InstanceGuardName = "LUMACAST 2 FOR RK-DX420";
 
 enum class GuardOutcome {
-    Taken,          // this copy holds the guard until the process ends
-    HeldElsewhere,  // another copy runs: give way
-    NoGuard,        // the guard file cannot be used: run without a guard
+    Taken, // this copy holds the guard until the process ends
+    HeldElsewhere, // another copy runs: give way
+    NoGuard, // the guard file cannot be used: run without a guard
 };
 
 // The folder of the guard file: `runtimeDir` when it is an absolute path,

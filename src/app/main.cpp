@@ -1,7 +1,7 @@
+#include "ui/Main.h"
 #include "app/Application.h"
 #include "app/DarkStyle.h"
 #include "app/InstanceGuard.h"
-#include "ui/Main.h"
 
 #include <QIcon>
 

@@ -132,7 +132,7 @@ void TIdUDPServer::Broadcast(std::string_view AData, std::uint16_t APort)
 }
 
 void TIdUDPServer::DoUDPRead(TIdUDPListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
-                            TIdSocketHandle &binding)
+                             TIdSocketHandle &binding)
 {
     for (const auto &datagram : batch) {
         binding.PeerIP = SenderAddressText(datagram.sender);
@@ -168,7 +168,7 @@ void TIdUDPListenerThread::Execute()
         try {
             waited = socket.Wait(WaitMs, stop_);
         } catch (const SocketError &) {
-            SleepMs(10);  // the system is short of something; try again shortly
+            SleepMs(10); // the system is short of something; try again shortly
             continue;
         }
         if (waited == UdpSocket::WaitResult::Stopped || Terminated())

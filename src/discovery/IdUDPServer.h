@@ -20,17 +20,16 @@ class TIdUDPListenerThread;
 // One declared socket of the endpoint. While a datagram is handed over it
 // also carries that datagram's sender.
 struct TIdSocketHandle {
-    explicit TIdSocketHandle(IpFamily aFamily) : Family(aFamily) {}
+    explicit TIdSocketHandle(IpFamily aFamily) : Family(aFamily) { }
     const IpFamily Family;
     std::string PeerIP;
     std::uint16_t PeerPort = 0;
-    std::unique_ptr<UdpSocket> Socket;  // open while the endpoint is active
+    std::unique_ptr<UdpSocket> Socket; // open while the endpoint is active
 };
 
 // Runs on the UI thread, one datagram at a time, in the order they arrived.
 using TUDPReadEvent = std::function<void(TIdUDPListenerThread *AThread,
-                                         const std::vector<std::uint8_t> &AData,
-                                         TIdSocketHandle &ABinding)>;
+                                         const std::vector<std::uint8_t> &AData, TIdSocketHandle &ABinding)>;
 
 // The endpoint could not be opened because a bind failed; the message is the
 // same whatever the cause.
@@ -108,8 +107,9 @@ public:
     // catch up.
     static constexpr int MaxPending = 64;
 
-    TIdUDPListenerThread(TIdUDPServer &server, TIdSocketHandle &binding)
-        : server_(server), binding_(binding) {}
+    TIdUDPListenerThread(TIdUDPServer &server, TIdSocketHandle &binding) : server_(server), binding_(binding)
+    {
+    }
     ~TIdUDPListenerThread() override;
 
     // The stop request, also waking a wait in progress. Never blocks.

@@ -10,8 +10,8 @@ std::string SenderAddressText(const sockaddr_storage &sender)
 {
     char text[64];
     if (sender.ss_family == AF_INET) {
-        const auto *a = reinterpret_cast<const std::uint8_t *>(
-            &reinterpret_cast<const sockaddr_in *>(&sender)->sin_addr);
+        const auto *a =
+            reinterpret_cast<const std::uint8_t *>(&reinterpret_cast<const sockaddr_in *>(&sender)->sin_addr);
         std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
         return text;
     }

@@ -112,7 +112,7 @@ std::optional<std::uint32_t> ReadConnectAddress(std::u16string_view text)
             return std::nullopt;
         std::u16string_view part = text.substr(0, dot);
         if (last && dot != std::u16string_view::npos && dot + 1 != text.size())
-            return std::nullopt;  // only one trailing dot may follow the fourth part
+            return std::nullopt; // only one trailing dot may follow the fourth part
         const auto value = readPart(part);
         if (!value)
             return std::nullopt;

@@ -9,7 +9,7 @@ namespace lumacast {
 // serves hand-offs (the window is being torn down).
 class HandOffCutOff : public std::runtime_error {
 public:
-    HandOffCutOff() : std::runtime_error("hand-off cut off") {}
+    HandOffCutOff() : std::runtime_error("hand-off cut off") { }
 };
 
 // Runs `step` on the UI thread and blocks the calling worker, without a time

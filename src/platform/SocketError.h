@@ -9,7 +9,9 @@ namespace lumacast {
 class SocketError : public std::runtime_error {
 public:
     SocketError(const std::string &what, int errorNumber)
-        : std::runtime_error(what), errorNumber_(errorNumber) {}
+        : std::runtime_error(what), errorNumber_(errorNumber)
+    {
+    }
     int errorNumber() const { return errorNumber_; }
 
 private:

@@ -28,8 +28,8 @@ public:
     void Send(std::string_view bytes);
 
     struct CheckResult {
-        bool received = false;  // the input buffer holds bytes
-        bool closed = false;    // end of stream, reset, abort or shutdown seen
+        bool received = false; // the input buffer holds bytes
+        bool closed = false; // end of stream, reset, abort or shutdown seen
     };
     // Reads without waiting; when that yields nothing, waits up to waitMs for
     // data. A closed connection is closed at this end too. Other receive
@@ -49,7 +49,7 @@ public:
     static in_addr ResolveIPv4(const std::string &host);
 
 private:
-    bool ReadAvailable();  // true when end of stream or a reset was seen
+    bool ReadAvailable(); // true when end of stream or a reset was seen
 
     int fd_ = -1;
     std::string input_;

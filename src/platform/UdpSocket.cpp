@@ -141,7 +141,7 @@ UdpSocket::ReceiveResult UdpSocket::ReceiveNow(Datagram &into)
                 continue;
             into.data.clear();
             return (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveResult::NothingWaiting
-                                                              : ReceiveResult::Lost;
+                                                             : ReceiveResult::Lost;
         }
         if (static_cast<std::size_t>(n) > MaxDatagram) {
             into.data.clear();

@@ -54,12 +54,12 @@ bool isCtrlBackspace(const QKeyEvent *event)
 // own Ctrl+C text.
 class TRejectionBox : public QMessageBox {
 public:
-    explicit TRejectionBox(QWidget *parent) : QMessageBox(parent) {}
+    explicit TRejectionBox(QWidget *parent) : QMessageBox(parent) { }
 
 protected:
     void showEvent(QShowEvent *event) override
     {
-        QMessageBox::showEvent(event);  // settles the size first
+        QMessageBox::showEvent(event); // settles the size first
         QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
         if (!screen)
             return;
@@ -139,12 +139,12 @@ void TAddressComboBox::keyPressEvent(QKeyEvent *event)
         return;
     }
     if (kept.isEmpty()) {
-        event->accept();  // discarded: nobody else sees the key either
+        event->accept(); // discarded: nobody else sees the key either
         return;
     }
     QKeyEvent filtered(event->type(), event->key(), event->modifiers(), event->nativeScanCode(),
-                       event->nativeVirtualKey(), event->nativeModifiers(), kept,
-                       event->isAutoRepeat(), event->count(), event->device());
+                       event->nativeVirtualKey(), event->nativeModifiers(), kept, event->isAutoRepeat(),
+                       event->count(), event->device());
     QComboBox::keyPressEvent(&filtered);
     event->setAccepted(filtered.isAccepted());
 }
@@ -169,8 +169,7 @@ void TAddressComboBox::inputMethodEvent(QInputMethodEvent *event)
     event->setAccepted(filtered.isAccepted());
 }
 
-QString MessageBoxClipboardText(const QString &title, const QString &text,
-                                const QStringList &buttonCaptions)
+QString MessageBoxClipboardText(const QString &title, const QString &text, const QStringList &buttonCaptions)
 {
     const QString crlf = QStringLiteral("\r\n");
     const QString divider = QString(27, u'-') + crlf;

@@ -44,7 +44,6 @@ inline constexpr const char *AddressRejectionName = "AddressRejection";
 void ShowAddressRejection(QWidget *parent, QComboBox *field);
 
 // What Ctrl+C in a message box puts on the clipboard.
-QString MessageBoxClipboardText(const QString &title, const QString &text,
-                                const QStringList &buttonCaptions);
+QString MessageBoxClipboardText(const QString &title, const QString &text, const QStringList &buttonCaptions);
 
 } // namespace lumacast

@@ -88,8 +88,7 @@ bool isInteger64(std::u16string_view s) noexcept
 bool isDottedNumber(std::u16string_view part) noexcept
 {
     // 0x with any number of hex digits, beyond what 64 bits hold.
-    if (part.size() > 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X')
-        && allHex(part.substr(2)))
+    if (part.size() > 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X') && allHex(part.substr(2)))
         return true;
     return isInteger64(part);
 }
@@ -117,7 +116,7 @@ bool ReadDottedAddress(std::u16string_view text) noexcept
         if (!isDottedNumber(part))
             return false;
         if (stop == npos)
-            return true;  // the empty rest after the last part
+            return true; // the empty rest after the last part
         text.remove_prefix(stop + 1);
     }
 }

@@ -44,8 +44,8 @@ QFont windowFont(bool bold)
     return font;
 }
 
-QPushButton *makeButton(QWidget *parent, const QString &caption, const QString &accessible,
-                        int left, int top, int width, int height)
+QPushButton *makeButton(QWidget *parent, const QString &caption, const QString &accessible, int left, int top,
+                        int width, int height)
 {
     auto *button = new QPushButton(caption, parent);
     button->setGeometry(left, top, width, height);
@@ -66,9 +66,10 @@ TIndicatorStrip *makeStrip(QWidget *parent, const QString &name, int left, int t
 } // namespace
 
 TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                  Qt::MSWindowsFixedSizeDialogHint),
       ports_(ports)
 {
     setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver.1.00"));
@@ -135,12 +136,12 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
 
     Label1->setFocusPolicy(Qt::NoFocus);
     StatusBar1->setFocusPolicy(Qt::NoFocus);
-    QWidget *const tabOrder[] = {PowerOnBtn, LampOnBtn, MuteOnBtn, InpSelBtn1, InpSelBtn2,
-                                 InpSelBtn3, InpSelBtn4, ConnectBtn, ComboBox1, FindBtn,
-                                 PowerStatusPnl, InpSelBtn5, LampStatusPnl, MuteStatusPnl,
-                                 InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3,
-                                 InpSelStatusPnl4, InpSelStatusPnl5, PowerOffBtn, LampOffBtn,
-                                 MuteOffBtn};
+    QWidget *const tabOrder[] = {PowerOnBtn,       LampOnBtn,        MuteOnBtn,        InpSelBtn1,
+                                 InpSelBtn2,       InpSelBtn3,       InpSelBtn4,       ConnectBtn,
+                                 ComboBox1,        FindBtn,          PowerStatusPnl,   InpSelBtn5,
+                                 LampStatusPnl,    MuteStatusPnl,    InpSelStatusPnl1, InpSelStatusPnl2,
+                                 InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5, PowerOffBtn,
+                                 LampOffBtn,       MuteOffBtn};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -173,13 +174,13 @@ TMainForm::~TMainForm()
 
 std::array<QPushButton *, 11> TMainForm::commandButtons() const
 {
-    return {PowerOnBtn, PowerOffBtn, LampOnBtn, LampOffBtn, MuteOnBtn, MuteOffBtn,
-            InpSelBtn1, InpSelBtn2, InpSelBtn3, InpSelBtn4, InpSelBtn5};
+    return {PowerOnBtn, PowerOffBtn, LampOnBtn,  LampOffBtn, MuteOnBtn, MuteOffBtn,
+            InpSelBtn1, InpSelBtn2,  InpSelBtn3, InpSelBtn4, InpSelBtn5};
 }
 
 std::array<TIndicatorStrip *, 8> TMainForm::strips() const
 {
-    return {PowerStatusPnl, LampStatusPnl, MuteStatusPnl, InpSelStatusPnl1,
+    return {PowerStatusPnl,   LampStatusPnl,    MuteStatusPnl,    InpSelStatusPnl1,
             InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5};
 }
 
@@ -298,17 +299,50 @@ void TMainForm::PollerEnded(WorkerThread *)
     FindBtn->setEnabled(true);
 }
 
-void TMainForm::PowerOnBtnClick() { Commands.PowerCmd = '1'; }
-void TMainForm::PowerOffBtnClick() { Commands.PowerCmd = '0'; }
-void TMainForm::LampOnBtnClick() { Commands.LampCmd = '1'; }
-void TMainForm::LampOffBtnClick() { Commands.LampCmd = '0'; }
-void TMainForm::MuteOnBtnClick() { Commands.MuteCmd = '1'; }
-void TMainForm::MuteOffBtnClick() { Commands.MuteCmd = '0'; }
-void TMainForm::InpSelBtn1Click() { Commands.InpSelCmd = '1'; }
-void TMainForm::InpSelBtn2Click() { Commands.InpSelCmd = '2'; }
-void TMainForm::InpSelBtn3Click() { Commands.InpSelCmd = '3'; }
-void TMainForm::InpSelBtn4Click() { Commands.InpSelCmd = '4'; }
-void TMainForm::InpSelBtn5Click() { Commands.InpSelCmd = '5'; }
+void TMainForm::PowerOnBtnClick()
+{
+    Commands.PowerCmd = '1';
+}
+void TMainForm::PowerOffBtnClick()
+{
+    Commands.PowerCmd = '0';
+}
+void TMainForm::LampOnBtnClick()
+{
+    Commands.LampCmd = '1';
+}
+void TMainForm::LampOffBtnClick()
+{
+    Commands.LampCmd = '0';
+}
+void TMainForm::MuteOnBtnClick()
+{
+    Commands.MuteCmd = '1';
+}
+void TMainForm::MuteOffBtnClick()
+{
+    Commands.MuteCmd = '0';
+}
+void TMainForm::InpSelBtn1Click()
+{
+    Commands.InpSelCmd = '1';
+}
+void TMainForm::InpSelBtn2Click()
+{
+    Commands.InpSelCmd = '2';
+}
+void TMainForm::InpSelBtn3Click()
+{
+    Commands.InpSelCmd = '3';
+}
+void TMainForm::InpSelBtn4Click()
+{
+    Commands.InpSelCmd = '4';
+}
+void TMainForm::InpSelBtn5Click()
+{
+    Commands.InpSelCmd = '5';
+}
 
 void TMainForm::SetStatusText(const QString &text)
 {

@@ -14,47 +14,47 @@ struct TextCase {
     const char *expected;
 };
 
-class TitleTest : public testing::TestWithParam<TextCase> {};
+class TitleTest : public testing::TestWithParam<TextCase> { };
 
 TEST_P(TitleTest, ComesFromTheProgramFileName)
 {
     EXPECT_EQ(ApplicationTitle(QString::fromUtf8(GetParam().input)), QString::fromUtf8(GetParam().expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, TitleTest, testing::Values(
-    TextCase{"CONTROL.EXE", "Control"},
-    TextCase{"lumacast2", "lumacast2"},
-    TextCase{"LUMACAST2", "Lumacast2"},
-    TextCase{"/usr/bin/lumacast2", "lumacast2"},
-    TextCase{"./Lumacast2.app.bin", "Lumacast2"},
-    TextCase{"some.dir/PROG", "Prog"},  // dots of the folder do not count
-    TextCase{"lUMA.CAST", "luma"},
-    TextCase{"ÄRGER.X", "Ärger"},
-    TextCase{"\xF0\x9D\x90\x80" "BC", "\xF0\x9D\x90\x80" "bc"},  // first character outside the BMP
-    TextCase{"A", "A"},
-    TextCase{".hidden", ""},
-    TextCase{"", ""}));
+INSTANTIATE_TEST_SUITE_P(Names, TitleTest,
+                         testing::Values(TextCase{"CONTROL.EXE", "Control"},
+                                         TextCase{"lumacast2", "lumacast2"},
+                                         TextCase{"LUMACAST2", "Lumacast2"},
+                                         TextCase{"/usr/bin/lumacast2", "lumacast2"},
+                                         TextCase{"./Lumacast2.app.bin", "Lumacast2"},
+                                         TextCase{"some.dir/PROG", "Prog"}, // dots of the folder do not count
+                                         TextCase{"lUMA.CAST", "luma"}, TextCase{"ÄRGER.X", "Ärger"},
+                                         TextCase{"\xF0\x9D\x90\x80"
+                                                  "BC",
+                                                  "\xF0\x9D\x90\x80"
+                                                  "bc"}, // first character outside the BMP
+                                         TextCase{"A", "A"}, TextCase{".hidden", ""}, TextCase{"", ""}));
 
-class FullStopTest : public testing::TestWithParam<TextCase> {};
+class FullStopTest : public testing::TestWithParam<TextCase> { };
 
 TEST_P(FullStopTest, IsAddedAfterCharactersAboveIt)
 {
     EXPECT_EQ(ErrorBoxText(QString::fromUtf8(GetParam().input)), QString::fromUtf8(GetParam().expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(LastCharacters, FullStopTest, testing::Values(
-    TextCase{"Address already in use", "Address already in use."},
-    TextCase{"Ends with a stop.", "Ends with a stop."},
-    TextCase{"Minus-", "Minus-"},          // 45
-    TextCase{"Slash/", "Slash/."},         // 47
-    TextCase{"Code 0", "Code 0."},         // 48
-    TextCase{"Bang!", "Bang!"},            // 33
-    TextCase{"Comma,", "Comma,"},          // 44
-    TextCase{"Space ", "Space "},          // 32
-    TextCase{"Line\n", "Line\n"},
-    TextCase{"使用中です。", "使用中です。."},  // U+3002 is far above 46
-    TextCase{"Smile \xF0\x9F\x98\x80", "Smile \xF0\x9F\x98\x80."},
-    TextCase{"", ""}));
+INSTANTIATE_TEST_SUITE_P(LastCharacters, FullStopTest,
+                         testing::Values(TextCase{"Address already in use", "Address already in use."},
+                                         TextCase{"Ends with a stop.", "Ends with a stop."},
+                                         TextCase{"Minus-", "Minus-"}, // 45
+                                         TextCase{"Slash/", "Slash/."}, // 47
+                                         TextCase{"Code 0", "Code 0."}, // 48
+                                         TextCase{"Bang!", "Bang!"}, // 33
+                                         TextCase{"Comma,", "Comma,"}, // 44
+                                         TextCase{"Space ", "Space "}, // 32
+                                         TextCase{"Line\n", "Line\n"},
+                                         TextCase{"使用中です。", "使用中です。."}, // U+3002 is far above 46
+                                         TextCase{"Smile \xF0\x9F\x98\x80", "Smile \xF0\x9F\x98\x80."},
+                                         TextCase{"", ""}));
 
 TEST(ErrorMessageTest, ReadsWhatAsUtf8AndNamesOtherErrors)
 {
@@ -63,7 +63,8 @@ TEST(ErrorMessageTest, ReadsWhatAsUtf8AndNamesOtherErrors)
         QString expected;
     } cases[] = {
         {std::make_exception_ptr(std::runtime_error("Socket Error # 10048")), "Socket Error # 10048"},
-        {std::make_exception_ptr(std::runtime_error("アドレスは使用中です")), QStringLiteral("アドレスは使用中です")},
+        {std::make_exception_ptr(std::runtime_error("アドレスは使用中です")),
+         QStringLiteral("アドレスは使用中です")},
         {std::make_exception_ptr(std::logic_error("")), ""},
         {std::make_exception_ptr(42), "An error of an unknown kind occurred"},
         {nullptr, "An error of an unknown kind occurred"},

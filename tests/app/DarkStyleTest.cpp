@@ -21,7 +21,7 @@ namespace {
 
 const QColor DarkWindow(0x1f, 0x1f, 0x1f);
 
-class StyleFoundTest : public testing::TestWithParam<const char *> {};
+class StyleFoundTest : public testing::TestWithParam<const char *> { };
 
 TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
 {
@@ -67,7 +67,7 @@ TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
     }
 }
 
-class StyleNotFoundTest : public testing::TestWithParam<const char *> {};
+class StyleNotFoundTest : public testing::TestWithParam<const char *> { };
 
 TEST_P(StyleNotFoundTest, ShowsTheBoxAndLeavesTheLookAsItWas)
 {
@@ -115,26 +115,23 @@ TEST(StyleTest, AStoredStyleThatCannotBeReadIsNotCaught)
     EXPECT_TRUE(watcher.seen().empty());
 }
 
-class UnreadableStyleTest : public testing::TestWithParam<const char *> {};
+class UnreadableStyleTest : public testing::TestWithParam<const char *> { };
 
 TEST_P(UnreadableStyleTest, IsRefused)
 {
     EXPECT_THROW(ParseStyleDescription(GetParam()), std::runtime_error);
 }
 
-INSTANTIATE_TEST_SUITE_P(Descriptions, UnreadableStyleTest, testing::Values(
-    "",
-    "not json",
-    "[]",
-    R"({"colours": {"Window": "#000000"}})",
-    R"({"name": "  ", "colours": {}})",
-    R"({"name": "X"})",
-    R"({"name": "X", "colours": {"Windw": "#000000"}})",
-    R"({"name": "X", "colours": {"NColorRoles": "#000000"}})",
-    R"({"name": "X", "colours": {"Window": "#00000g"}})",
-    R"({"name": "X", "colours": {"Window": 0}})",
-    R"({"name": "X", "base": "NoSuchStyle", "colours": {}})",
-    R"({"name": "X", "colours": {}, "disabled": {"Text": "nocolour"}})"));
+INSTANTIATE_TEST_SUITE_P(
+    Descriptions, UnreadableStyleTest,
+    testing::Values("", "not json", "[]", R"({"colours": {"Window": "#000000"}})",
+                    R"({"name": "  ", "colours": {}})", R"({"name": "X"})",
+                    R"({"name": "X", "colours": {"Windw": "#000000"}})",
+                    R"({"name": "X", "colours": {"NColorRoles": "#000000"}})",
+                    R"({"name": "X", "colours": {"Window": "#00000g"}})",
+                    R"({"name": "X", "colours": {"Window": 0}})",
+                    R"({"name": "X", "base": "NoSuchStyle", "colours": {}})",
+                    R"({"name": "X", "colours": {}, "disabled": {"Text": "nocolour"}})"));
 
 TEST(StyleTest, ADescriptionGivesNameBaseAndColoursPerGroup)
 {

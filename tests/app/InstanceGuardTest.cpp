@@ -35,7 +35,7 @@ TEST(InstanceGuardTest, FolderFollowsTheRuntimeFolderOrFallsBackToAPrivateOne)
 {
     const std::string fallback = InstanceGuardFolder(nullptr);
     ASSERT_FALSE(fallback.empty());
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::lstat(fallback.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 077, 0u);
@@ -45,11 +45,8 @@ TEST(InstanceGuardTest, FolderFollowsTheRuntimeFolderOrFallsBackToAPrivateOne)
         const char *runtimeDir;
         std::string expected;
     } cases[] = {
-        {"/run/user/1000", "/run/user/1000"},
-        {"/", "/"},
-        {"", fallback},
-        {"relative/dir", fallback},
-        {nullptr, fallback},
+        {"/run/user/1000", "/run/user/1000"}, {"/", "/"},          {"", fallback},
+        {"relative/dir", fallback},           {nullptr, fallback},
     };
     for (const auto &c : cases)
         EXPECT_EQ(InstanceGuardFolder(c.runtimeDir), c.expected) << (c.runtimeDir ? c.runtimeDir : "(unset)");
@@ -76,7 +73,7 @@ TEST(InstanceGuardTest, TakenOnceThenHeldForEveryLaterTry)
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
     // Sticky, so the runtime folder's clean-up leaves it alone while in use.
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_ISVTX);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -91,10 +88,8 @@ TEST(InstanceGuardTest, AGuardFileThatCannotBeOpenedMeansNoGuard)
     ASSERT_EQ(::symlink(dir.filePath("elsewhere").toStdString().c_str(), link.c_str()), 0);
 
     const std::string paths[] = {
-        "",
-        dir.filePath("missing/guard.lock").toStdString(),
-        folderInTheWay,
-        link,  // never followed: it could point anywhere
+        "", dir.filePath("missing/guard.lock").toStdString(), folderInTheWay,
+        link, // never followed: it could point anywhere
     };
     for (const auto &path : paths)
         EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::NoGuard) << path;

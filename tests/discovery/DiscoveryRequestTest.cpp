@@ -16,7 +16,7 @@ struct FieldRow {
     std::string bytes;
 };
 
-class DiscoveryRequestTest : public testing::TestWithParam<FieldRow> {};
+class DiscoveryRequestTest : public testing::TestWithParam<FieldRow> { };
 
 TEST_P(DiscoveryRequestTest, FieldSitsAtItsOffset)
 {
@@ -26,14 +26,12 @@ TEST_P(DiscoveryRequestTest, FieldSitsAtItsOffset)
     EXPECT_EQ(request.substr(row.offset, row.bytes.size()), row.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, DiscoveryRequestTest,
-    testing::Values(FieldRow{"Signature", 0, "VORN DISCOVERY  "},
-                    FieldRow{"ZeroByte", 16, std::string(1, '\0')},
-                    FieldRow{"Version", 17, "\x03"},
-                    FieldRow{"Model", 18, "RK-DX420"},
-                    FieldRow{"Padding", 26, std::string(38, ' ')}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, DiscoveryRequestTest,
+                         testing::Values(FieldRow{"Signature", 0, "VORN DISCOVERY  "},
+                                         FieldRow{"ZeroByte", 16, std::string(1, '\0')},
+                                         FieldRow{"Version", 17, "\x03"}, FieldRow{"Model", 18, "RK-DX420"},
+                                         FieldRow{"Padding", 26, std::string(38, ' ')}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DiscoveryRequest, IsSevenBitAndTheSameEachTime)
 {
@@ -50,7 +48,7 @@ struct SenderRow {
     std::string text;
 };
 
-class SenderAddressTest : public testing::TestWithParam<SenderRow> {};
+class SenderAddressTest : public testing::TestWithParam<SenderRow> { };
 
 TEST_P(SenderAddressTest, WrittenInTheListsForm)
 {

@@ -76,7 +76,7 @@ protected:
     std::vector<Seen> seen;
 };
 
-class RequestOnTheWireTest : public EndpointTest, public testing::WithParamInterface<bool> {};
+class RequestOnTheWireTest : public EndpointTest, public testing::WithParamInterface<bool> { };
 
 TEST_P(RequestOnTheWireTest, SixtyFourBytesFromTheLocalPortAndThePermissionRestored)
 {
@@ -107,7 +107,7 @@ struct SizeRow {
     bool counted;
 };
 
-class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface<SizeRow> {};
+class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface<SizeRow> { };
 
 TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)
 {
@@ -117,7 +117,7 @@ TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>(i * 7);
     device.send("127.0.0.1", port, payload);
-    device.send("127.0.0.1", port, "end");  // whatever came before has been dealt with by then
+    device.send("127.0.0.1", port, "end"); // whatever came before has been dealt with by then
     ASSERT_TRUE(pumpUntil([&] { return !seen.empty() && seen.back().data == "end"; }));
     ASSERT_EQ(seen.size(), GetParam().counted ? 2u : 1u);
     if (GetParam().counted) {
@@ -130,11 +130,10 @@ TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)
 INSTANTIATE_TEST_SUITE_P(Table, DatagramSizeTest,
                          testing::Values(SizeRow{"Empty", 0, false}, SizeRow{"OneByte", 1, true},
                                          SizeRow{"Request", 64, true}, SizeRow{"Largest", 8192, true},
-                                         SizeRow{"OneTooMany", 8193, false},
-                                         SizeRow{"Huge", 65000, false}),
+                                         SizeRow{"OneTooMany", 8193, false}, SizeRow{"Huge", 65000, false}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-class BindFailureTest : public EndpointTest, public testing::WithParamInterface<const char *> {};
+class BindFailureTest : public EndpointTest, public testing::WithParamInterface<const char *> { };
 
 TEST_P(BindFailureTest, HeldPortLeavesNothingOpenAndTheNextSendRetries)
 {
@@ -170,15 +169,13 @@ TEST_P(BindFailureTest, HeldPortLeavesNothingOpenAndTheNextSendRetries)
 }
 
 INSTANTIATE_TEST_SUITE_P(HeldBy, BindFailureTest, testing::Values("0.0.0.0", "::"),
-                         [](const auto &info) {
-                             return std::string(info.param) == "::" ? "IPv6" : "IPv4";
-                         });
+                         [](const auto &info) { return std::string(info.param) == "::" ? "IPv6" : "IPv4"; });
 
 TEST_F(EndpointTest, DeclaredSocketsAreFixedAtTheFirstActivation)
 {
     EXPECT_TRUE(endpoint.Bindings().empty());
     endpoint.SetActive(true);
-    endpoint.SetActive(true);  // already active: nothing happens
+    endpoint.SetActive(true); // already active: nothing happens
     ASSERT_FALSE(endpoint.Bindings().empty());
     EXPECT_LE(endpoint.Bindings().size(), 2u);
     EXPECT_EQ(endpoint.Bindings()[0]->Family, IpFamily::IPv4);
@@ -195,17 +192,17 @@ TEST_F(EndpointTest, DeclaredSocketsAreFixedAtTheFirstActivation)
 
 struct StopRow {
     const char *name;
-    bool answerWaiting;  // a listener is blocked handing a datagram over
+    bool answerWaiting; // a listener is blocked handing a datagram over
 };
 
-class DeactivationTest : public EndpointTest, public testing::WithParamInterface<StopRow> {};
+class DeactivationTest : public EndpointTest, public testing::WithParamInterface<StopRow> { };
 
 TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
 {
     endpoint.SetActive(true);
     if (GetParam().answerWaiting) {
         UdpPeer("127.0.0.1").send("127.0.0.1", port, "late");
-        std::this_thread::sleep_for(100ms);  // no events served: the listener waits on its hand-off
+        std::this_thread::sleep_for(100ms); // no events served: the listener waits on its hand-off
     } else {
         pumpFor(100ms);
     }
@@ -279,7 +276,7 @@ struct SendFailureRow {
     std::string message;
 };
 
-class SendFailureTest : public testing::TestWithParam<SendFailureRow> {};
+class SendFailureTest : public testing::TestWithParam<SendFailureRow> { };
 
 TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
 {

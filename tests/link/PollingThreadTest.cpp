@@ -27,7 +27,7 @@ struct RecordingWindow : PollerWindow {
     std::vector<DeviceStatusChars> shown;
     PendingCommands pending;
     int builds = 0;
-    int throwOnBuild = -1;  // index of the BuildCommand that fails
+    int throwOnBuild = -1; // index of the BuildCommand that fails
 
     void SetStatusText(const QString &text) override { statusTexts.push_back(text); }
     PendingCommands &Pending() override
@@ -123,7 +123,7 @@ TEST(PollingThread, AcceptedReplyIsShownAndResponsiveCadenceIsAbout300ms)
     const auto frames = device.frames();
     const auto period = frames[3].at - frames[2].at;
     EXPECT_GE(period, 280ms);
-    EXPECT_LT(period, 1500ms);  // generous: a loaded machine must not fail this
+    EXPECT_LT(period, 1500ms); // generous: a loaded machine must not fail this
     run.stop();
 }
 
@@ -136,7 +136,7 @@ TEST(PollingThread, RepliesThatAreNotAcceptedAreDropped)
             return std::string("@c111");
         }
         if (index == 1)
-            return std::string("0200000@c11102ABCDE");  // rest of part one + a reply: 19 bytes
+            return std::string("0200000@c11102ABCDE"); // rest of part one + a reply: 19 bytes
         if (index == 2)
             return FakeDevice::reply("1102") + FakeDevice::reply("1102");
         return std::nullopt;
@@ -155,8 +155,9 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
     // The counter wraps about one second into the first reply window.
     const auto base = std::chrono::steady_clock::now();
     TickSource ticks = [base] {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - base).count();
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - base)
+                .count();
         return static_cast<std::uint32_t>(0xFFFFFFFFu - 1000u + static_cast<std::uint32_t>(ms));
     };
     run.start(device.port(), "127.0.0.1", ticks);
@@ -202,7 +203,7 @@ TEST(PollingThread, DottedTextWithLeadingZerosConnects)
 
 TEST(PollingThread, StopWhileAwaitingClosesWithinOnePause)
 {
-    FakeDevice device;  // never answers
+    FakeDevice device; // never answers
     PollerRun run;
     run.start(device.port());
     ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
@@ -215,11 +216,11 @@ TEST(PollingThread, StopWhileAwaitingClosesWithinOnePause)
     WorkerThread::WaitForAllEnded();
 }
 
-class DeviceGoneTest : public testing::TestWithParam<bool> {};
+class DeviceGoneTest : public testing::TestWithParam<bool> { };
 
 TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
 {
-    FakeDevice device;  // silent, so the thread is awaiting a reply
+    FakeDevice device; // silent, so the thread is awaiting a reply
     PollerRun run;
     run.start(device.port());
     ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));

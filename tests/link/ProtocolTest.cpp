@@ -25,7 +25,7 @@ struct FrameCase {
     const char *expectedHex;
 };
 
-class FrameTest : public testing::TestWithParam<FrameCase> {};
+class FrameTest : public testing::TestWithParam<FrameCase> { };
 
 TEST_P(FrameTest, FieldAndFrameBytes)
 {
@@ -37,14 +37,14 @@ TEST_P(FrameTest, FieldAndFrameBytes)
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, FrameTest,
-    testing::Values(
-        FrameCase{"NothingPendingFromZeroBytes", {0, 0, 0, 0}, "40 43 31 20 20 20 20 20 0D"},
-        FrameCase{"ResetSpaces", {' ', ' ', ' ', ' '}, "40 43 31 20 20 20 20 20 0D"},
-        FrameCase{"PowerOnAndInput3", {'1', 0, 0, '3'}, "40 43 31 31 20 20 33 20 0D"},
-        FrameCase{"AllOff", {'0', '0', '0', 0}, "40 43 31 30 30 30 20 20 0D"},
-        FrameCase{"Input5", {0, 0, 0, '5'}, "40 43 31 20 20 20 35 20 0D"},
-        FrameCase{"OutOfRangeSlotsGiveSpaces", {'2', 'x', '\x7f', '6'}, "40 43 31 20 20 20 20 20 0D"},
-        FrameCase{"InputZeroIsNoCommand", {0, '1', 0, '0'}, "40 43 31 20 31 20 20 20 0D"}),
+    testing::Values(FrameCase{"NothingPendingFromZeroBytes", {0, 0, 0, 0}, "40 43 31 20 20 20 20 20 0D"},
+                    FrameCase{"ResetSpaces", {' ', ' ', ' ', ' '}, "40 43 31 20 20 20 20 20 0D"},
+                    FrameCase{"PowerOnAndInput3", {'1', 0, 0, '3'}, "40 43 31 31 20 20 33 20 0D"},
+                    FrameCase{"AllOff", {'0', '0', '0', 0}, "40 43 31 30 30 30 20 20 0D"},
+                    FrameCase{"Input5", {0, 0, 0, '5'}, "40 43 31 20 20 20 35 20 0D"},
+                    FrameCase{
+                        "OutOfRangeSlotsGiveSpaces", {'2', 'x', '\x7f', '6'}, "40 43 31 20 20 20 20 20 0D"},
+                    FrameCase{"InputZeroIsNoCommand", {0, '1', 0, '0'}, "40 43 31 20 31 20 20 20 0D"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Frame, LastWriteBeforeTheFrameWins)
@@ -65,7 +65,7 @@ struct ReplyCase {
     std::optional<DeviceStatusChars> status;
 };
 
-class ReplyTest : public testing::TestWithParam<ReplyCase> {};
+class ReplyTest : public testing::TestWithParam<ReplyCase> { };
 
 TEST_P(ReplyTest, Acceptance)
 {
@@ -79,16 +79,21 @@ TEST_P(ReplyTest, Acceptance)
 using namespace std::string_literals;
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReplyTest,
-    testing::Values(
-        ReplyCase{"Accepted", "@c11102ABCDE", DeviceStatusChars{'1', '1', '0', '2'}},
-        ReplyCase{"AnyTailBytes", "@c12000\r\n\0\0\xff"s, DeviceStatusChars{'2', '0', '0', '0'}},
-        ReplyCase{"HighByteReadsAsQuestionMark", "@c1\xb1" "10300000", DeviceStatusChars{'?', '1', '0', '3'}},
-        ReplyCase{"UpperCaseHeader", "@C11102ABCDE", std::nullopt},
-        ReplyCase{"ElevenBytes", "@c11102ABCD", std::nullopt},
-        ReplyCase{"ThirteenBytes", "@c11102ABCDEF", std::nullopt},
-        ReplyCase{"TwoRepliesTogether", "@c11102ABCDE@c11102ABCDE", std::nullopt},
-        ReplyCase{"HighByteInHeader", "\xc0" "c11102ABCDE", std::nullopt},
-        ReplyCase{"Empty", "", std::nullopt}),
+    testing::Values(ReplyCase{"Accepted", "@c11102ABCDE", DeviceStatusChars{'1', '1', '0', '2'}},
+                    ReplyCase{"AnyTailBytes", "@c12000\r\n\0\0\xff"s, DeviceStatusChars{'2', '0', '0', '0'}},
+                    ReplyCase{"HighByteReadsAsQuestionMark",
+                              "@c1\xb1"
+                              "10300000",
+                              DeviceStatusChars{'?', '1', '0', '3'}},
+                    ReplyCase{"UpperCaseHeader", "@C11102ABCDE", std::nullopt},
+                    ReplyCase{"ElevenBytes", "@c11102ABCD", std::nullopt},
+                    ReplyCase{"ThirteenBytes", "@c11102ABCDEF", std::nullopt},
+                    ReplyCase{"TwoRepliesTogether", "@c11102ABCDE@c11102ABCDE", std::nullopt},
+                    ReplyCase{"HighByteInHeader",
+                              "\xc0"
+                              "c11102ABCDE",
+                              std::nullopt},
+                    ReplyCase{"Empty", "", std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct AddressCase {
@@ -96,7 +101,7 @@ struct AddressCase {
     std::optional<std::uint32_t> address;
 };
 
-class ConnectAddressTest : public testing::TestWithParam<AddressCase> {};
+class ConnectAddressTest : public testing::TestWithParam<AddressCase> { };
 
 TEST_P(ConnectAddressTest, Reading)
 {
@@ -105,25 +110,15 @@ TEST_P(ConnectAddressTest, Reading)
 
 INSTANTIATE_TEST_SUITE_P(
     Addresses, ConnectAddressTest,
-    testing::Values(
-        AddressCase{u"192.168.0.10", 0xC0A8000A},
-        AddressCase{u"010.001.002.003", 0x0A010203},
-        AddressCase{u"1.2.3.4.", 0x01020304},
-        AddressCase{u" 1 . 2 .3 . 4 ", 0x01020304},
-        AddressCase{u"0x7F.$0.x0.0X1", 0x7F000001},
-        AddressCase{u"+1.-0.3.4", 0x01000304},
-        AddressCase{u"255.255.255.255", 0xFFFFFFFF},
-        AddressCase{u"256.1.1.1", std::nullopt},
-        AddressCase{u"-1.1.1.1", std::nullopt},
-        AddressCase{u"1.2.3", std::nullopt},
-        AddressCase{u"1.2.3.4.5", std::nullopt},
-        AddressCase{u"1.2.3.4..", std::nullopt},
-        AddressCase{u"1..3.4", std::nullopt},
-        AddressCase{u"1.2.3.0x", std::nullopt},
-        AddressCase{u"1.2.3.+-4", std::nullopt},
-        AddressCase{u"1.2.3.4a", std::nullopt},
-        AddressCase{u"", std::nullopt},
-        AddressCase{u"::1", std::nullopt},
-        AddressCase{u"localhost", std::nullopt}));
+    testing::Values(AddressCase{u"192.168.0.10", 0xC0A8000A}, AddressCase{u"010.001.002.003", 0x0A010203},
+                    AddressCase{u"1.2.3.4.", 0x01020304}, AddressCase{u" 1 . 2 .3 . 4 ", 0x01020304},
+                    AddressCase{u"0x7F.$0.x0.0X1", 0x7F000001}, AddressCase{u"+1.-0.3.4", 0x01000304},
+                    AddressCase{u"255.255.255.255", 0xFFFFFFFF}, AddressCase{u"256.1.1.1", std::nullopt},
+                    AddressCase{u"-1.1.1.1", std::nullopt}, AddressCase{u"1.2.3", std::nullopt},
+                    AddressCase{u"1.2.3.4.5", std::nullopt}, AddressCase{u"1.2.3.4..", std::nullopt},
+                    AddressCase{u"1..3.4", std::nullopt}, AddressCase{u"1.2.3.0x", std::nullopt},
+                    AddressCase{u"1.2.3.+-4", std::nullopt}, AddressCase{u"1.2.3.4a", std::nullopt},
+                    AddressCase{u"", std::nullopt}, AddressCase{u"::1", std::nullopt},
+                    AddressCase{u"localhost", std::nullopt}));
 
 } // namespace

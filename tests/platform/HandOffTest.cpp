@@ -17,7 +17,7 @@ namespace {
 
 class Worker : public WorkerThread {
 public:
-    explicit Worker(std::function<void(Worker &)> body) : body_(std::move(body)) {}
+    explicit Worker(std::function<void(Worker &)> body) : body_(std::move(body)) { }
     std::exception_ptr error;
 
 protected:
@@ -60,7 +60,7 @@ TEST(HandOff, TheEventLoopServesStepsThroughTheWakeUp)
     std::atomic<bool> ran{false};
     Worker worker([&](Worker &) { Synchronize([&] { ran = true; }); });
     worker.Start();
-    QTimer::singleShot(5000, qApp, &QCoreApplication::quit);  // a bound, not a wait
+    QTimer::singleShot(5000, qApp, &QCoreApplication::quit); // a bound, not a wait
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (ran)
@@ -78,7 +78,7 @@ TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
     std::atomic<bool> queued{false};
     Worker worker([&](Worker &) {
         queued = true;
-        Synchronize([&] { ++ran; });  // queued before the cut-off, never served
+        Synchronize([&] { ++ran; }); // queued before the cut-off, never served
     });
     worker.Start();
     while (!queued)
@@ -125,9 +125,9 @@ TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
 {
     struct Counted : WorkerThread {
         std::atomic<int> *destroyed;
-        explicit Counted(std::atomic<int> *d) : destroyed(d) {}
+        explicit Counted(std::atomic<int> *d) : destroyed(d) { }
         ~Counted() override { ++*destroyed; }
-        void Execute() override {}
+        void Execute() override { }
     };
     std::atomic<int> destroyed{0};
     bool notified = false;

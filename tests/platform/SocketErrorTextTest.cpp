@@ -16,7 +16,7 @@ struct MessageRow {
     std::string message;
 };
 
-class SocketErrorMessageTest : public testing::TestWithParam<MessageRow> {};
+class SocketErrorMessageTest : public testing::TestWithParam<MessageRow> { };
 
 TEST_P(SocketErrorMessageTest, NumberAndTextOfTheFailedCall)
 {
@@ -31,15 +31,18 @@ INSTANTIATE_TEST_SUITE_P(
         MessageRow{"NoRoute", ENETUNREACH, 10051, "Socket エラー # 10051\r\nネットワークに到達できません。"},
         MessageRow{"BroadcastRefused", EACCES, 10013, "Socket エラー # 10013\r\nアクセスが拒否されました。"},
         MessageRow{"PortInUse", EADDRINUSE, 10048, "Socket エラー # 10048\r\nアドレスは既に使われています。"},
-        MessageRow{"Interrupted", EINTR, 10004, "Socket エラー # 10004\r\nシステム コールが割り込まれました。"},
+        MessageRow{"Interrupted", EINTR, 10004,
+                   "Socket エラー # 10004\r\nシステム コールが割り込まれました。"},
         MessageRow{"WouldBlock", EWOULDBLOCK, 10035, "Socket エラー # 10035\r\n操作はブロックされます。"},
         MessageRow{"AgainIsWouldBlock", EAGAIN, 10035, "Socket エラー # 10035\r\n操作はブロックされます。"},
-        MessageRow{"NotSupported", EOPNOTSUPP, 10045, "Socket エラー # 10045\r\nソケットで操作がサポートされていません。"},
+        MessageRow{"NotSupported", EOPNOTSUPP, 10045,
+                   "Socket エラー # 10045\r\nソケットで操作がサポートされていません。"},
         MessageRow{"TooManyRefs", ETOOMANYREFS, 10059,
                    "Socket エラー # 10059\r\n参照が多すぎます。継ぎ合わせることができません。"},
         // The last row of the table is the one text without a closing full stop.
         MessageRow{"NotEmpty", ENOTEMPTY, 10066, "Socket エラー # 10066\r\nディレクトリが空ではありません"},
-        MessageRow{"NoBuffers", ENOBUFS, 10055, "Socket エラー # 10055\r\n使用できるバッファ領域がありません。"},
+        MessageRow{"NoBuffers", ENOBUFS, 10055,
+                   "Socket エラー # 10055\r\n使用できるバッファ領域がありません。"},
         // Too long has a message of its own, without the number.
         MessageRow{"TooLong", EMSGSIZE, 10040, "パッケージ サイズが大きすぎます。"},
         // Unknown errors keep their number and have no text.

@@ -29,8 +29,8 @@ int boundSocket(sockaddr_in &addr)
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
         ::close(fd);
         fail("bind");
     }

@@ -51,7 +51,7 @@ std::uint16_t FreeUdpPort()
         const std::uint16_t port = UdpPeer("0.0.0.0").port();
         const int fd6 = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (fd6 < 0)
-            return port;  // no IPv6 here: the IPv4 port is all that counts
+            return port; // no IPv6 here: the IPv4 port is all that counts
         const int on = 1;
         ::setsockopt(fd6, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
         sockaddr_in6 any{};

@@ -31,7 +31,7 @@ public:
 
     struct Received {
         std::string data;
-        std::string senderAddress;  // numeric, as the system writes it
+        std::string senderAddress; // numeric, as the system writes it
         std::uint16_t senderPort = 0;
     };
     std::optional<Received> receive(std::chrono::milliseconds wait) const;

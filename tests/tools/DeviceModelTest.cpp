@@ -21,10 +21,10 @@ struct ModelCase {
     Millis warmUp;
     std::vector<Step> steps;
     Millis readAt;
-    std::string status;  // power, lamp, mute, input
+    std::string status; // power, lamp, mute, input
 };
 
-class DeviceModelTest : public testing::TestWithParam<ModelCase> {};
+class DeviceModelTest : public testing::TestWithParam<ModelCase> { };
 
 TEST_P(DeviceModelTest, StatusAfterFrames)
 {
@@ -45,27 +45,44 @@ INSTANTIATE_TEST_SUITE_P(
         ModelCase{"StillWarmingJustBeforeTheEnd", 3000ms, {{"@C11    \r", 100ms}}, 3099ms, "2001"},
         ModelCase{"OnOnceWarm", 3000ms, {{"@C11    \r", 100ms}}, 3100ms, "1001"},
         ModelCase{"NoWarmUpTime", 0ms, {{"@C11    \r", 5ms}}, 5ms, "1001"},
-        ModelCase{"SecondPowerOnDoesNotRestartWarmUp", 3000ms,
-                  {{"@C11    \r", 0ms}, {"@C11    \r", 2000ms}}, 3000ms, "1001"},
-        ModelCase{"PowerOffWhileWarming", 3000ms,
-                  {{"@C11    \r", 0ms}, {"@C10    \r", 1000ms}}, 5000ms, "0001"},
-        ModelCase{"PowerOnAgainWarmsAgain", 3000ms,
-                  {{"@C11    \r", 0ms}, {"@C10    \r", 4000ms}, {"@C11    \r", 5000ms}}, 7999ms,
+        ModelCase{"SecondPowerOnDoesNotRestartWarmUp",
+                  3000ms,
+                  {{"@C11    \r", 0ms}, {"@C11    \r", 2000ms}},
+                  3000ms,
+                  "1001"},
+        ModelCase{
+            "PowerOffWhileWarming", 3000ms, {{"@C11    \r", 0ms}, {"@C10    \r", 1000ms}}, 5000ms, "0001"},
+        ModelCase{"PowerOnAgainWarmsAgain",
+                  3000ms,
+                  {{"@C11    \r", 0ms}, {"@C10    \r", 4000ms}, {"@C11    \r", 5000ms}},
+                  7999ms,
                   "2001"},
         ModelCase{"LampMuteInputTogether", 3000ms, {{"@C1 113 \r", 0ms}}, 0ms, "0113"},
         ModelCase{"EverythingInOneFrame", 0ms, {{"@C11115 \r", 0ms}}, 0ms, "1115"},
         ModelCase{"OffAgain", 3000ms, {{"@C1 115 \r", 0ms}, {"@C1 00  \r", 10ms}}, 10ms, "0005"},
-        ModelCase{"UnknownCharactersAreNoCommands", 3000ms,
-                  {{"@C1 113 \r", 0ms}, {"@C12x9\x7f \r", 10ms}, {std::string("@C1  \0" "6 \r", 9), 20ms},
+        ModelCase{"UnknownCharactersAreNoCommands",
+                  3000ms,
+                  {{"@C1 113 \r", 0ms},
+                   {"@C12x9\x7f \r", 10ms},
+                   {std::string("@C1  \0"
+                                "6 \r",
+                                9),
+                    20ms},
                    {std::string("@C1\xb1\xb1\xb1\xb1 \r"), 30ms}},
-                  40ms, "0113"},
-        ModelCase{"InputZeroAndSixIgnored", 3000ms,
-                  {{"@C1   4 \r", 0ms}, {"@C1   0 \r", 1ms}, {"@C1   6 \r", 2ms}}, 3ms, "0004"},
+                  40ms,
+                  "0113"},
+        ModelCase{"InputZeroAndSixIgnored",
+                  3000ms,
+                  {{"@C1   4 \r", 0ms}, {"@C1   0 \r", 1ms}, {"@C1   6 \r", 2ms}},
+                  3ms,
+                  "0004"},
         ModelCase{"FifthCharacterIgnored", 3000ms, {{"@C1    1\r", 0ms}}, 0ms, "0001"},
-        ModelCase{"MalformedFramesChangeNothing", 0ms,
-                  {{"@c11115 \r", 0ms}, {"@C11115 \n", 0ms}, {"@C11115 ", 0ms},
-                   {"@C11115 \r\r", 0ms}, {"", 0ms}},
-                  0ms, "0001"}),
+        ModelCase{
+            "MalformedFramesChangeNothing",
+            0ms,
+            {{"@c11115 \r", 0ms}, {"@C11115 \n", 0ms}, {"@C11115 ", 0ms}, {"@C11115 \r\r", 0ms}, {"", 0ms}},
+            0ms,
+            "0001"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DeviceModel, ApplyTellsWhetherTheFrameWasWellFormed)
@@ -84,20 +101,21 @@ struct FaultCase {
     std::string expected;
 };
 
-class ReplyFaultTest : public testing::TestWithParam<FaultCase> {};
+class ReplyFaultTest : public testing::TestWithParam<FaultCase> { };
 
 TEST_P(ReplyFaultTest, Distorts)
 {
-    EXPECT_EQ(DistortReply("@c11102" "00000", GetParam().fault), GetParam().expected);
+    EXPECT_EQ(DistortReply("@c11102"
+                           "00000",
+                           GetParam().fault),
+              GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ReplyFaultTest,
-    testing::Values(FaultCase{"None", {}, "@c1110200000"},
-                    FaultCase{"BadHeader", {true, 0}, "@C1110200000"},
+    testing::Values(FaultCase{"None", {}, "@c1110200000"}, FaultCase{"BadHeader", {true, 0}, "@C1110200000"},
                     FaultCase{"Longer", {false, 13}, "@c11102000000"},
-                    FaultCase{"Shorter", {false, 11}, "@c111020000"},
-                    FaultCase{"OneByte", {false, 1}, "@"},
+                    FaultCase{"Shorter", {false, 11}, "@c111020000"}, FaultCase{"OneByte", {false, 1}, "@"},
                     FaultCase{"Double", {false, 24}, "@c1110200000" + std::string(12, '0')},
                     FaultCase{"Both", {true, 7}, "@C11102"}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -119,11 +137,11 @@ TEST(ReplySplit, PartsJoinToTheReplyAndNeitherIsAReply)
 struct CutCase {
     const char *name;
     std::vector<std::string> chunks;
-    std::vector<FrameCutter::Piece> pieces;  // all chunks' pieces in order
+    std::vector<FrameCutter::Piece> pieces; // all chunks' pieces in order
     std::string pending;
 };
 
-class FrameCutterTest : public testing::TestWithParam<CutCase> {};
+class FrameCutterTest : public testing::TestWithParam<CutCase> { };
 
 TEST_P(FrameCutterTest, Cuts)
 {
@@ -138,28 +156,35 @@ TEST_P(FrameCutterTest, Cuts)
 }
 
 const std::string Poll = "@C1     \r";
-FrameCutter::Piece F(const std::string &bytes) { return {true, bytes}; }
-FrameCutter::Piece G(const std::string &bytes) { return {false, bytes}; }
+FrameCutter::Piece F(const std::string &bytes)
+{
+    return {true, bytes};
+}
+FrameCutter::Piece G(const std::string &bytes)
+{
+    return {false, bytes};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, FrameCutterTest,
-    testing::Values(
-        CutCase{"OneFrame", {Poll}, {F(Poll)}, ""},
-        CutCase{"FrameInThreeChunks", {"@C", "1    ", " \r"}, {F(Poll)}, ""},
-        CutCase{"TwoFramesInOneChunk", {Poll + "@C11  3 \r"}, {F(Poll), F("@C11  3 \r")}, ""},
-        CutCase{"GarbageBefore", {"xy" + Poll}, {G("xy"), F(Poll)}, ""},
-        CutCase{"GarbageOnly", {"hello world"}, {G("hello world")}, ""},
-        CutCase{"BinaryGarbage", {std::string("\0\xff\r\n", 4) + Poll},
-                {G(std::string("\0\xff\r\n", 4)), F(Poll)}, ""},
-        CutCase{"NoCarriageReturnResyncs", {"@C1xxxxxY" + Poll}, {G("@C1xxxxxY"), F(Poll)}, ""},
-        CutCase{"HeaderInsideABadFrame", {"@C1 " + Poll}, {G("@C1 "), F(Poll)}, ""},
-        CutCase{"DoubledAt", {"@" + Poll}, {G("@"), F(Poll)}, ""},
-        CutCase{"ReplyHeaderIsGarbage", {"@c1     \r" + Poll}, {G("@c1     \r"), F(Poll)}, ""},
-        CutCase{"LineFeedInsteadOfCr", {"@C1     \n@C1"}, {G("@C1     \n")}, "@C1"},
-        CutCase{"PartialHeaderKept", {"abc@"}, {G("abc")}, "@"},
-        CutCase{"PartialHeaderCompleted", {"abc@C", "1     \r"}, {G("abc"), F(Poll)}, ""},
-        CutCase{"PartialFrameKept", {"@C1  "}, {}, "@C1  "},
-        CutCase{"ShortFrameThenFrame", {"@C1 \r" + Poll}, {G("@C1 \r"), F(Poll)}, ""}),
+    testing::Values(CutCase{"OneFrame", {Poll}, {F(Poll)}, ""},
+                    CutCase{"FrameInThreeChunks", {"@C", "1    ", " \r"}, {F(Poll)}, ""},
+                    CutCase{"TwoFramesInOneChunk", {Poll + "@C11  3 \r"}, {F(Poll), F("@C11  3 \r")}, ""},
+                    CutCase{"GarbageBefore", {"xy" + Poll}, {G("xy"), F(Poll)}, ""},
+                    CutCase{"GarbageOnly", {"hello world"}, {G("hello world")}, ""},
+                    CutCase{"BinaryGarbage",
+                            {std::string("\0\xff\r\n", 4) + Poll},
+                            {G(std::string("\0\xff\r\n", 4)), F(Poll)},
+                            ""},
+                    CutCase{"NoCarriageReturnResyncs", {"@C1xxxxxY" + Poll}, {G("@C1xxxxxY"), F(Poll)}, ""},
+                    CutCase{"HeaderInsideABadFrame", {"@C1 " + Poll}, {G("@C1 "), F(Poll)}, ""},
+                    CutCase{"DoubledAt", {"@" + Poll}, {G("@"), F(Poll)}, ""},
+                    CutCase{"ReplyHeaderIsGarbage", {"@c1     \r" + Poll}, {G("@c1     \r"), F(Poll)}, ""},
+                    CutCase{"LineFeedInsteadOfCr", {"@C1     \n@C1"}, {G("@C1     \n")}, "@C1"},
+                    CutCase{"PartialHeaderKept", {"abc@"}, {G("abc")}, "@"},
+                    CutCase{"PartialHeaderCompleted", {"abc@C", "1     \r"}, {G("abc"), F(Poll)}, ""},
+                    CutCase{"PartialFrameKept", {"@C1  "}, {}, "@C1  "},
+                    CutCase{"ShortFrameThenFrame", {"@C1 \r" + Poll}, {G("@C1 \r"), F(Poll)}, ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Random streams of frames, near-frames and noise: nothing is lost or made up,
@@ -167,8 +192,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FrameCutter, RandomStreamsLoseNothing)
 {
     std::mt19937 random(20240601);
-    const std::vector<std::string> parts = {Poll, "@C11  3 \r", "@C1", "@", "@C", "\r", "x",
-                                            std::string(1, '\0'), "\xff\xfe", "@c1     \r"};
+    const std::vector<std::string> parts = {Poll, "@C11  3 \r",         "@C1",      "@",         "@C", "\r",
+                                            "x",  std::string(1, '\0'), "\xff\xfe", "@c1     \r"};
     for (int round = 0; round < 200; ++round) {
         std::string stream;
         const int count = static_cast<int>(random() % 40);

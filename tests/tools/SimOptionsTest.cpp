@@ -12,10 +12,10 @@ namespace {
 struct OptionCase {
     const char *name;
     std::vector<std::string_view> args;
-    std::function<bool(const SimOptions &)> holds;  // empty: the line is rejected
+    std::function<bool(const SimOptions &)> holds; // empty: the line is rejected
 };
 
-class SimOptionsTest : public testing::TestWithParam<OptionCase> {};
+class SimOptionsTest : public testing::TestWithParam<OptionCase> { };
 
 TEST_P(SimOptionsTest, Reads)
 {
@@ -33,22 +33,23 @@ TEST_P(SimOptionsTest, Reads)
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, SimOptionsTest,
     testing::Values(
-        OptionCase{"Defaults", {},
+        OptionCase{"Defaults",
+                   {},
                    [](const SimOptions &o) {
                        return o.port == 50000 && o.discoveryPort == 54321 && o.bind == "0.0.0.0" &&
-                              o.warmUp == 3000ms && !o.silent && o.delay == 0ms && !o.split &&
-                              o.closeAfter == 0 && o.resetAfter == 0 && !o.refuse &&
-                              !o.noDiscovery && o.fault.length == 0 && !o.fault.badHeader;
+                           o.warmUp == 3000ms && !o.silent && o.delay == 0ms && !o.split &&
+                           o.closeAfter == 0 && o.resetAfter == 0 && !o.refuse && !o.noDiscovery &&
+                           o.fault.length == 0 && !o.fault.badHeader;
                    }},
         OptionCase{"PortSeparate", {"--port", "50001"}, [](const SimOptions &o) { return o.port == 50001; }},
         OptionCase{"PortInline", {"--port=0"}, [](const SimOptions &o) { return o.port == 0; }},
-        OptionCase{"PortTooLarge", {"--port", "65536"}, {}},
-        OptionCase{"PortNegative", {"--port", "-1"}, {}},
-        OptionCase{"PortMissing", {"--port"}, {}},
-        OptionCase{"PortNotANumber", {"--port", "50k"}, {}},
-        OptionCase{"DiscoveryPort", {"--discovery-port", "5432"},
+        OptionCase{"PortTooLarge", {"--port", "65536"}, {}}, OptionCase{"PortNegative", {"--port", "-1"}, {}},
+        OptionCase{"PortMissing", {"--port"}, {}}, OptionCase{"PortNotANumber", {"--port", "50k"}, {}},
+        OptionCase{"DiscoveryPort",
+                   {"--discovery-port", "5432"},
                    [](const SimOptions &o) { return o.discoveryPort == 5432; }},
-        OptionCase{"Bind", {"--bind", "127.0.0.1"}, [](const SimOptions &o) { return o.bind == "127.0.0.1"; }},
+        OptionCase{
+            "Bind", {"--bind", "127.0.0.1"}, [](const SimOptions &o) { return o.bind == "127.0.0.1"; }},
         OptionCase{"BindHostName", {"--bind", "localhost"}, {}},
         OptionCase{"BindIPv6", {"--bind", "::1"}, {}},
         OptionCase{"Faults",
@@ -56,26 +57,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "--no-discovery", "--refuse"},
                    [](const SimOptions &o) {
                        return o.silent && o.split && o.splitGap == 40ms && o.fault.badHeader &&
-                              o.delay == 250ms && o.noDiscovery && o.refuse;
+                           o.delay == 250ms && o.noDiscovery && o.refuse;
                    }},
         OptionCase{"FlagWithValue", {"--silent=1"}, {}},
-        OptionCase{"BadLengthBare", {"--bad-length", "--silent"},
+        OptionCase{"BadLengthBare",
+                   {"--bad-length", "--silent"},
                    [](const SimOptions &o) { return o.fault.length == 13 && o.silent; }},
-        OptionCase{"BadLengthValue", {"--bad-length=11"}, [](const SimOptions &o) { return o.fault.length == 11; }},
+        OptionCase{
+            "BadLengthValue", {"--bad-length=11"}, [](const SimOptions &o) { return o.fault.length == 11; }},
         OptionCase{"BadLengthTwelveIsNoFault", {"--bad-length=12"}, {}},
         OptionCase{"BadLengthZero", {"--bad-length=0"}, {}},
         OptionCase{"WarmUp", {"--warmup-ms", "0"}, [](const SimOptions &o) { return o.warmUp == 0ms; }},
         OptionCase{"DelayNegative", {"--delay-ms", "-5"}, {}},
-        OptionCase{"CloseAfter", {"--close-after", "3"}, [](const SimOptions &o) { return o.closeAfter == 3; }},
+        OptionCase{
+            "CloseAfter", {"--close-after", "3"}, [](const SimOptions &o) { return o.closeAfter == 3; }},
         OptionCase{"CloseAfterZero", {"--close-after", "0"}, {}},
         OptionCase{"ResetAfter", {"--reset-after=1"}, [](const SimOptions &o) { return o.resetAfter == 1; }},
         OptionCase{"CloseAndResetExcludeEachOther", {"--close-after", "1", "--reset-after", "2"}, {}},
-        OptionCase{"DiscoveryAnswer", {"--discovery-answer", "hello"},
+        OptionCase{"DiscoveryAnswer",
+                   {"--discovery-answer", "hello"},
                    [](const SimOptions &o) { return o.discoveryAnswer == "hello"; }},
         OptionCase{"DiscoveryAnswerEmpty", {"--discovery-answer="}, {}},
         OptionCase{"Help", {"-h"}, [](const SimOptions &o) { return o.help; }},
-        OptionCase{"Unknown", {"--explode"}, {}},
-        OptionCase{"StrayArgument", {"50000"}, {}}),
+        OptionCase{"Unknown", {"--explode"}, {}}, OptionCase{"StrayArgument", {"50000"}, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SimOptions, HelpNamesEveryOption)

@@ -124,12 +124,12 @@ private:
 struct ExchangeCase {
     const char *name;
     std::function<void(SimOptions &)> configure;
-    std::vector<std::string> sent;     // one write each; the replies to each are read before the next
-    std::vector<std::string> replies;  // what comes back for each write
-    std::string end;                   // "open", "eof" or "reset"
+    std::vector<std::string> sent; // one write each; the replies to each are read before the next
+    std::vector<std::string> replies; // what comes back for each write
+    std::string end; // "open", "eof" or "reset"
 };
 
-class SimulatorExchange : public testing::TestWithParam<ExchangeCase> {};
+class SimulatorExchange : public testing::TestWithParam<ExchangeCase> { };
 
 TEST_P(SimulatorExchange, Answers)
 {
@@ -156,29 +156,45 @@ const std::string Poll = "@C1     \r";
 INSTANTIATE_TEST_SUITE_P(
     Loopback, SimulatorExchange,
     testing::Values(
-        ExchangeCase{"PollAndCommands", {}, {Poll, "@C11  3 \r", Poll},
-                     {"@c1000100000", "@c1200300000", "@c1200300000"}, "open"},
-        ExchangeCase{"WarmUpOver", [](SimOptions &o) { o.warmUp = 0ms; }, {"@C111   \r"},
-                     {"@c1110100000"}, "open"},
-        ExchangeCase{"TwoFramesInOneWrite", {}, {Poll + "@C1 1   \r"},
-                     {"@c1000100000@c1010100000"}, "open"},
-        ExchangeCase{"GarbageIsSkipped", {}, {std::string("zz\xff\0@C1@C1 1   \r", 16)},
-                     {"@c1010100000"}, "open"},
+        ExchangeCase{"PollAndCommands",
+                     {},
+                     {Poll, "@C11  3 \r", Poll},
+                     {"@c1000100000", "@c1200300000", "@c1200300000"},
+                     "open"},
+        ExchangeCase{
+            "WarmUpOver", [](SimOptions &o) { o.warmUp = 0ms; }, {"@C111   \r"}, {"@c1110100000"}, "open"},
+        ExchangeCase{"TwoFramesInOneWrite", {}, {Poll + "@C1 1   \r"}, {"@c1000100000@c1010100000"}, "open"},
+        ExchangeCase{
+            "GarbageIsSkipped", {}, {std::string("zz\xff\0@C1@C1 1   \r", 16)}, {"@c1010100000"}, "open"},
         ExchangeCase{"GarbageAloneGetsNoAnswer", {}, {"hello\r\n"}, {""}, "open"},
         ExchangeCase{"Silent", [](SimOptions &o) { o.silent = true; }, {Poll}, {""}, "open"},
-        ExchangeCase{"BadHeader", [](SimOptions &o) { o.fault.badHeader = true; }, {Poll},
-                     {"@C1000100000"}, "open"},
-        ExchangeCase{"BadLength", [](SimOptions &o) { o.fault.length = 13; }, {Poll},
-                     {"@c10001000000"}, "open"},
-        ExchangeCase{"CloseAfterTwo", [](SimOptions &o) { o.closeAfter = 2; }, {Poll, Poll},
-                     {"@c1000100000", "@c1000100000"}, "eof"},
-        ExchangeCase{"SilentCloseAfterOne", [](SimOptions &o) { o.silent = true; o.closeAfter = 1; },
-                     {Poll}, {""}, "eof"},
-        ExchangeCase{"ResetAfterOne", [](SimOptions &o) { o.resetAfter = 1; }, {Poll},
-                     {"@c1000100000"}, "reset"},
+        ExchangeCase{
+            "BadHeader", [](SimOptions &o) { o.fault.badHeader = true; }, {Poll}, {"@C1000100000"}, "open"},
+        ExchangeCase{
+            "BadLength", [](SimOptions &o) { o.fault.length = 13; }, {Poll}, {"@c10001000000"}, "open"},
+        ExchangeCase{"CloseAfterTwo",
+                     [](SimOptions &o) { o.closeAfter = 2; },
+                     {Poll, Poll},
+                     {"@c1000100000", "@c1000100000"},
+                     "eof"},
+        ExchangeCase{"SilentCloseAfterOne",
+                     [](SimOptions &o) {
+                         o.silent = true;
+                         o.closeAfter = 1;
+                     },
+                     {Poll},
+                     {""},
+                     "eof"},
+        ExchangeCase{
+            "ResetAfterOne", [](SimOptions &o) { o.resetAfter = 1; }, {Poll}, {"@c1000100000"}, "reset"},
         ExchangeCase{"FramesAfterTheCloseAreNotAnswered",
-                     [](SimOptions &o) { o.closeAfter = 1; o.delay = 300ms; }, {Poll + Poll},
-                     {"@c1000100000"}, "eof"}),
+                     [](SimOptions &o) {
+                         o.closeAfter = 1;
+                         o.delay = 300ms;
+                     },
+                     {Poll + Poll},
+                     {"@c1000100000"},
+                     "eof"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // ---- timing faults

@@ -1,5 +1,5 @@
-#include "platform/HandOff.h"
 #include "ui/AddressEntry.h"
+#include "platform/HandOff.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ struct KeyCase {
     char16_t after;
 };
 
-class KeyFilter : public testing::TestWithParam<KeyCase> {};
+class KeyFilter : public testing::TestWithParam<KeyCase> { };
 
 TEST_P(KeyFilter, KeepsOrDiscards)
 {
@@ -37,22 +37,22 @@ TEST_P(KeyFilter, KeepsOrDiscards)
     EXPECT_EQ(int(key), int(GetParam().after)) << "code " << int(GetParam().typed);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, KeyFilter,
-    testing::Values(
-        // Control characters: editing keys and Ctrl+letters.
-        KeyCase{0, 0}, KeyCase{1, 1}, KeyCase{3, 3}, KeyCase{8, 8}, KeyCase{9, 9},
-        KeyCase{13, 13}, KeyCase{22, 22}, KeyCase{24, 24}, KeyCase{26, 26}, KeyCase{27, 27},
-        KeyCase{31, 31},
-        // The allowed set and its neighbours.
-        KeyCase{u'.', u'.'}, KeyCase{u'0', u'0'}, KeyCase{u'5', u'5'}, KeyCase{u'9', u'9'},
-        KeyCase{u' ', 0}, KeyCase{u'+', 0}, KeyCase{u'-', 0}, KeyCase{u'/', 0}, KeyCase{u':', 0},
-        KeyCase{u'A', 0}, KeyCase{u'a', 0}, KeyCase{u'x', 0}, KeyCase{u'[', 0},
-        KeyCase{127, 0}, KeyCase{128, 0}, KeyCase{160, 0}, KeyCase{255, 0},
-        // Above 255: full-width digits of an input method, surrogates.
-        KeyCase{256, 0}, KeyCase{0x0660, 0}, KeyCase{0xFF10, 0}, KeyCase{0xFF0E, 0},
-        KeyCase{0xD800, 0}, KeyCase{0xFFFF, 0}),
-    [](const auto &info) { return "Code" + std::to_string(int(info.param.typed)); });
+INSTANTIATE_TEST_SUITE_P(Codes, KeyFilter,
+                         testing::Values(
+                             // Control characters: editing keys and Ctrl+letters.
+                             KeyCase{0, 0}, KeyCase{1, 1}, KeyCase{3, 3}, KeyCase{8, 8}, KeyCase{9, 9},
+                             KeyCase{13, 13}, KeyCase{22, 22}, KeyCase{24, 24}, KeyCase{26, 26},
+                             KeyCase{27, 27}, KeyCase{31, 31},
+                             // The allowed set and its neighbours.
+                             KeyCase{u'.', u'.'}, KeyCase{u'0', u'0'}, KeyCase{u'5', u'5'},
+                             KeyCase{u'9', u'9'}, KeyCase{u' ', 0}, KeyCase{u'+', 0}, KeyCase{u'-', 0},
+                             KeyCase{u'/', 0}, KeyCase{u':', 0}, KeyCase{u'A', 0}, KeyCase{u'a', 0},
+                             KeyCase{u'x', 0}, KeyCase{u'[', 0}, KeyCase{127, 0}, KeyCase{128, 0},
+                             KeyCase{160, 0}, KeyCase{255, 0},
+                             // Above 255: full-width digits of an input method, surrogates.
+                             KeyCase{256, 0}, KeyCase{0x0660, 0}, KeyCase{0xFF10, 0}, KeyCase{0xFF0E, 0},
+                             KeyCase{0xD800, 0}, KeyCase{0xFFFF, 0}),
+                         [](const auto &info) { return "Code" + std::to_string(int(info.param.typed)); });
 
 TEST(KeyFilterAll, ExactlyControlsDigitsAndFullStopPass)
 {
@@ -64,7 +64,7 @@ TEST(KeyFilterAll, ExactlyControlsDigitsAndFullStopPass)
             ++kept;
         ASSERT_TRUE(key == 0 || key == code) << code;
     }
-    EXPECT_EQ(kept, 31 + 11);  // 1..31, the full stop and ten digits
+    EXPECT_EQ(kept, 31 + 11); // 1..31, the full stop and ten digits
 }
 
 TEST(KeyFilterText, KeepsOnlyAllowedCharactersInOrder)
@@ -77,8 +77,8 @@ TEST(MessageBoxCopy, DividersCaptionsWithoutAmpersandsAndCrLf)
     const QString divider = QString(27, u'-') + QStringLiteral("\r\n");
     EXPECT_EQ(MessageBoxClipboardText(QStringLiteral("T"), QStringLiteral("M"),
                                       {QStringLiteral("閉じる(&C)"), QStringLiteral("&&OK")}),
-              divider + "T\r\n" + divider + "M\r\n" + divider + QStringLiteral("閉じる(C)   OK   \r\n")
-                  + divider);
+              divider + "T\r\n" + divider + "M\r\n" + divider + QStringLiteral("閉じる(C)   OK   \r\n") +
+                  divider);
 }
 
 void sendKey(QWidget *target, Qt::Key key, const QString &text,
@@ -146,10 +146,10 @@ TEST_F(AddressField, DiscardedKeysChangeNothingAndDoNotComplete)
     const State completed{QStringLiteral("192.168.0.10"), 1, 1, QStringLiteral("92.168.0.10")};
     ASSERT_EQ(state(), completed);
     QTest::keyClicks(field, QStringLiteral("a -:"));
-    sendKey(field, Qt::Key_unknown, QStringLiteral("\uFF11"));          // full-width 1
-    sendKey(field, Qt::Key_unknown, QStringLiteral("\U0001F600"));      // beyond 16 bits
+    sendKey(field, Qt::Key_unknown, QStringLiteral("\uFF11")); // full-width 1
+    sendKey(field, Qt::Key_unknown, QStringLiteral("\U0001F600")); // beyond 16 bits
     sendKey(field, Qt::Key_A, QStringLiteral("a"), Qt::AltModifier | Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier);      // code 127
+    QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier); // code 127
     EXPECT_EQ(state(), completed);
 }
 
@@ -169,7 +169,7 @@ TEST_F(AddressField, EditingKeysAndPastingWork)
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("fe80::1%4"));
     QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(field->currentText(), QStringLiteral("fe80::1%4"));  // pasted unfiltered
+    EXPECT_EQ(field->currentText(), QStringLiteral("fe80::1%4")); // pasted unfiltered
 
     QTest::keyClick(field, Qt::Key_Backspace);
     EXPECT_EQ(field->currentText(), QStringLiteral("fe80::1%"));
@@ -209,7 +209,7 @@ TEST_F(AddressField, InputMethodCommitsAreFiltered)
 
     field->lineEdit()->setSelection(1, 1);
     const State before = state();
-    commit(field, QStringLiteral("x"), -2, 2);  // discarded, so it replaces nothing
+    commit(field, QStringLiteral("x"), -2, 2); // discarded, so it replaces nothing
     EXPECT_EQ(state(), before);
 }
 
@@ -289,9 +289,9 @@ TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
         QTest::keyClick(keyTarget(box), Qt::Key_C, Qt::ControlModifier);
         const QString divider = QString(27, u'-') + QStringLiteral("\r\n");
         EXPECT_EQ(QGuiApplication::clipboard()->text(),
-                  divider + QStringLiteral("情報\r\n") + divider + "CHECK IP ADDRESS!!\r\n" + divider
-                      + "OK   \r\n" + divider);
-        EXPECT_TRUE(box->isVisible());  // copying does not close it
+                  divider + QStringLiteral("情報\r\n") + divider + "CHECK IP ADDRESS!!\r\n" + divider +
+                      "OK   \r\n" + divider);
+        EXPECT_TRUE(box->isVisible()); // copying does not close it
 
         QTest::keyClick(keyTarget(box), GetParam());
     });
@@ -305,18 +305,14 @@ TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
     EXPECT_EQ(field->count(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(ClosedBy, Rejection,
-                         testing::Values(Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter),
-                         [](const auto &info) {
-                             return QKeySequence(info.param).toString().toStdString();
-                         });
+INSTANTIATE_TEST_SUITE_P(ClosedBy, Rejection, testing::Values(Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter),
+                         [](const auto &info) { return QKeySequence(info.param).toString().toStdString(); });
 
 TEST_F(AddressField, HandOffsRunWhileTheRejectionIsShown)
 {
     std::atomic<bool> ranUnderTheBox = false;
-    std::thread worker([&] {
-        Synchronize([&] { ranUnderTheBox = QApplication::activeModalWidget() != nullptr; });
-    });
+    std::thread worker(
+        [&] { Synchronize([&] { ranUnderTheBox = QApplication::activeModalWidget() != nullptr; }); });
     whenRejectionShown([&](QMessageBox *box) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return ranUnderTheBox.load(); }));
         box->buttons().front()->click();

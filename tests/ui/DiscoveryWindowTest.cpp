@@ -1,6 +1,7 @@
 #include "discovery/DiscoveryRequest.h"
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
+#include "support/LoopbackPorts.h"
 #include "support/UdpPeer.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
@@ -12,11 +13,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace lumacast;
 using namespace std::chrono_literals;
 using test::FakeDevice;
@@ -26,29 +22,17 @@ namespace {
 
 const std::string BindMessage = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
 
-std::uint16_t closedTcpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 class DiscoveryWindowTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(test::InPrivateNetwork()) << "the window broadcasts: run it in a private network namespace";
+        ASSERT_TRUE(test::InPrivateNetwork())
+            << "the window broadcasts: run it in a private network namespace";
         handoff::reopen();
         Connected = false;
         ActivePoller = nullptr;
         Discovering = false;
-        ports.device = closedTcpPort();
+        ports.device = test::ClosedPort();
         ports.discoveryLocal = test::FreeUdpPort();
         ports.discoveryRemote = test::FreeUdpPort();
         devices = std::make_unique<UdpPeer>("0.0.0.0", ports.discoveryRemote);
@@ -129,7 +113,7 @@ struct AnswerRow {
     QStringList expected;
 };
 
-class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterface<AnswerRow> {};
+class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterface<AnswerRow> { };
 
 TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
 {
@@ -148,14 +132,16 @@ TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
     EXPECT_TRUE(Discovering);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, AnswersTest,
-    testing::Values(
-        AnswerRow{"OneDevice", {"127.0.0.2"}, {"127.0.0.2"}},
-        AnswerRow{"SeveralInOrder", {"127.0.0.3", "127.0.0.2", "127.0.0.4"}, {"127.0.0.3", "127.0.0.2", "127.0.0.4"}},
-        AnswerRow{"SameSenderTwiceIsKeptTwice", {"127.0.0.5", "127.0.0.5"}, {"127.0.0.5", "127.0.0.5"}},
-        AnswerRow{"IPv6Loopback", {"::1"}, {"0:0:0:0:0:0:0:1"}}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, AnswersTest,
+                         testing::Values(AnswerRow{"OneDevice", {"127.0.0.2"}, {"127.0.0.2"}},
+                                         AnswerRow{"SeveralInOrder",
+                                                   {"127.0.0.3", "127.0.0.2", "127.0.0.4"},
+                                                   {"127.0.0.3", "127.0.0.2", "127.0.0.4"}},
+                                         AnswerRow{"SameSenderTwiceIsKeptTwice",
+                                                   {"127.0.0.5", "127.0.0.5"},
+                                                   {"127.0.0.5", "127.0.0.5"}},
+                                         AnswerRow{"IPv6Loopback", {"::1"}, {"0:0:0:0:0:0:0:1"}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(DiscoveryWindowTest, AnAnswerAfterTheWindowOrAfterClosingCountsForNothing)
 {
@@ -250,10 +236,10 @@ TEST_F(DiscoveryWindowTest, ABurstOfAThousandAnswersGivesAThousandEntries)
 
 struct CloseRow {
     const char *name;
-    bool formDestroy;  // or straight to the destructor
+    bool formDestroy; // or straight to the destructor
 };
 
-class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithParamInterface<CloseRow> {};
+class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithParamInterface<CloseRow> { };
 
 TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards)
 {
@@ -261,7 +247,7 @@ TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
     ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
-    answer("127.0.0.3");  // may be on its way while the window goes
+    answer("127.0.0.3"); // may be on its way while the window goes
     const auto start = std::chrono::steady_clock::now();
     if (GetParam().formDestroy)
         form->FormDestroy();
@@ -281,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(Table, CloseDuringWindowTest,
 
 TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConnectionEnds)
 {
-    FakeDevice device;  // silent
+    FakeDevice device; // silent
     ports.device = device.port();
     create();
     ASSERT_TRUE(requestArrived());
@@ -294,14 +280,14 @@ TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConne
     EXPECT_FALSE(form->ComboBox1->isEnabled());
     ASSERT_TRUE(waitFor([] { return !Discovering; }));
     EXPECT_FALSE(form->FindBtn->isEnabled());
-    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);  // DISCONNECT
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton); // DISCONNECT
     ASSERT_TRUE(waitFor([] { return !Connected; }));
     EXPECT_TRUE(form->FindBtn->isEnabled());
 }
 
 TEST_F(DiscoveryWindowTest, AConnectionEndingDuringTheWindowEnablesFindAndAPressRestarts)
 {
-    create();  // the device port is closed: the connection fails at once
+    create(); // the device port is closed: the connection fails at once
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
     ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));

@@ -81,7 +81,10 @@ protected:
         return QTest::qWaitFor(done, static_cast<int>(limit.count()));
     }
 
-    bool waitIdle() { return waitFor([] { return !Connected; }); }
+    bool waitIdle()
+    {
+        return waitFor([] { return !Connected; });
+    }
 
     std::vector<bool> visibleStrips() const
     {
@@ -103,8 +106,9 @@ protected:
         bool anyStrip = false;
         for (bool v : visibleStrips())
             anyStrip = anyStrip || v;
-        return {form->ConnectBtn->text(), form->statusText(), form->ComboBox1->isEnabled(),
-                commands, form->FindBtn->isEnabled(), anyStrip};
+        return {form->ConnectBtn->text(),     form->statusText(),
+                form->ComboBox1->isEnabled(), commands,
+                form->FindBtn->isEnabled(),   anyStrip};
     }
 
     std::unique_ptr<TMainForm> form;
@@ -125,30 +129,18 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
         QString caption;
     };
     const Row rows[] = {
-        {form->Label1, {9, 19, 64, 13}, "IP Address:"},
-        {form->PowerOnBtn, {6, 56, 79, 25}, "POWER ON "},
-        {form->LampOnBtn, {88, 56, 79, 25}, "LAMP ON "},
-        {form->MuteOnBtn, {170, 56, 79, 25}, "MUTE ON "},
-        {form->InpSelBtn1, {6, 126, 79, 25}, "1"},
-        {form->InpSelBtn2, {88, 126, 79, 25}, "2"},
-        {form->InpSelBtn3, {170, 126, 79, 25}, "3"},
-        {form->InpSelBtn4, {252, 126, 79, 25}, "4"},
-        {form->ConnectBtn, {330, 14, 83, 25}, "CONNECT"},
-        {form->ComboBox1, {86, 16, 163, 21}, {}},
-        {form->StatusBar1, {0, 163, 434, 19}, {}},
-        {form->FindBtn, {259, 14, 63, 25}, "FIND"},
-        {form->PowerStatusPnl, {6, 51, 79, 4}, {}},
-        {form->InpSelBtn5, {334, 126, 79, 25}, "5"},
-        {form->LampStatusPnl, {88, 51, 79, 4}, {}},
-        {form->MuteStatusPnl, {170, 51, 79, 4}, {}},
-        {form->InpSelStatusPnl1, {6, 121, 79, 4}, {}},
-        {form->InpSelStatusPnl2, {88, 121, 79, 4}, {}},
-        {form->InpSelStatusPnl3, {170, 121, 79, 4}, {}},
-        {form->InpSelStatusPnl4, {252, 121, 79, 4}, {}},
-        {form->InpSelStatusPnl5, {334, 121, 79, 4}, {}},
-        {form->PowerOffBtn, {6, 84, 79, 25}, "POWER OFF"},
-        {form->LampOffBtn, {88, 84, 79, 25}, "LAMP OFF"},
-        {form->MuteOffBtn, {170, 84, 79, 25}, "MUTE OFF"},
+        {form->Label1, {9, 19, 64, 13}, "IP Address:"},   {form->PowerOnBtn, {6, 56, 79, 25}, "POWER ON "},
+        {form->LampOnBtn, {88, 56, 79, 25}, "LAMP ON "},  {form->MuteOnBtn, {170, 56, 79, 25}, "MUTE ON "},
+        {form->InpSelBtn1, {6, 126, 79, 25}, "1"},        {form->InpSelBtn2, {88, 126, 79, 25}, "2"},
+        {form->InpSelBtn3, {170, 126, 79, 25}, "3"},      {form->InpSelBtn4, {252, 126, 79, 25}, "4"},
+        {form->ConnectBtn, {330, 14, 83, 25}, "CONNECT"}, {form->ComboBox1, {86, 16, 163, 21}, {}},
+        {form->StatusBar1, {0, 163, 434, 19}, {}},        {form->FindBtn, {259, 14, 63, 25}, "FIND"},
+        {form->PowerStatusPnl, {6, 51, 79, 4}, {}},       {form->InpSelBtn5, {334, 126, 79, 25}, "5"},
+        {form->LampStatusPnl, {88, 51, 79, 4}, {}},       {form->MuteStatusPnl, {170, 51, 79, 4}, {}},
+        {form->InpSelStatusPnl1, {6, 121, 79, 4}, {}},    {form->InpSelStatusPnl2, {88, 121, 79, 4}, {}},
+        {form->InpSelStatusPnl3, {170, 121, 79, 4}, {}},  {form->InpSelStatusPnl4, {252, 121, 79, 4}, {}},
+        {form->InpSelStatusPnl5, {334, 121, 79, 4}, {}},  {form->PowerOffBtn, {6, 84, 79, 25}, "POWER OFF"},
+        {form->LampOffBtn, {88, 84, 79, 25}, "LAMP OFF"}, {form->MuteOffBtn, {170, 84, 79, 25}, "MUTE OFF"},
     };
     for (const Row &row : rows) {
         EXPECT_EQ(row.widget->geometry(), row.rect) << row.widget->accessibleName().toStdString();
@@ -166,9 +158,8 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
     for (const Row &a : rows)
         for (const Row &b : rows)
             if (a.widget != b.widget) {
-                EXPECT_FALSE(a.rect.intersects(b.rect))
-                    << a.widget->accessibleName().toStdString() << " / "
-                    << b.widget->accessibleName().toStdString();
+                EXPECT_FALSE(a.rect.intersects(b.rect)) << a.widget->accessibleName().toStdString() << " / "
+                                                        << b.widget->accessibleName().toStdString();
             }
 }
 
@@ -178,14 +169,14 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
     struct Row {
         QWidget *widget;
         QString caption;
-        int margin;  // a button's frame takes a few pixels on each side
+        int margin; // a button's frame takes a few pixels on each side
     };
     const Row rows[] = {
-        {form->Label1, "IP Address:", 0},     {form->PowerOnBtn, "POWER ON ", 4},
-        {form->PowerOffBtn, "POWER OFF", 4},  {form->LampOnBtn, "LAMP ON ", 4},
-        {form->LampOffBtn, "LAMP OFF", 4},    {form->MuteOnBtn, "MUTE ON ", 4},
-        {form->MuteOffBtn, "MUTE OFF", 4},    {form->ConnectBtn, "CONNECT", 4},
-        {form->ConnectBtn, "DISCONNECT", 4},  {form->FindBtn, "FIND", 4},
+        {form->Label1, "IP Address:", 0},    {form->PowerOnBtn, "POWER ON ", 4},
+        {form->PowerOffBtn, "POWER OFF", 4}, {form->LampOnBtn, "LAMP ON ", 4},
+        {form->LampOffBtn, "LAMP OFF", 4},   {form->MuteOnBtn, "MUTE ON ", 4},
+        {form->MuteOffBtn, "MUTE OFF", 4},   {form->ConnectBtn, "CONNECT", 4},
+        {form->ConnectBtn, "DISCONNECT", 4}, {form->FindBtn, "FIND", 4},
     };
     for (const Row &row : rows) {
         const int width = row.widget->fontMetrics().horizontalAdvance(row.caption);
@@ -198,12 +189,12 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
     create(ClosedPort(), false);
     const std::vector<QWidget *> expected = {
-        form->PowerOnBtn, form->LampOnBtn, form->MuteOnBtn, form->InpSelBtn1, form->InpSelBtn2,
-        form->InpSelBtn3, form->InpSelBtn4, form->ConnectBtn, form->ComboBox1, form->FindBtn,
-        form->PowerStatusPnl, form->InpSelBtn5, form->LampStatusPnl, form->MuteStatusPnl,
-        form->InpSelStatusPnl1, form->InpSelStatusPnl2, form->InpSelStatusPnl3,
-        form->InpSelStatusPnl4, form->InpSelStatusPnl5, form->PowerOffBtn, form->LampOffBtn,
-        form->MuteOffBtn};
+        form->PowerOnBtn,       form->LampOnBtn,        form->MuteOnBtn,        form->InpSelBtn1,
+        form->InpSelBtn2,       form->InpSelBtn3,       form->InpSelBtn4,       form->ConnectBtn,
+        form->ComboBox1,        form->FindBtn,          form->PowerStatusPnl,   form->InpSelBtn5,
+        form->LampStatusPnl,    form->MuteStatusPnl,    form->InpSelStatusPnl1, form->InpSelStatusPnl2,
+        form->InpSelStatusPnl3, form->InpSelStatusPnl4, form->InpSelStatusPnl5, form->PowerOffBtn,
+        form->LampOffBtn,       form->MuteOffBtn};
     std::vector<QWidget *> chain;
     QWidget *w = form->PowerOnBtn;
     do {
@@ -251,7 +242,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     FakeDevice device([](const std::string &, int) { return FakeDevice::reply("1113"); });
     create(device.port());
     connectTo("127.0.0.1");
-    auto s = snapshot();  // connecting: nothing has been served yet
+    auto s = snapshot(); // connecting: nothing has been served yet
     EXPECT_EQ(s.caption, "DISCONNECT");
     EXPECT_EQ(s.status, "CONNECTING... [127.0.0.1]");
     EXPECT_FALSE(s.fieldEnabled);
@@ -265,12 +256,12 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_EQ(form->statusText(), "CONNECTED [127.0.0.1]");
     EXPECT_EQ(visibleStrips(), (std::vector<bool>{true, true, true, false, false, true, false, false}));
 
-    click(form->ConnectBtn);  // stopping: nothing visible changes
+    click(form->ConnectBtn); // stopping: nothing visible changes
     s = snapshot();
     EXPECT_EQ(s.caption, "DISCONNECT");
     EXPECT_TRUE(s.commandsEnabled);
     EXPECT_TRUE(Connected);
-    click(form->ConnectBtn);  // again: no effect
+    click(form->ConnectBtn); // again: no effect
 
     ASSERT_TRUE(waitIdle());
     s = snapshot();
@@ -306,12 +297,12 @@ TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
     FakeDevice device([](const std::string &, int) { return FakeDevice::reply("0000"); });
     create(device.port(), false);
     click(form->PowerOnBtn);
-    click(form->PowerOffBtn);  // last press in a slot wins
+    click(form->PowerOffBtn); // last press in a slot wins
     click(form->LampOnBtn);
     click(form->MuteOffBtn);
     click(form->InpSelBtn2);
     click(form->InpSelBtn4);
-    click(form->InpSelBtn4);  // twice: carried once
+    click(form->InpSelBtn4); // twice: carried once
     connectTo("127.0.0.1");
     ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 2; }));
     EXPECT_EQ(device.frames()[0].bytes, std::string("@C10104 \r"));
@@ -320,7 +311,7 @@ TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
 
 TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 {
-    FakeDevice device;  // silent: the poller waits for a reply and builds nothing
+    FakeDevice device; // silent: the poller waits for a reply and builds nothing
     create(device.port());
     connectTo("127.0.0.1");
     ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 1; }));
@@ -335,12 +326,12 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 
 struct StatusRow {
     const char *name;
-    std::vector<std::string> replies;  // applied in order; the last one is checked
+    std::vector<std::string> replies; // applied in order; the last one is checked
     std::vector<bool> shown;
     QColor power;
 };
 
-class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<StatusRow> {};
+class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<StatusRow> { };
 
 TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
 {
@@ -363,12 +354,25 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         StatusRow{"PowerOne", {"1000"}, {true, false, false, false, false, false, false, false}, Orange},
         StatusRow{"PowerTwo", {"2000"}, {true, false, false, false, false, false, false, false}, Blue},
-        StatusRow{"PowerZeroThenTwo", {"0000", "2000"}, {true, false, false, false, false, false, false, false}, Blue},
-        StatusRow{"PowerOneThenZero", {"1000", "0000"}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"LampAndMuteTwoAreHidden", {"0220"}, {false, false, false, false, false, false, false, false}, {}},
+        StatusRow{"PowerZeroThenTwo",
+                  {"0000", "2000"},
+                  {true, false, false, false, false, false, false, false},
+                  Blue},
+        StatusRow{"PowerOneThenZero",
+                  {"1000", "0000"},
+                  {false, false, false, false, false, false, false, false},
+                  {}},
+        StatusRow{"LampAndMuteTwoAreHidden",
+                  {"0220"},
+                  {false, false, false, false, false, false, false, false},
+                  {}},
         StatusRow{"LampAndMuteOne", {"0110"}, {false, true, true, false, false, false, false, false}, {}},
-        StatusRow{"InputThreeThenFive", {"0003", "0005"}, {false, false, false, false, false, false, false, true}, {}},
-        StatusRow{"InputZero", {"0003", "0000"}, {false, false, false, false, false, false, false, false}, {}},
+        StatusRow{"InputThreeThenFive",
+                  {"0003", "0005"},
+                  {false, false, false, false, false, false, false, true},
+                  {}},
+        StatusRow{
+            "InputZero", {"0003", "0000"}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"InputSpace", {"000 "}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"InputSix", {"0006"}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"QuestionMarkPower", {"?111"}, {false, true, true, true, false, false, false, false}, {}}),
@@ -381,7 +385,7 @@ TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
     int paints = 0;
     struct Counter : QObject {
         int *count;
-        explicit Counter(int *c) : count(c) {}
+        explicit Counter(int *c) : count(c) { }
         bool eventFilter(QObject *, QEvent *e) override
         {
             if (e->type() == QEvent::Paint)
@@ -439,7 +443,7 @@ TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
     EXPECT_EQ(form->statusText(), "CONNECTING... [127.0.0.1]");
     EXPECT_EQ(form->ConnectBtn->text(), "DISCONNECT");
     EXPECT_TRUE(Connected);
-    ActivePoller->AbortConnect();  // stands in for the system giving up
+    ActivePoller->AbortConnect(); // stands in for the system giving up
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(form->statusText(), "DISCONNECTED");
 }

@@ -22,7 +22,7 @@ inline constexpr std::string_view ReplyFiller = "00000";
 // input '1'..'5'.
 class DeviceModel {
 public:
-    explicit DeviceModel(Millis warmUp = Millis(3000)) : warmUp_(warmUp) {}
+    explicit DeviceModel(Millis warmUp = Millis(3000)) : warmUp_(warmUp) { }
 
     // Applies a well-formed frame ("@C1" + 5 characters + CR). Characters that
     // name no command leave their item alone. Returns false, changing
@@ -52,7 +52,7 @@ bool IsWellFormedFrame(std::string_view bytes);
 class FrameCutter {
 public:
     struct Piece {
-        bool frame;  // false: garbage that was skipped
+        bool frame; // false: garbage that was skipped
         std::string bytes;
         bool operator==(const Piece &) const = default;
     };
@@ -68,8 +68,8 @@ private:
 
 // How a reply is distorted before it is sent.
 struct ReplyFault {
-    bool badHeader = false;  // "@C1" instead of "@c1"
-    int length = 0;          // 0: the proper 12 bytes; otherwise cut or padded with '0'
+    bool badHeader = false; // "@C1" instead of "@c1"
+    int length = 0; // 0: the proper 12 bytes; otherwise cut or padded with '0'
 };
 
 std::string DistortReply(std::string reply, const ReplyFault &fault);

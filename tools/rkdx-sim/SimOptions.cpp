@@ -41,9 +41,7 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
             const auto text = value();
             return text ? ReadNumber(*text, min, max) : std::nullopt;
         };
-        auto bad = [&](const std::string &why) {
-            return ParsedOptions{std::nullopt, shown + ": " += why};
-        };
+        auto bad = [&](const std::string &why) { return ParsedOptions{std::nullopt, shown + ": " += why}; };
 
         if (name == "--help" || name == "-h") {
             o.help = true;

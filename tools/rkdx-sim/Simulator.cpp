@@ -57,9 +57,7 @@ int BoundSocket(int type, const std::string &bind, std::uint16_t port, std::uint
 } // namespace
 
 Simulator::Simulator(SimOptions options, LogSink log)
-    : options_(std::move(options)),
-      log_(std::move(log)),
-      start_(std::chrono::steady_clock::now()),
+    : options_(std::move(options)), log_(std::move(log)), start_(std::chrono::steady_clock::now()),
       device_(options_.warmUp)
 {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -110,8 +108,8 @@ void Simulator::Stop()
 void Simulator::Run()
 {
     for (;;) {
-        pollfd fds[4] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}, {udpFd_, POLLIN, 0},
-                         {connFd_, POLLIN, 0}};
+        pollfd fds[4] = {
+            {wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}, {udpFd_, POLLIN, 0}, {connFd_, POLLIN, 0}};
         int timeout = -1;
         if (!actions_.empty()) {
             const auto wait = actions_.begin()->first - Now();
@@ -139,10 +137,10 @@ void Simulator::Accept()
 {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr *>(&address), &length,
-                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd =
+        ::accept4(listenFd_, reinterpret_cast<sockaddr *>(&address), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0)
-        return;  // the peer gave up before we took it, or a transient shortage
+        return; // the peer gave up before we took it, or a transient shortage
     if (connFd_ >= 0)
         DropConnection("closed (replaced by a new connection)");
     connFd_ = fd;
@@ -228,8 +226,8 @@ void Simulator::RunDueActions()
         Log("reply " + Hex(action.bytes));
         std::size_t sent = 0;
         while (sent < action.bytes.size()) {
-            const ssize_t n = ::send(connFd_, action.bytes.data() + sent, action.bytes.size() - sent,
-                                     MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(connFd_, action.bytes.data() + sent, action.bytes.size() - sent, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -261,8 +259,7 @@ void Simulator::DropConnection(const std::string &why, bool reset)
     } else {
         // Unread bytes at close would turn the orderly close into a reset.
         char buffer[4096];
-        while (::recv(connFd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
-        }
+        while (::recv(connFd_, buffer, sizeof buffer, MSG_DONTWAIT) > 0) { }
     }
     ::close(connFd_);
     connFd_ = -1;
@@ -278,8 +275,8 @@ void Simulator::AnswerDiscovery()
         char buffer[8192];
         sockaddr_in sender{};
         socklen_t length = sizeof sender;
-        const ssize_t n = ::recvfrom(udpFd_, buffer, sizeof buffer, 0,
-                                     reinterpret_cast<sockaddr *>(&sender), &length);
+        const ssize_t n =
+            ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&sender), &length);
         if (n < 0)
             return;
         const std::string_view datagram(buffer, static_cast<std::size_t>(n));

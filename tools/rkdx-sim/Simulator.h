@@ -67,7 +67,7 @@ private:
     FrameCutter cutter_;
     int framesOnConnection_ = 0;
     bool closing_ = false;
-    std::multimap<Millis, Action> actions_;  // due time -> action, in order
+    std::multimap<Millis, Action> actions_; // due time -> action, in order
 };
 
 } // namespace lumacast::sim
