@@ -14,6 +14,11 @@ struct TextCase {
     const char *expected;
 };
 
+void PrintTo(const TextCase &c, std::ostream *os)
+{
+    *os << c.input;
+}
+
 class TitleTest : public testing::TestWithParam<TextCase> { };
 
 TEST_P(TitleTest, ComesFromTheProgramFileName)

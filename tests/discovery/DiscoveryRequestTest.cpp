@@ -16,6 +16,11 @@ struct FieldRow {
     std::string bytes;
 };
 
+void PrintTo(const FieldRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class DiscoveryRequestTest : public testing::TestWithParam<FieldRow> { };
 
 TEST_P(DiscoveryRequestTest, FieldSitsAtItsOffset)
@@ -47,6 +52,11 @@ struct SenderRow {
     const char *address;
     std::string text;
 };
+
+void PrintTo(const SenderRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class SenderAddressTest : public testing::TestWithParam<SenderRow> { };
 

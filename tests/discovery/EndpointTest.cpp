@@ -195,6 +195,11 @@ struct StopRow {
     bool answerWaiting; // a listener is blocked handing a datagram over
 };
 
+void PrintTo(const StopRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class DeactivationTest : public EndpointTest, public testing::WithParamInterface<StopRow> { };
 
 TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
@@ -275,6 +280,11 @@ struct SendFailureRow {
     std::size_t size;
     std::string message;
 };
+
+void PrintTo(const SendFailureRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class SendFailureTest : public testing::TestWithParam<SendFailureRow> { };
 

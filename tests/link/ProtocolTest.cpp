@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QString>
+
 using namespace lumacast;
 
 namespace {
@@ -24,6 +26,11 @@ struct FrameCase {
     PendingCommands pending;
     const char *expectedHex;
 };
+
+void PrintTo(const FrameCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class FrameTest : public testing::TestWithParam<FrameCase> { };
 
@@ -65,6 +72,11 @@ struct ReplyCase {
     std::optional<DeviceStatusChars> status;
 };
 
+void PrintTo(const ReplyCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ReplyTest : public testing::TestWithParam<ReplyCase> { };
 
 TEST_P(ReplyTest, Acceptance)
@@ -100,6 +112,11 @@ struct AddressCase {
     const char16_t *text;
     std::optional<std::uint32_t> address;
 };
+
+void PrintTo(const AddressCase &c, std::ostream *os)
+{
+    *os << QString::fromUtf16(c.text).toStdString();
+}
 
 class ConnectAddressTest : public testing::TestWithParam<AddressCase> { };
 

@@ -16,6 +16,11 @@ struct MessageRow {
     std::string message;
 };
 
+void PrintTo(const MessageRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class SocketErrorMessageTest : public testing::TestWithParam<MessageRow> { };
 
 TEST_P(SocketErrorMessageTest, NumberAndTextOfTheFailedCall)

@@ -24,6 +24,11 @@ struct ModelCase {
     std::string status; // power, lamp, mute, input
 };
 
+void PrintTo(const ModelCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class DeviceModelTest : public testing::TestWithParam<ModelCase> { };
 
 TEST_P(DeviceModelTest, StatusAfterFrames)
@@ -101,6 +106,11 @@ struct FaultCase {
     std::string expected;
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ReplyFaultTest : public testing::TestWithParam<FaultCase> { };
 
 TEST_P(ReplyFaultTest, Distorts)
@@ -140,6 +150,11 @@ struct CutCase {
     std::vector<FrameCutter::Piece> pieces; // all chunks' pieces in order
     std::string pending;
 };
+
+void PrintTo(const CutCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class FrameCutterTest : public testing::TestWithParam<CutCase> { };
 

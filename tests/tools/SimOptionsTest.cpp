@@ -15,6 +15,11 @@ struct OptionCase {
     std::function<bool(const SimOptions &)> holds; // empty: the line is rejected
 };
 
+void PrintTo(const OptionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class SimOptionsTest : public testing::TestWithParam<OptionCase> { };
 
 TEST_P(SimOptionsTest, Reads)

@@ -113,6 +113,11 @@ struct AnswerRow {
     QStringList expected;
 };
 
+void PrintTo(const AnswerRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterface<AnswerRow> { };
 
 TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
@@ -238,6 +243,11 @@ struct CloseRow {
     const char *name;
     bool formDestroy; // or straight to the destructor
 };
+
+void PrintTo(const CloseRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithParamInterface<CloseRow> { };
 

@@ -331,6 +331,11 @@ struct StatusRow {
     QColor power;
 };
 
+void PrintTo(const StatusRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<StatusRow> { };
 
 TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
