@@ -107,6 +107,11 @@ struct SizeRow {
     bool counted;
 };
 
+void PrintTo(const SizeRow &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface<SizeRow> { };
 
 TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)

@@ -129,6 +129,11 @@ struct ExchangeCase {
     std::string end; // "open", "eof" or "reset"
 };
 
+void PrintTo(const ExchangeCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class SimulatorExchange : public testing::TestWithParam<ExchangeCase> { };
 
 TEST_P(SimulatorExchange, Answers)

@@ -28,6 +28,11 @@ struct KeyCase {
     char16_t after;
 };
 
+void PrintTo(const KeyCase &c, std::ostream *os)
+{
+    *os << "U+" << std::hex << static_cast<unsigned>(c.typed);
+}
+
 class KeyFilter : public testing::TestWithParam<KeyCase> { };
 
 TEST_P(KeyFilter, KeepsOrDiscards)
