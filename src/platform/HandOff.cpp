@@ -61,8 +61,7 @@ void wakeUiThread()
 // Runs in every QCoreApplication's constructor, so on the UI thread.
 void watchWakeUps()
 {
-    auto *watcher = new QSocketNotifier(queue().wakeFd, QSocketNotifier::Read,
-                                        QCoreApplication::instance());
+    auto *watcher = new QSocketNotifier(queue().wakeFd, QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(watcher, &QSocketNotifier::activated, [] {
         std::uint64_t count = 0;
         [[maybe_unused]] const auto read = ::read(queue().wakeFd, &count, sizeof count);

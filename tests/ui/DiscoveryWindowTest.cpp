@@ -3,6 +3,7 @@
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
 #include "support/UdpPeer.h"
+#include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Main.h"
@@ -22,16 +23,13 @@ namespace {
 
 const std::string BindMessage = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
 
-class DiscoveryWindowTest : public testing::Test {
+class DiscoveryWindowTest : public test::WindowFixture {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(test::InPrivateNetwork())
             << "the window broadcasts: run it in a private network namespace";
-        handoff::reopen();
-        Connected = false;
-        ActivePoller = nullptr;
-        Discovering = false;
+        WindowFixture::SetUp();
         ports.device = test::ClosedPort();
         ports.discoveryLocal = test::FreeUdpPort();
         ports.discoveryRemote = test::FreeUdpPort();
@@ -39,25 +37,7 @@ protected:
         ASSERT_TRUE(devices->ok());
     }
 
-    void TearDown() override
-    {
-        if (form) {
-            EndPolling();
-            form->FormDestroy();
-            form.reset();
-        }
-        MainForm = nullptr;
-        handoff::reopen();
-    }
-
-    void create(bool runFormCreate = true)
-    {
-        form = std::make_unique<TMainForm>(ports);
-        MainForm = form.get();
-        if (runFormCreate)
-            form->FormCreate();
-        form->show();
-    }
+    void create(bool runFormCreate = true) { openWindow(ports, runFormCreate); }
 
     void answer(const std::string &from, const std::string &data = "RK-DX420 here")
     {
@@ -88,7 +68,6 @@ protected:
 
     PanelPorts ports;
     std::unique_ptr<UdpPeer> devices;
-    std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(DiscoveryWindowTest, NoAnswerLeavesTheListEmptyAndFindReturnsAfterTheWindow)

@@ -2,6 +2,7 @@
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
 #include "support/UdpPeer.h"
+#include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Main.h"
@@ -33,27 +34,8 @@ const QColor Yellow(255, 255, 0);
 const QColor Orange(255, 96, 0);
 const QColor Blue(0, 128, 255);
 
-class MainFormTest : public testing::Test {
+class MainFormTest : public test::WindowFixture {
 protected:
-    void SetUp() override
-    {
-        handoff::reopen();
-        Connected = false;
-        ActivePoller = nullptr;
-        Discovering = false;
-    }
-
-    void TearDown() override
-    {
-        if (form) {
-            EndPolling();
-            form->FormDestroy();
-            form.reset();
-        }
-        MainForm = nullptr;
-        handoff::reopen();
-    }
-
     void create(std::uint16_t devicePort, bool runFormCreate = true)
     {
         PanelPorts ports;
@@ -61,11 +43,7 @@ protected:
         // Ports of their own, so windows of parallel tests do not meet.
         ports.discoveryLocal = test::FreeUdpPort();
         ports.discoveryRemote = test::FreeUdpPort();
-        form = std::make_unique<TMainForm>(ports);
-        MainForm = form.get();
-        if (runFormCreate)
-            form->FormCreate();
-        form->show();
+        openWindow(ports, runFormCreate);
     }
 
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -110,8 +88,6 @@ protected:
                 form->ComboBox1->isEnabled(), commands,
                 form->FindBtn->isEnabled(),   anyStrip};
     }
-
-    std::unique_ptr<TMainForm> form;
 };
 
 TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
