@@ -37,7 +37,7 @@ protected:
 
 } // namespace
 
-QString ErrorMessage(std::exception_ptr error)
+QString ErrorMessage(const std::exception_ptr &error)
 {
     try {
         if (error)

@@ -12,7 +12,7 @@ inline constexpr const char *StyleNotFoundBoxName = "StyleNotFound";
 
 // The message of a caught error: what() of a std::exception read as UTF-8,
 // a fixed text for anything else.
-QString ErrorMessage(std::exception_ptr error);
+QString ErrorMessage(const std::exception_ptr &error);
 
 // The error message box: modal, error icon, titled with the application
 // title, the message with ErrorBoxText's full stop, one OK button.

@@ -48,7 +48,7 @@ std::string InstanceGuardFolder(const char *runtimeDir)
     if (runtimeDir != nullptr && runtimeDir[0] == '/')
         return runtimeDir;
     // Someone else may have made this folder first to lock us out; then it is not used.
-    const std::string tmp = "/tmp/lumacast2-" + std::to_string(::geteuid());
+    std::string tmp = "/tmp/lumacast2-" + std::to_string(::geteuid());
     ::mkdir(tmp.c_str(), 0700);
     if (privateFolder(tmp))
         return tmp;

@@ -72,8 +72,12 @@ std::vector<std::string> environment(const std::map<std::string, std::string> &s
         if (set.count(entry.substr(0, entry.find('='))) == 0)
             env.push_back(entry);
     }
-    for (const auto &[name, value] : set)
-        env.push_back(name + "=" + value);
+    for (const auto &[name, value] : set) {
+        std::string entry = name;
+        entry += '=';
+        entry += value;
+        env.push_back(std::move(entry));
+    }
     return env;
 }
 
@@ -258,6 +262,7 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
         int gate[2];
         ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
         std::vector<Process> copies;
+        copies.reserve(Copies);
         for (int i = 0; i < Copies; ++i)
             copies.push_back(start(gate[0], gate[1]));
         ::close(gate[0]);
