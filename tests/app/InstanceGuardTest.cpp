@@ -117,7 +117,7 @@ enum class Place { Runtime, Temp, Cache, Nowhere };
 
 constexpr uid_t Nobody = 65534;
 
-// One try as `taker`, beside objects of `other`. Folders: base/run (the
+// Tries made as `taker` beside objects of `other`. Folders: base/run (the
 // runtime folder), base/tmp (open to all, like /tmp), base/cache.
 struct Scene {
     std::string base;
