@@ -8,7 +8,7 @@ LC_TEST_PACKAGES="iproute2 util-linux xvfb xdotool x11-utils imagemagick tcpdump
 LC_RUN_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libxkbcommon-dev fonts-liberation2 fonts-sawarabi-gothic"
 # What checking the package and the desktop metadata needs: dpkg-shlibdeps,
 # lintian, the desktop file and AppStream validators, the SVG renderer.
-LC_PACKAGE_PACKAGES="dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin"
+LC_PACKAGE_PACKAGES="dpkg-dev lintian desktop-file-utils appstream librsvg2-bin"
 
 # Prints the comment block under a script's first line (its usage) and exits 0
 # when the arguments ask for help; call it before anything else happens.
