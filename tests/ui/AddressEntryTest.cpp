@@ -1,4 +1,5 @@
 #include "ui/AddressEntry.h"
+#include "ui/MessageBox.h"
 #include "platform/HandOff.h"
 
 #include <gtest/gtest.h>
