@@ -144,8 +144,9 @@ bool SelectStyle(const QString &name, const QString &folder)
         return true;
     }
 
-    ShowMessageBox(nullptr, {StyleNotFoundBoxName, QMessageBox::Critical, QString::fromUtf8(ErrorTitle),
-                             StyleNotFoundText(name), QString::fromUtf8(CloseCaption)});
+    ShowMessageBox(nullptr,
+                   {StyleNotFoundBoxName, QMessageBox::Critical, QString::fromUtf8(ErrorTitle),
+                    StyleNotFoundText(name), QString::fromUtf8(CloseCaption)});
     return false;
 }
 

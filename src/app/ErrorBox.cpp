@@ -23,9 +23,10 @@ QString ErrorMessage(const std::exception_ptr &error)
 
 void ShowErrorMessage(const QString &message)
 {
-    ShowMessageBox(nullptr, {ErrorMessageBoxName, QMessageBox::Critical,
-                             ApplicationTitle(QCoreApplication::applicationName()), ErrorBoxText(message),
-                             QStringLiteral("OK")});
+    ShowMessageBox(nullptr,
+                   {ErrorMessageBoxName, QMessageBox::Critical,
+                    ApplicationTitle(QCoreApplication::applicationName()), ErrorBoxText(message),
+                    QStringLiteral("OK")});
 }
 
 } // namespace lumacast

@@ -135,8 +135,9 @@ void ShowAddressRejection(QWidget *parent, QComboBox *field)
 {
     // The field may go while the box's event loop runs (the program may end).
     QPointer<QComboBox> target = field;
-    ShowMessageBox(parent, {AddressRejectionName, QMessageBox::Information, QString::fromUtf8(InformationTitle),
-                            QStringLiteral("CHECK IP ADDRESS!!"), QStringLiteral("OK"), true});
+    ShowMessageBox(parent,
+                   {AddressRejectionName, QMessageBox::Information, QString::fromUtf8(InformationTitle),
+                    QStringLiteral("CHECK IP ADDRESS!!"), QStringLiteral("OK"), true});
     if (target) {
         // Not every platform hands activation back to the window by itself.
         target->activateWindow();

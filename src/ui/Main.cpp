@@ -73,7 +73,7 @@ QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
     if (key == QLatin1String(TMainForm::staticMetaObject.className()))
         return new QAccessibleWidget(widget, QAccessible::Window);
     if (key == QLatin1String(TIndicatorStrip::staticMetaObject.className()))
-        return new QAccessibleWidget(widget, QAccessible::Indicator);
+        return new QAccessibleWidget(widget, QAccessible::StaticText);
     return nullptr;
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 // Japanese faces of Debian, the one the package depends on first. Naming
 // them keeps Japanese glyph forms where a fallback might pick Chinese ones.
-const char *const JapaneseFaces[] = {"Sawarabi Gothic", "Noto Sans CJK JP", "IPAexGothic", "IPAGothic",
+const char *const JapaneseFaces[] = {"Sawarabi Gothic", "Noto Sans CJK JP", "IPAexGothic",        "IPAGothic",
                                      "VL Gothic",       "TakaoGothic",      "Droid Sans Fallback"};
 
 class TMessageBox : public QMessageBox {

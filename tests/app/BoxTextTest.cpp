@@ -32,13 +32,13 @@ testing::AssertionResult drawnByTheFace(const QFont &font, const QString &text)
         layout.endLayout();
         for (const QGlyphRun &run : layout.glyphRuns()) {
             if (run.rawFont().familyName() != face)
-                return testing::AssertionFailure() << "\"" << line.toStdString() << "\" falls back from "
-                                                   << face.toStdString() << " to "
-                                                   << run.rawFont().familyName().toStdString();
+                return testing::AssertionFailure()
+                    << "\"" << line.toStdString() << "\" falls back from " << face.toStdString() << " to "
+                    << run.rawFont().familyName().toStdString();
             for (const quint32 glyph : run.glyphIndexes())
                 if (glyph == 0)
                     return testing::AssertionFailure()
-                           << "\"" << line.toStdString() << "\" has an empty glyph in " << face.toStdString();
+                        << "\"" << line.toStdString() << "\" has an empty glyph in " << face.toStdString();
         }
     }
     return testing::AssertionSuccess();

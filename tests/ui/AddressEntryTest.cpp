@@ -1,6 +1,6 @@
 #include "ui/AddressEntry.h"
-#include "ui/MessageBox.h"
 #include "platform/HandOff.h"
+#include "ui/MessageBox.h"
 
 #include <gtest/gtest.h>
 

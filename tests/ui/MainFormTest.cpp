@@ -12,6 +12,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -154,7 +155,11 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
         {form->LampOffBtn, "LAMP OFF", 4},   {form->MuteOnBtn, "MUTE ON ", 4},
         {form->MuteOffBtn, "MUTE OFF", 4},   {form->ConnectBtn, "CONNECT", 4},
         {form->ConnectBtn, "DISCONNECT", 4}, {form->FindBtn, "FIND", 4},
+        {form->ComboBox1->lineEdit(), "255.255.255.255", 2},
     };
+    // Run again under display scales (see CMakeLists.txt): the layout scales as a whole.
+    const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+    EXPECT_DOUBLE_EQ(form->devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
     for (const Row &row : rows) {
         const int width = row.widget->fontMetrics().horizontalAdvance(row.caption);
         EXPECT_LE(width, row.widget->width() - 2 * row.margin)
@@ -400,10 +405,10 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
     };
     const Row rows[] = {
         {form.get(), QAccessible::Window, "Lumacast2 For RK-DX420 Ver.1.00"},
-        {form->PowerStatusPnl, QAccessible::Indicator, "Power: on"},
-        {form->LampStatusPnl, QAccessible::Indicator, "Lamp: off"},
-        {form->InpSelStatusPnl3, QAccessible::Indicator, "Input 3 selected"},
-        {form->InpSelStatusPnl1, QAccessible::Indicator, "Input 1: off"},
+        {form->PowerStatusPnl, QAccessible::StaticText, "Power: on"},
+        {form->LampStatusPnl, QAccessible::StaticText, "Lamp: off"},
+        {form->InpSelStatusPnl3, QAccessible::StaticText, "Input 3 selected"},
+        {form->InpSelStatusPnl1, QAccessible::StaticText, "Input 1: off"},
         {form->StatusBar1, QAccessible::StatusBar, "CONNECTED [10.0.0.1]"},
         {form->ConnectBtn, QAccessible::Button, "Connect"},
     };
