@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -18,6 +19,9 @@ struct SeenBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool modal = false;
     QColor window;
+    // The faces of the message and of the first button.
+    QFont textFont;
+    QFont buttonFont;
 };
 
 // Answers every modal message box that opens while it lives with its first
@@ -48,6 +52,10 @@ private:
         s.icon = box->icon();
         s.modal = box->windowModality() == Qt::ApplicationModal;
         s.window = box->palette().color(QPalette::Window);
+        if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+            s.textFont = label->font();
+        if (!box->buttons().isEmpty())
+            s.buttonFont = box->buttons().first()->font();
         seen_.push_back(s);
         if (!box->buttons().isEmpty())
             box->buttons().first()->click();

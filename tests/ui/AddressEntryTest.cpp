@@ -1,5 +1,6 @@
 #include "ui/AddressEntry.h"
 #include "platform/HandOff.h"
+#include "ui/MessageBox.h"
 
 #include <gtest/gtest.h>
 
