@@ -3,7 +3,7 @@
 // Once against the bare endpoint, once against the window with its address
 // list. Prints figures; never fails on time.
 
-#include "discovery/IdUDPServer.h"
+#include "discovery/UdpServer.h"
 #include "platform/HandOff.h"
 #include "support/UdpPeer.h"
 #include "ui/AddressEntry.h"
@@ -57,11 +57,11 @@ void report(const char *what, int n, int received, double lastMs)
 
 void endpointRun(int n)
 {
-    TIdUDPServer endpoint;
+    UdpServer endpoint;
     endpoint.SetDefaultPort(test::FreeUdpPort());
     int received = 0;
     Clock::time_point last;
-    endpoint.OnUDPRead = [&](TIdUDPListenerThread *, const std::vector<std::uint8_t> &, TIdSocketHandle &) {
+    endpoint.OnRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &) {
         ++received;
         last = Clock::now();
     };

@@ -6,7 +6,7 @@
 
 namespace lumacast {
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {
     QString file = argc > 0 && argv[0] != nullptr ? QString::fromLocal8Bit(argv[0]) : QString();
     if (file.isEmpty())
@@ -14,7 +14,7 @@ TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
     setApplicationName(QFileInfo(file).fileName());
 }
 
-bool TApplication::notify(QObject *receiver, QEvent *event)
+bool Application::notify(QObject *receiver, QEvent *event)
 {
     // Hand-off steps never get here with an error: the hand-off catches it
     // and gives it back to the worker that queued the step.

@@ -9,10 +9,10 @@ namespace lumacast {
 // The program's application object: its name comes from the program file
 // (it gives the error box its title), and every error that escapes an event
 // handler is shown in the error message box instead of ending the program.
-class TApplication : public QApplication {
+class Application : public QApplication {
     Q_OBJECT
 public:
-    TApplication(int &argc, char **argv);
+    Application(int &argc, char **argv);
 
     bool notify(QObject *receiver, QEvent *event) override;
 };

@@ -44,9 +44,9 @@ void readColours(const QJsonObject &colours, QPalette::ColorGroup group, QPalett
 }
 
 // A toolkit style under a stored name, drawing with the stored colours.
-class TStoredStyle : public QProxyStyle {
+class StoredStyle : public QProxyStyle {
 public:
-    TStoredStyle(const StyleDescription &description, QStyle *base)
+    StoredStyle(const StyleDescription &description, QStyle *base)
         : QProxyStyle(base), description_(description)
     {
         setObjectName(description.name);
@@ -92,9 +92,9 @@ void registerStyles(const QString &folder)
     r.registered = true;
 }
 
-TStoredStyle *activeStoredStyle()
+StoredStyle *activeStoredStyle()
 {
-    return dynamic_cast<TStoredStyle *>(QApplication::style());
+    return dynamic_cast<StoredStyle *>(QApplication::style());
 }
 
 } // namespace
@@ -130,7 +130,7 @@ bool SelectStyle(const QString &name, const QString &folder)
 {
     registerStyles(folder);
 
-    if (TStoredStyle *active = activeStoredStyle();
+    if (StoredStyle *active = activeStoredStyle();
         active != nullptr && active->storedName().compare(name, Qt::CaseInsensitive) == 0)
         return true;
 
@@ -138,7 +138,7 @@ bool SelectStyle(const QString &name, const QString &folder)
         if (style.name.compare(name, Qt::CaseInsensitive) != 0)
             continue;
         // The application takes ownership of the style.
-        auto *stored = new TStoredStyle(style, QStyleFactory::create(style.base));
+        auto *stored = new StoredStyle(style, QStyleFactory::create(style.base));
         QApplication::setStyle(stored);
         QApplication::setPalette(style.palette);
         return true;
@@ -157,7 +157,7 @@ QString StyleNotFoundText(const QString &name)
 
 QString ActiveStyleName()
 {
-    TStoredStyle *active = activeStoredStyle();
+    StoredStyle *active = activeStoredStyle();
     return active ? active->storedName() : QString();
 }
 

@@ -15,14 +15,14 @@ int main(int argc, char **argv)
     if (TakeInstanceGuard(InstanceGuardFileName()) == GuardOutcome::HeldElsewhere)
         return 0;
 
-    TApplication app(argc, argv);
+    Application app(argc, argv);
     QIcon icon;
     for (int size : ProgramIconSizes)
         icon.addFile(QStringLiteral(":/icons/lumacast2-%1.png").arg(size), QSize(size, size));
-    TApplication::setWindowIcon(icon);
+    Application::setWindowIcon(icon);
     // Ties the window to the installed desktop file (its icon on Wayland docks).
-    TApplication::setDesktopFileName(QStringLiteral(LC_APP_ID));
-    TApplication::setQuitOnLastWindowClosed(true);
+    Application::setDesktopFileName(QStringLiteral(LC_APP_ID));
+    Application::setQuitOnLastWindowClosed(true);
 
     SelectStyle(QString::fromLatin1(DarkStyleName));
 
@@ -30,7 +30,7 @@ int main(int argc, char **argv)
     MainForm = form;
     RunHandler([form] { form->FormCreate(); });
     form->show();
-    TApplication::exec();
+    Application::exec();
 
     // Nothing may reach the window once its end has begun: stop the polling
     // thread, cut the hand-offs off and wait for the thread first.

@@ -12,7 +12,7 @@ public:
         : std::runtime_error(what), errorNumber_(errorNumber)
     {
     }
-    int errorNumber() const { return errorNumber_; }
+    int ErrorNumber() const { return errorNumber_; }
 
 private:
     int errorNumber_;

@@ -38,7 +38,7 @@ public:
     // Whether the system creates sockets of this family at all.
     static bool FamilyOffered(IpFamily family);
 
-    IpFamily family() const { return family_; }
+    IpFamily Family() const { return family_; }
     int fd() const { return fd_; }
 
     // Address reuse stays off, so a port held elsewhere fails the bind; an

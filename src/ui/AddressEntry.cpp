@@ -68,7 +68,7 @@ QString FilterTypedText(QObject *sender, const QString &text)
     return kept;
 }
 
-TAddressComboBox::TAddressComboBox(QWidget *parent) : QComboBox(parent)
+AddressComboBox::AddressComboBox(QWidget *parent) : QComboBox(parent)
 {
     setEditable(true);
     setMaxVisibleItems(8);
@@ -80,7 +80,7 @@ TAddressComboBox::TAddressComboBox(QWidget *parent) : QComboBox(parent)
     setCompleter(completer);
 }
 
-void TAddressComboBox::keyPressEvent(QKeyEvent *event)
+void AddressComboBox::keyPressEvent(QKeyEvent *event)
 {
     if (isCtrlBackspace(event)) {
         char16_t key = 127;
@@ -111,7 +111,7 @@ void TAddressComboBox::keyPressEvent(QKeyEvent *event)
     event->setAccepted(filtered.isAccepted());
 }
 
-void TAddressComboBox::inputMethodEvent(QInputMethodEvent *event)
+void AddressComboBox::inputMethodEvent(QInputMethodEvent *event)
 {
     const QString commit = event->commitString();
     const QString kept = FilterTypedText(this, commit);

@@ -23,10 +23,10 @@ QString FilterTypedText(QObject *sender, const QString &text);
 // keyboard or committed by an input method, passes ComboBox1KeyPress before
 // the line edit sees it; a discarded one leaves text, caret, selection and
 // completion as they were. Pasted text is not filtered.
-class TAddressComboBox : public QComboBox {
+class AddressComboBox : public QComboBox {
     Q_OBJECT
 public:
-    explicit TAddressComboBox(QWidget *parent = nullptr);
+    explicit AddressComboBox(QWidget *parent = nullptr);
 
 protected:
     // The combo box hands key presses to its line edit itself, so the filter

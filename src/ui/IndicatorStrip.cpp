@@ -4,13 +4,13 @@
 
 namespace lumacast {
 
-TIndicatorStrip::TIndicatorStrip(QWidget *parent) : QWidget(parent), color_(255, 255, 0)
+IndicatorStrip::IndicatorStrip(QWidget *parent) : QWidget(parent), color_(255, 255, 0)
 {
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void TIndicatorStrip::setColor(const QColor &color)
+void IndicatorStrip::SetColor(const QColor &color)
 {
     if (color == color_)
         return;
@@ -18,27 +18,27 @@ void TIndicatorStrip::setColor(const QColor &color)
     update();
 }
 
-void TIndicatorStrip::setStateTexts(const QString &shown, const QString &hidden)
+void IndicatorStrip::SetStateTexts(const QString &shown, const QString &hidden)
 {
     shownText_ = shown;
     hiddenText_ = hidden;
-    describe();
+    Describe();
 }
 
-void TIndicatorStrip::setVisible(bool visible)
+void IndicatorStrip::setVisible(bool visible)
 {
     QWidget::setVisible(visible);
-    describe();
+    Describe();
 }
 
-void TIndicatorStrip::describe()
+void IndicatorStrip::Describe()
 {
     const QString &text = isHidden() ? hiddenText_ : shownText_;
     if (accessibleName() != text)
         setAccessibleName(text);
 }
 
-void TIndicatorStrip::paintEvent(QPaintEvent *)
+void IndicatorStrip::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), color_);

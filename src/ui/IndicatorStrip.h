@@ -9,17 +9,17 @@ namespace lumacast {
 // or palette is active, so the device's state shows unaltered. With the
 // keyboard focus it draws a dotted mark on its edge; the rest of the face
 // keeps the colour.
-class TIndicatorStrip : public QWidget {
+class IndicatorStrip : public QWidget {
     Q_OBJECT
 public:
-    explicit TIndicatorStrip(QWidget *parent = nullptr);
+    explicit IndicatorStrip(QWidget *parent = nullptr);
 
-    QColor color() const { return color_; }
+    QColor Color() const { return color_; }
     // Repaints only when the colour changes.
-    void setColor(const QColor &color);
+    void SetColor(const QColor &color);
 
     // The strip's name for a screen reader while it shows and while it is hidden.
-    void setStateTexts(const QString &shown, const QString &hidden);
+    void SetStateTexts(const QString &shown, const QString &hidden);
 
     void setVisible(bool visible) override;
 
@@ -27,7 +27,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void describe();
+    void Describe();
 
     QColor color_;
     QString shownText_;

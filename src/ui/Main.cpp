@@ -57,9 +57,9 @@ QPushButton *makeButton(QWidget *parent, const QString &caption, const QString &
     return button;
 }
 
-TIndicatorStrip *makeStrip(QWidget *parent, const QString &meaning, int left, int top)
+IndicatorStrip *makeStrip(QWidget *parent, const QString &meaning, int left, int top)
 {
-    auto *strip = new TIndicatorStrip(parent);
+    auto *strip = new IndicatorStrip(parent);
     strip->setGeometry(left, top, 79, 4);
     strip->setAccessibleDescription(meaning);
     return strip;
@@ -73,7 +73,7 @@ QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
     // Without these, a plain widget is a "filler" to a screen reader.
     if (key == QLatin1String(TMainForm::staticMetaObject.className()))
         return new QAccessibleWidget(widget, QAccessible::Window);
-    if (key == QLatin1String(TIndicatorStrip::staticMetaObject.className()))
+    if (key == QLatin1String(IndicatorStrip::staticMetaObject.className()))
         return new QAccessibleWidget(widget, QAccessible::StaticText);
     return nullptr;
 }
@@ -115,7 +115,7 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     InpSelBtn4 = makeButton(this, QStringLiteral("4"), QStringLiteral("Input 4"), 252, 126, 79, 25);
     ConnectBtn = makeButton(this, QStringLiteral("CONNECT"), connectName(false), 330, 14, 83, 25);
 
-    ComboBox1 = new TAddressComboBox(this);
+    ComboBox1 = new AddressComboBox(this);
     ComboBox1->setGeometry(86, 16, 163, 21);
     ComboBox1->setFont(windowFont(true));
     ComboBox1->setEditText(QStringLiteral("ComboBox1"));
@@ -156,13 +156,13 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     // A coarse timer may fire up to 5 % early; the discovery window must not be shorter.
     Timer1->setTimerType(Qt::PreciseTimer);
 
-    PowerStatusPnl->setStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
-    LampStatusPnl->setStateTexts(QStringLiteral("Lamp: on"), QStringLiteral("Lamp: off"));
-    MuteStatusPnl->setStateTexts(QStringLiteral("Mute: on"), QStringLiteral("Mute: off"));
+    PowerStatusPnl->SetStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
+    LampStatusPnl->SetStateTexts(QStringLiteral("Lamp: on"), QStringLiteral("Lamp: off"));
+    MuteStatusPnl->SetStateTexts(QStringLiteral("Mute: on"), QStringLiteral("Mute: off"));
     const std::array inputs{InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4,
                             InpSelStatusPnl5};
     for (int i = 0; i < 5; ++i)
-        inputs[i]->setStateTexts(QStringLiteral("Input %1 selected").arg(i + 1),
+        inputs[i]->SetStateTexts(QStringLiteral("Input %1 selected").arg(i + 1),
                                  QStringLiteral("Input %1: off").arg(i + 1));
 
     Label1->setFocusPolicy(Qt::NoFocus);
@@ -190,8 +190,8 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     connect(InpSelBtn5, &QPushButton::clicked, this, &TMainForm::InpSelBtn5Click);
     connect(FindBtn, &QPushButton::clicked, this, &TMainForm::FindBtnClick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
-    IdUDPServer1.OnUDPRead = [this](TIdUDPListenerThread *, const std::vector<std::uint8_t> &,
-                                    TIdSocketHandle &ABinding) {
+    IdUDPServer1.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
+                                 SocketBinding &ABinding) {
         IdUDPServer1UDPRead(QString::fromStdString(ABinding.PeerIP));
     };
 }
@@ -209,21 +209,21 @@ std::array<QPushButton *, 11> TMainForm::commandButtons() const
             InpSelBtn1, InpSelBtn2,  InpSelBtn3, InpSelBtn4, InpSelBtn5};
 }
 
-std::array<TIndicatorStrip *, 8> TMainForm::strips() const
+std::array<IndicatorStrip *, 8> TMainForm::strips() const
 {
     return {PowerStatusPnl,   LampStatusPnl,    MuteStatusPnl,    InpSelStatusPnl1,
             InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5};
 }
 
-void TMainForm::setCommandButtonsEnabled(bool enabled)
+void TMainForm::SetCommandButtonsEnabled(bool enabled)
 {
     for (QPushButton *button : commandButtons())
         button->setEnabled(enabled);
 }
 
-void TMainForm::hideStrips()
+void TMainForm::HideStrips()
 {
-    for (TIndicatorStrip *strip : strips())
+    for (IndicatorStrip *strip : strips())
         strip->setVisible(false);
 }
 
@@ -243,8 +243,8 @@ void TMainForm::FormCreate()
     IdUDPServer1.SetBroadcastEnabled(true);
     IdUDPServer1.SetActive(true);
     FindBtn->setVisible(true);
-    hideStrips();
-    setCommandButtonsEnabled(false);
+    HideStrips();
+    SetCommandButtonsEnabled(false);
     StartDiscovery();
 }
 
@@ -315,7 +315,7 @@ void TMainForm::ConnectBtnClick()
     SetStatusText(QStringLiteral("CONNECTING... [") + address + QStringLiteral("]"));
     Connected = true;
     ComboBox1->setEnabled(false);
-    setCommandButtonsEnabled(true);
+    SetCommandButtonsEnabled(true);
     FindBtn->setEnabled(false);
 }
 
@@ -327,8 +327,8 @@ void TMainForm::PollerEnded(WorkerThread *)
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
     SetStatusText(QStringLiteral("DISCONNECTED"));
-    hideStrips();
-    setCommandButtonsEnabled(false);
+    HideStrips();
+    SetCommandButtonsEnabled(false);
     FindBtn->setEnabled(true);
 }
 
@@ -383,7 +383,7 @@ void TMainForm::SetStatusText(const QString &text)
     StatusBar1->setAccessibleName(text.isEmpty() ? QStringLiteral("Connection") : text);
 }
 
-QString TMainForm::statusText() const
+QString TMainForm::StatusText() const
 {
     return statusLabel_->text();
 }
@@ -392,13 +392,13 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
 {
     switch (status.Power) {
     case '1':
-        PowerStatusPnl->setColor(StripOn);
-        PowerStatusPnl->setStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
+        PowerStatusPnl->SetColor(StripOn);
+        PowerStatusPnl->SetStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
         PowerStatusPnl->setVisible(true);
         break;
     case '2':
-        PowerStatusPnl->setColor(PowerSecond);
-        PowerStatusPnl->setStateTexts(QStringLiteral("Power: status 2"), QStringLiteral("Power: off"));
+        PowerStatusPnl->SetColor(PowerSecond);
+        PowerStatusPnl->SetStateTexts(QStringLiteral("Power: status 2"), QStringLiteral("Power: off"));
         PowerStatusPnl->setVisible(true);
         break;
     default:
@@ -406,14 +406,14 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
     }
 
     if (status.Lamp == '1') {
-        LampStatusPnl->setColor(StripOn);
+        LampStatusPnl->SetColor(StripOn);
         LampStatusPnl->setVisible(true);
     } else {
         LampStatusPnl->setVisible(false);
     }
 
     if (status.Mute == '1') {
-        MuteStatusPnl->setColor(StripOn);
+        MuteStatusPnl->SetColor(StripOn);
         MuteStatusPnl->setVisible(true);
     } else {
         MuteStatusPnl->setVisible(false);
@@ -423,7 +423,7 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
                             InpSelStatusPnl5};
     const int selected = (status.Input >= '1' && status.Input <= '5') ? status.Input - '0' : 0;
     if (selected != 0)
-        inputs[selected - 1]->setColor(StripOn);
+        inputs[selected - 1]->SetColor(StripOn);
     for (int i = 0; i < 5; ++i)
         inputs[i]->setVisible(i + 1 == selected);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "discovery/IdUDPServer.h"
+#include "discovery/UdpServer.h"
 #include "link/PollingThread.h"
 
 #include <QWidget>
@@ -15,8 +15,8 @@ class QTimer;
 
 namespace lumacast {
 
-class TAddressComboBox;
-class TIndicatorStrip;
+class AddressComboBox;
+class IndicatorStrip;
 
 // The ports the window talks on; tests move them so windows can run side by side.
 struct PanelPorts {
@@ -58,7 +58,7 @@ public:
     void ShowDeviceStatus(const DeviceStatusChars &status) override;
 
     const PendingCommands &pendingCommands() const { return Commands; }
-    QString statusText() const;
+    QString StatusText() const;
 
     // The controls, in creation order.
     QLabel *Label1;
@@ -70,28 +70,28 @@ public:
     QPushButton *InpSelBtn3;
     QPushButton *InpSelBtn4;
     QPushButton *ConnectBtn;
-    TAddressComboBox *ComboBox1;
+    AddressComboBox *ComboBox1;
     QStatusBar *StatusBar1;
     QPushButton *FindBtn;
-    TIndicatorStrip *PowerStatusPnl;
+    IndicatorStrip *PowerStatusPnl;
     QPushButton *InpSelBtn5;
-    TIndicatorStrip *LampStatusPnl;
-    TIndicatorStrip *MuteStatusPnl;
-    TIndicatorStrip *InpSelStatusPnl1;
-    TIndicatorStrip *InpSelStatusPnl2;
-    TIndicatorStrip *InpSelStatusPnl3;
-    TIndicatorStrip *InpSelStatusPnl4;
-    TIndicatorStrip *InpSelStatusPnl5;
+    IndicatorStrip *LampStatusPnl;
+    IndicatorStrip *MuteStatusPnl;
+    IndicatorStrip *InpSelStatusPnl1;
+    IndicatorStrip *InpSelStatusPnl2;
+    IndicatorStrip *InpSelStatusPnl3;
+    IndicatorStrip *InpSelStatusPnl4;
+    IndicatorStrip *InpSelStatusPnl5;
     QPushButton *PowerOffBtn;
     QPushButton *LampOffBtn;
     QPushButton *MuteOffBtn;
     QTimer *Timer1;
     // The discovery endpoint; open from FormCreate to FormDestroy.
-    TIdUDPServer IdUDPServer1;
+    UdpServer IdUDPServer1;
 
     // Always switched together, in these orders.
     std::array<QPushButton *, 11> commandButtons() const;
-    std::array<TIndicatorStrip *, 8> strips() const;
+    std::array<IndicatorStrip *, 8> strips() const;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -99,8 +99,8 @@ protected:
 private:
     void PollerEnded(WorkerThread *Sender);
     void StartDiscovery();
-    void setCommandButtonsEnabled(bool enabled);
-    void hideStrips();
+    void SetCommandButtonsEnabled(bool enabled);
+    void HideStrips();
 
     PendingCommands Commands;
     PanelPorts ports_;

@@ -17,9 +17,9 @@ namespace {
 const char *const JapaneseFaces[] = {"Sawarabi Gothic", "Noto Sans CJK JP", "IPAexGothic",        "IPAGothic",
                                      "VL Gothic",       "TakaoGothic",      "Droid Sans Fallback"};
 
-class TMessageBox : public QMessageBox {
+class CopyableBox : public QMessageBox {
 public:
-    TMessageBox(QWidget *parent, bool beepOnCopy) : QMessageBox(parent), beepOnCopy_(beepOnCopy) { }
+    CopyableBox(QWidget *parent, bool beepOnCopy) : QMessageBox(parent), beepOnCopy_(beepOnCopy) { }
 
 protected:
     void showEvent(QShowEvent *event) override
@@ -76,7 +76,7 @@ QFont MessageBoxFont()
 void ShowMessageBox(QWidget *parent, const MessageBoxContent &content)
 {
     // The box may go while its event loop runs (the program may end).
-    QPointer<TMessageBox> box = new TMessageBox(parent, content.beepOnCopy);
+    QPointer<CopyableBox> box = new CopyableBox(parent, content.beepOnCopy);
     box->setObjectName(QLatin1String(content.objectName));
     box->setFont(MessageBoxFont());
     box->setWindowModality(Qt::ApplicationModal);

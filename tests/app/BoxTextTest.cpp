@@ -2,7 +2,7 @@
 
 #include "app/DarkStyle.h"
 #include "app/ErrorBox.h"
-#include "discovery/IdUDPServer.h"
+#include "discovery/UdpServer.h"
 #include "platform/SocketErrorText.h"
 #include "ui/AddressEntry.h"
 
@@ -48,7 +48,7 @@ TEST(BoxTextTest, EveryBoxTextIsDrawnWithRealGlyphsOfTheBoxFace)
 {
     BoxWatcher watcher;
     QWidget window;
-    ShowAddressRejection(&window, new TAddressComboBox(&window));
+    ShowAddressRejection(&window, new AddressComboBox(&window));
     EXPECT_FALSE(SelectStyle(QStringLiteral("No Such Style")));
     ShowErrorMessage(ErrorMessage(std::make_exception_ptr(EndpointBindError(EADDRINUSE))));
     ASSERT_EQ(watcher.seen().size(), 3u);

@@ -56,12 +56,12 @@ TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
     // First in the focus chain, so the strip shows without focus.
     auto *other = new QPushButton(&window);
     other->setGeometry(100, 0, 20, 20);
-    auto *strip = new TIndicatorStrip(&window);
+    auto *strip = new IndicatorStrip(&window);
     strip->setGeometry(6, 51 - 40, 79, 4);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     for (const QColor colour : {QColor(255, 255, 0), QColor(255, 96, 0), QColor(0, 128, 255)}) {
-        strip->setColor(colour);
+        strip->SetColor(colour);
         const QImage face = strip->grab().toImage();
         ASSERT_EQ(face.size(), QSize(79, 4));
         for (int y = 0; y < face.height(); ++y)
@@ -80,8 +80,8 @@ TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
         for (int x = 0; x < face.width(); ++x) {
             const bool edge = y == 0 || y == face.height() - 1 || x == 0 || x == face.width() - 1;
             if (!edge)
-                ASSERT_EQ(face.pixelColor(x, y), strip->color()) << x << "," << y;
-            else if (face.pixelColor(x, y) != strip->color())
+                ASSERT_EQ(face.pixelColor(x, y), strip->Color()) << x << "," << y;
+            else if (face.pixelColor(x, y) != strip->Color())
                 ++marked;
         }
     EXPECT_GT(marked, 40);
@@ -89,7 +89,7 @@ TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
     face = strip->grab().toImage();
     for (int y = 0; y < face.height(); ++y)
         for (int x = 0; x < face.width(); ++x)
-            ASSERT_EQ(face.pixelColor(x, y), strip->color()) << x << "," << y;
+            ASSERT_EQ(face.pixelColor(x, y), strip->Color()) << x << "," << y;
 }
 
 class StyleNotFoundTest : public testing::TestWithParam<const char *> { };

@@ -22,7 +22,7 @@ const QString Title = QStringLiteral("test_app_gui");
 
 TEST(ErrorBoxTest, TheApplicationIsTheProgramsOwn)
 {
-    ASSERT_NE(qobject_cast<TApplication *>(QCoreApplication::instance()), nullptr);
+    ASSERT_NE(qobject_cast<Application *>(QCoreApplication::instance()), nullptr);
 }
 
 TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)

@@ -1,5 +1,5 @@
 #include "discovery/DiscoveryRequest.h"
-#include "discovery/IdUDPServer.h"
+#include "discovery/UdpServer.h"
 #include "platform/HandOff.h"
 #include "support/UdpPeer.h"
 
@@ -41,7 +41,7 @@ void pumpFor(std::chrono::milliseconds span)
     pumpUntil([] { return false; }, span);
 }
 
-int broadcastFlag(const TIdUDPServer &endpoint)
+int broadcastFlag(const UdpServer &endpoint)
 {
     int value = -1;
     socklen_t len = sizeof value;
@@ -62,8 +62,8 @@ protected:
         handoff::reopen();
         port = test::FreeUdpPort();
         endpoint.SetDefaultPort(port);
-        endpoint.OnUDPRead = [this](TIdUDPListenerThread *thread, const std::vector<std::uint8_t> &data,
-                                    TIdSocketHandle &binding) {
+        endpoint.OnRead = [this](UdpListenerThread *thread, const std::vector<std::uint8_t> &data,
+                                 SocketBinding &binding) {
             EXPECT_NE(thread, nullptr);
             seen.push_back({binding.PeerIP, std::string(data.begin(), data.end()), binding.Family});
         };
@@ -72,7 +72,7 @@ protected:
     void TearDown() override { endpoint.SetActive(false); }
 
     std::uint16_t port = 0;
-    TIdUDPServer endpoint;
+    UdpServer endpoint;
     std::vector<Seen> seen;
 };
 
@@ -268,7 +268,7 @@ TEST_F(EndpointTest, AFailingHandlerCostsNoOtherDatagram)
 {
     endpoint.SetActive(true);
     int calls = 0;
-    endpoint.OnUDPRead = [&](TIdUDPListenerThread *, const std::vector<std::uint8_t> &, TIdSocketHandle &) {
+    endpoint.OnRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &) {
         if (++calls == 1)
             throw std::runtime_error("handler failed");
     };
@@ -305,7 +305,7 @@ TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
             ::_exit(77);
         std::string report;
         try {
-            TIdUDPServer endpoint;
+            UdpServer endpoint;
             endpoint.SetDefaultPort(50008);
             endpoint.SetBroadcastEnabled(true);
             endpoint.SetActive(true);

@@ -108,7 +108,7 @@ class AddressField : public testing::Test {
 protected:
     void SetUp() override
     {
-        field = new TAddressComboBox(&window);
+        field = new AddressComboBox(&window);
         field->addItem(QStringLiteral("192.168.0.10"));
         field->addItem(QStringLiteral("fe80::1"));
         field->setEditText(QString());
@@ -139,7 +139,7 @@ protected:
     }
 
     QWidget window;
-    TAddressComboBox *field = nullptr;
+    AddressComboBox *field = nullptr;
 };
 
 TEST_F(AddressField, DiscardedKeysChangeNothingAndDoNotComplete)
@@ -253,7 +253,7 @@ class Rejection : public testing::TestWithParam<Qt::Key> {
 protected:
     void SetUp() override
     {
-        field = new TAddressComboBox(&window);
+        field = new AddressComboBox(&window);
         field->addItem(QStringLiteral("192.168.0.10"));
         field->setGeometry(10, 10, 160, 22);
         connect = new QPushButton(QStringLiteral("CONNECT"), &window);
@@ -268,7 +268,7 @@ protected:
     }
 
     QWidget window;
-    TAddressComboBox *field = nullptr;
+    AddressComboBox *field = nullptr;
     QPushButton *connect = nullptr;
 };
 

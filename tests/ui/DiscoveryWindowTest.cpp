@@ -174,7 +174,7 @@ TEST_F(DiscoveryWindowTest, HeldPortKeepsTheResourceStateAndFindRetries)
     }
     for (auto *strip : form->strips()) {
         EXPECT_FALSE(strip->isHidden());
-        EXPECT_EQ(strip->color(), QColor(255, 255, 0));
+        EXPECT_EQ(strip->Color(), QColor(255, 255, 0));
     }
     for (auto *button : form->commandButtons())
         EXPECT_TRUE(button->isEnabled());

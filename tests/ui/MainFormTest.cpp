@@ -86,7 +86,7 @@ protected:
         bool anyStrip = false;
         for (bool v : visibleStrips())
             anyStrip = anyStrip || v;
-        return {form->ConnectBtn->text(),     form->statusText(),
+        return {form->ConnectBtn->text(),     form->StatusText(),
                 form->ComboBox1->isEnabled(), commands,
                 form->FindBtn->isEnabled(),   anyStrip};
     }
@@ -150,11 +150,16 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
         int margin; // a button's frame takes a few pixels on each side
     };
     const Row rows[] = {
-        {form->Label1, "IP Address:", 0},    {form->PowerOnBtn, "POWER ON ", 4},
-        {form->PowerOffBtn, "POWER OFF", 4}, {form->LampOnBtn, "LAMP ON ", 4},
-        {form->LampOffBtn, "LAMP OFF", 4},   {form->MuteOnBtn, "MUTE ON ", 4},
-        {form->MuteOffBtn, "MUTE OFF", 4},   {form->ConnectBtn, "CONNECT", 4},
-        {form->ConnectBtn, "DISCONNECT", 4}, {form->FindBtn, "FIND", 4},
+        {form->Label1, "IP Address:", 0},
+        {form->PowerOnBtn, "POWER ON ", 4},
+        {form->PowerOffBtn, "POWER OFF", 4},
+        {form->LampOnBtn, "LAMP ON ", 4},
+        {form->LampOffBtn, "LAMP OFF", 4},
+        {form->MuteOnBtn, "MUTE ON ", 4},
+        {form->MuteOffBtn, "MUTE OFF", 4},
+        {form->ConnectBtn, "CONNECT", 4},
+        {form->ConnectBtn, "DISCONNECT", 4},
+        {form->FindBtn, "FIND", 4},
         {form->ComboBox1->lineEdit(), "255.255.255.255", 2},
     };
     // Run again under display scales (see CMakeLists.txt): the layout scales as a whole.
@@ -194,13 +199,13 @@ TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
     create(ClosedPort(), false);
     for (auto *strip : form->strips()) {
         EXPECT_FALSE(strip->isHidden());
-        EXPECT_EQ(strip->color(), Yellow);
+        EXPECT_EQ(strip->Color(), Yellow);
     }
     for (auto *button : form->commandButtons())
         EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(form->ComboBox1->currentText(), "ComboBox1");
     EXPECT_TRUE(form->FindBtn->isEnabled());
-    EXPECT_EQ(form->statusText(), "");
+    EXPECT_EQ(form->StatusText(), "");
 }
 
 TEST_F(MainFormTest, IdleAsCreatedThenFindReturnsWhenTheDiscoveryWindowEnds)
@@ -236,7 +241,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_NE(ActivePoller, nullptr);
 
     ASSERT_TRUE(waitFor([&] { return !form->PowerStatusPnl->isHidden(); }));
-    EXPECT_EQ(form->statusText(), "CONNECTED [127.0.0.1]");
+    EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
     EXPECT_EQ(visibleStrips(), (std::vector<bool>{true, true, true, false, false, true, false, false}));
 
     click(form->ConnectBtn); // stopping: nothing visible changes
@@ -266,10 +271,10 @@ TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
     std::vector<QString> seen;
     connectTo("127.0.0.1");
     ASSERT_TRUE(waitFor([&] {
-        seen.push_back(form->statusText());
+        seen.push_back(form->StatusText());
         return !Connected;
     }));
-    EXPECT_EQ(form->statusText(), "DISCONNECTED");
+    EXPECT_EQ(form->StatusText(), "DISCONNECTED");
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "CONNECTED [127.0.0.1]"), 0);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_FALSE(snapshot().anyStrip);
@@ -329,11 +334,11 @@ TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
         form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
     EXPECT_EQ(visibleStrips(), GetParam().shown);
     if (GetParam().shown[0]) {
-        EXPECT_EQ(form->PowerStatusPnl->color(), GetParam().power);
+        EXPECT_EQ(form->PowerStatusPnl->Color(), GetParam().power);
     }
     for (auto *strip : form->strips()) {
         if (!strip->isHidden() && strip != form->PowerStatusPnl) {
-            EXPECT_EQ(strip->color(), Orange);
+            EXPECT_EQ(strip->Color(), Orange);
         }
     }
 }
@@ -447,12 +452,12 @@ TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
     connectTo("127.0.0.1");
     click(form->ConnectBtn);
     QTest::qWait(300);
-    EXPECT_EQ(form->statusText(), "CONNECTING... [127.0.0.1]");
+    EXPECT_EQ(form->StatusText(), "CONNECTING... [127.0.0.1]");
     EXPECT_EQ(form->ConnectBtn->text(), "DISCONNECT");
     EXPECT_TRUE(Connected);
     ActivePoller->AbortConnect(); // stands in for the system giving up
     ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(form->statusText(), "DISCONNECTED");
+    EXPECT_EQ(form->StatusText(), "DISCONNECTED");
 }
 
 TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)
@@ -469,7 +474,7 @@ TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)
     QTest::qWait(400);
     EXPECT_EQ(device.frames().size(), frames);
     // The window was never touched after the cut-off.
-    EXPECT_EQ(form->statusText(), "CONNECTED [127.0.0.1]");
+    EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "discovery/IdUDPServer.h"
+#include "discovery/UdpServer.h"
 
 #include "discovery/SenderAddress.h"
 #include "platform/HandOff.h"
@@ -13,7 +13,7 @@ namespace {
 
 SocketError shownError(const SocketError &cause)
 {
-    return SocketError(SocketErrorMessage(cause.errorNumber()), cause.errorNumber());
+    return SocketError(SocketErrorMessage(cause.ErrorNumber()), cause.ErrorNumber());
 }
 
 std::uint16_t portOf(const sockaddr_storage &address)
@@ -32,12 +32,12 @@ EndpointBindError::EndpointBindError(int errorNumber)
 {
 }
 
-TIdUDPServer::~TIdUDPServer()
+UdpServer::~UdpServer()
 {
     Deactivate();
 }
 
-void TIdUDPServer::SetActive(bool active)
+void UdpServer::SetActive(bool active)
 {
     if (active == active_)
         return;
@@ -47,12 +47,12 @@ void TIdUDPServer::SetActive(bool active)
         Deactivate();
 }
 
-void TIdUDPServer::Activate()
+void UdpServer::Activate()
 {
     if (bindings_.empty()) {
-        bindings_.push_back(std::make_unique<TIdSocketHandle>(IpFamily::IPv4));
+        bindings_.push_back(std::make_unique<SocketBinding>(IpFamily::IPv4));
         if (UdpSocket::FamilyOffered(IpFamily::IPv6))
-            bindings_.push_back(std::make_unique<TIdSocketHandle>(IpFamily::IPv6));
+            bindings_.push_back(std::make_unique<SocketBinding>(IpFamily::IPv6));
     }
 
     // Everything opened in this attempt goes again if any step fails.
@@ -65,13 +65,13 @@ void TIdUDPServer::Activate()
         }
         for (const auto &socket : opened) {
             const int granted = socket->RaiseReceiveBuffer(ReceiveBufferBytes);
-            if (socket->family() == IpFamily::IPv4)
+            if (socket->Family() == IpFamily::IPv4)
                 receiveBufferGranted_ = granted;
             if (broadcastEnabled_)
                 socket->SetBroadcast(true);
         }
     } catch (const BindError &e) {
-        throw EndpointBindError(e.errorNumber());
+        throw EndpointBindError(e.ErrorNumber());
     } catch (const SocketError &e) {
         throw shownError(e);
     }
@@ -80,7 +80,7 @@ void TIdUDPServer::Activate()
         bindings_[i]->Socket = std::move(opened[i]);
     try {
         for (const auto &binding : bindings_) {
-            auto listener = std::make_unique<TIdUDPListenerThread>(*this, *binding);
+            auto listener = std::make_unique<UdpListenerThread>(*this, *binding);
             listener->Start();
             listeners_.push_back(std::move(listener));
         }
@@ -91,7 +91,7 @@ void TIdUDPServer::Activate()
     active_ = true;
 }
 
-void TIdUDPServer::Deactivate()
+void UdpServer::Deactivate()
 {
     // Wake every listener first so their ends overlap instead of adding up.
     for (const auto &listener : listeners_)
@@ -109,7 +109,7 @@ void TIdUDPServer::Deactivate()
     active_ = false;
 }
 
-void TIdUDPServer::Broadcast(std::string_view AData, std::uint16_t APort)
+void UdpServer::Broadcast(std::string_view AData, std::uint16_t APort)
 {
     if (!active_)
         Activate();
@@ -119,46 +119,46 @@ void TIdUDPServer::Broadcast(std::string_view AData, std::uint16_t APort)
         sender.SetBroadcast(true);
         sender.SendTo(INADDR_BROADCAST, APort, AData);
     } catch (const SocketError &e) {
-        sendError = e.errorNumber();
+        sendError = e.ErrorNumber();
     }
     try {
         sender.SetBroadcast(broadcastEnabled_);
     } catch (const SocketError &e) {
         if (sendError == 0)
-            sendError = e.errorNumber();
+            sendError = e.ErrorNumber();
     }
     if (sendError != 0)
         throw SocketError(SocketErrorMessage(sendError), sendError);
 }
 
-void TIdUDPServer::DoUDPRead(TIdUDPListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
-                             TIdSocketHandle &binding)
+void UdpServer::DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
+                             SocketBinding &binding)
 {
     for (const auto &datagram : batch) {
         binding.PeerIP = SenderAddressText(datagram.sender);
         binding.PeerPort = portOf(datagram.sender);
-        if (!OnUDPRead)
+        if (!OnRead)
             continue;
         try {
-            OnUDPRead(thread, datagram.data, binding);
+            OnRead(thread, datagram.data, binding);
         } catch (...) {
             // One handler's failure must not cost the rest of the batch.
         }
     }
 }
 
-TIdUDPListenerThread::~TIdUDPListenerThread()
+UdpListenerThread::~UdpListenerThread()
 {
     Stop();
 }
 
-void TIdUDPListenerThread::Stop()
+void UdpListenerThread::Stop()
 {
     Terminate();
     stop_.Signal();
 }
 
-void TIdUDPListenerThread::Execute()
+void UdpListenerThread::Execute()
 {
     UdpSocket &socket = *binding_.Socket;
     UdpSocket::Datagram scratch;
@@ -195,7 +195,7 @@ void TIdUDPListenerThread::Execute()
         // in arrival order. Only a UI thread far behind makes it wait.
         auto step = [this, taken = std::move(batch)]() mutable {
             pending_.fetch_sub(1);
-            server_.DoUDPRead(this, taken, binding_);
+            server_.DeliverBatch(this, taken, binding_);
         };
         batch = {};
         try {

@@ -15,12 +15,12 @@
 
 namespace lumacast {
 
-class TIdUDPListenerThread;
+class UdpListenerThread;
 
 // One declared socket of the endpoint. While a datagram is handed over it
 // also carries that datagram's sender.
-struct TIdSocketHandle {
-    explicit TIdSocketHandle(IpFamily aFamily) : Family(aFamily) { }
+struct SocketBinding {
+    explicit SocketBinding(IpFamily aFamily) : Family(aFamily) { }
     const IpFamily Family;
     std::string PeerIP;
     std::uint16_t PeerPort = 0;
@@ -28,8 +28,8 @@ struct TIdSocketHandle {
 };
 
 // Runs on the UI thread, one datagram at a time, in the order they arrived.
-using TUDPReadEvent = std::function<void(TIdUDPListenerThread *AThread,
-                                         const std::vector<std::uint8_t> &AData, TIdSocketHandle &ABinding)>;
+using UdpReadHandler = std::function<void(UdpListenerThread *AThread, const std::vector<std::uint8_t> &AData,
+                                          SocketBinding &ABinding)>;
 
 // The endpoint could not be opened because a bind failed; the message is the
 // same whatever the cause.
@@ -42,12 +42,12 @@ public:
 // IPv6, with a listener thread per socket. All its operations run on the UI
 // thread. Socket failures throw SocketError whose message is the one the
 // panel shows (SocketErrorMessage) or EndpointBindError.
-class TIdUDPServer {
+class UdpServer {
 public:
-    TIdUDPServer() = default;
-    ~TIdUDPServer();
-    TIdUDPServer(const TIdUDPServer &) = delete;
-    TIdUDPServer &operator=(const TIdUDPServer &) = delete;
+    UdpServer() = default;
+    ~UdpServer();
+    UdpServer(const UdpServer &) = delete;
+    UdpServer &operator=(const UdpServer &) = delete;
 
     void SetDefaultPort(std::uint16_t port) { defaultPort_ = port; }
     std::uint16_t DefaultPort() const { return defaultPort_; }
@@ -67,10 +67,10 @@ public:
     // the endpoint first when it is inactive.
     void Broadcast(std::string_view AData, std::uint16_t APort);
 
-    TUDPReadEvent OnUDPRead;
+    UdpReadHandler OnRead;
 
     // The declared sockets, IPv4 first; fixed at the first activation.
-    const std::vector<std::unique_ptr<TIdSocketHandle>> &Bindings() const { return bindings_; }
+    const std::vector<std::unique_ptr<SocketBinding>> &Bindings() const { return bindings_; }
 
     // The receive buffer asked of the system for each socket: large enough
     // that a burst of answers is held while the UI thread handles earlier ones.
@@ -78,10 +78,10 @@ public:
     // What the system granted the IPv4 socket at the last activation.
     int ReceiveBufferGranted() const { return receiveBufferGranted_; }
 
-    // The listener step: hands a batch of datagrams to OnUDPRead one at a
+    // The listener step: hands a batch of datagrams to OnRead one at a
     // time, in arrival order. UI thread.
-    void DoUDPRead(TIdUDPListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
-                   TIdSocketHandle &binding);
+    void DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
+                      SocketBinding &binding);
 
 private:
     void Activate();
@@ -91,12 +91,12 @@ private:
     bool broadcastEnabled_ = false;
     bool active_ = false;
     int receiveBufferGranted_ = 0;
-    std::vector<std::unique_ptr<TIdSocketHandle>> bindings_;
-    std::vector<std::unique_ptr<TIdUDPListenerThread>> listeners_;
+    std::vector<std::unique_ptr<SocketBinding>> bindings_;
+    std::vector<std::unique_ptr<UdpListenerThread>> listeners_;
 };
 
 // Waits on one socket and hands what arrives to the UI thread.
-class TIdUDPListenerThread : public WorkerThread {
+class UdpListenerThread : public WorkerThread {
 public:
     // The longest a single wait lasts; a stop request ends it at once.
     static constexpr int WaitMs = 1000;
@@ -107,10 +107,8 @@ public:
     // catch up.
     static constexpr int MaxPending = 64;
 
-    TIdUDPListenerThread(TIdUDPServer &server, TIdSocketHandle &binding) : server_(server), binding_(binding)
-    {
-    }
-    ~TIdUDPListenerThread() override;
+    UdpListenerThread(UdpServer &server, SocketBinding &binding) : server_(server), binding_(binding) { }
+    ~UdpListenerThread() override;
 
     // The stop request, also waking a wait in progress. Never blocks.
     void Stop();
@@ -119,8 +117,8 @@ protected:
     void Execute() override;
 
 private:
-    TIdUDPServer &server_;
-    TIdSocketHandle &binding_;
+    UdpServer &server_;
+    SocketBinding &binding_;
     AbortSignal stop_;
     std::atomic<int> pending_{0};
 };
