@@ -10,7 +10,7 @@ char onOff(char slot)
 
 char input(char slot)
 {
-    return (slot >= '1' && slot <= '5') ? slot : ' ';
+    return (slot >= '1' && slot < '1' + InputCount) ? slot : ' ';
 }
 
 int hexValue(char16_t c)

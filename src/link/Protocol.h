@@ -7,8 +7,11 @@
 
 namespace lumacast {
 
+// The device's inputs, numbered from 1; an input slot carries its digit.
+inline constexpr int InputCount = 5;
+
 // The commands that the next command frame carries, one byte each: "1" on,
-// "0" off, "1".."5" an input; any other byte means no command.
+// "0" off, "1" up to InputCount an input; any other byte means no command.
 struct PendingCommands {
     char PowerCmd = 0;
     char LampCmd = 0;
@@ -26,7 +29,6 @@ struct DeviceStatusChars {
     bool operator==(const DeviceStatusChars &) const = default;
 };
 
-inline constexpr std::size_t CommandFrameLength = 9;
 inline constexpr std::size_t StatusReplyLength = 12;
 
 // The five characters of the next frame; clears every slot to a space.

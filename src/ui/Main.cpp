@@ -6,6 +6,7 @@
 #include "ui/AddressEntry.h"
 #include "ui/AddressValidation.h"
 #include "ui/IndicatorStrip.h"
+#include "ui/Layout.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -14,6 +15,10 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <algorithm>
+#include <type_traits>
+#include <vector>
 
 namespace lumacast {
 
@@ -46,23 +51,47 @@ QFont windowFont(bool bold)
     return font;
 }
 
-QPushButton *makeButton(QWidget *parent, const QString &caption, const QString &accessible, int left, int top,
-                        int width, int height)
+// Gives a control what the layout table holds for it.
+template <class Widget> Widget *place(Widget *widget, const ControlSpec &spec)
 {
-    auto *button = new QPushButton(caption, parent);
-    button->setGeometry(left, top, width, height);
-    button->setFont(windowFont(true));
-    button->setAutoDefault(false);
-    button->setAccessibleName(accessible);
-    return button;
+    widget->setObjectName(QLatin1String(spec.name));
+    widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
+    const QString accessible = QString::fromUtf8(spec.accessible);
+    switch (spec.kind) {
+    case ControlKind::Label:
+        // A label is read by its text.
+        widget->setFont(windowFont(spec.bold));
+        break;
+    case ControlKind::Strip:
+        widget->setAccessibleDescription(accessible);
+        break;
+    case ControlKind::StatusBar:
+        widget->setFont(QApplication::font(widget));
+        widget->setAccessibleName(accessible);
+        // The name follows the status text; the description stays.
+        widget->setAccessibleDescription(accessible);
+        break;
+    case ControlKind::Button:
+    case ControlKind::AddressField:
+        widget->setFont(windowFont(spec.bold));
+        widget->setAccessibleName(accessible);
+        break;
+    }
+    return widget;
 }
 
-IndicatorStrip *makeStrip(QWidget *parent, const QString &meaning, int left, int top)
+template <class Widget> Widget *make(QWidget *parent, const char *name)
 {
-    auto *strip = new IndicatorStrip(parent);
-    strip->setGeometry(left, top, 79, 4);
-    strip->setAccessibleDescription(meaning);
-    return strip;
+    const ControlSpec &spec = Control(name);
+    if constexpr (std::is_same_v<Widget, QPushButton>) {
+        auto *button = new QPushButton(QString::fromUtf8(spec.caption), parent);
+        button->setAutoDefault(false);
+        return place(button, spec);
+    } else if constexpr (std::is_same_v<Widget, QLabel>) {
+        return place(new QLabel(QString::fromUtf8(spec.caption), parent), spec);
+    } else {
+        return place(new Widget(parent), spec);
+    }
 }
 
 QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
@@ -76,12 +105,6 @@ QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
     if (key == QLatin1String(IndicatorStrip::staticMetaObject.className()))
         return new QAccessibleWidget(widget, QAccessible::StaticText);
     return nullptr;
-}
-
-// The accessible name of the connect button, following its caption.
-QString connectName(bool connected)
-{
-    return connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect");
 }
 
 } // namespace
@@ -99,57 +122,42 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     }();
     Q_UNUSED(rolesInstalled);
     setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver." LC_CAPTION_VERSION));
-    setFixedSize(434, 182);
+    setFixedSize(WindowWidth, WindowHeight);
     setFont(windowFont(false));
 
-    Label1 = new QLabel(QStringLiteral("IP Address:"), this);
-    Label1->setGeometry(9, 19, 64, 13);
-    Label1->setFont(windowFont(true));
-
-    PowerOnBtn = makeButton(this, QStringLiteral("POWER ON "), QStringLiteral("Power on"), 6, 56, 79, 25);
-    LampOnBtn = makeButton(this, QStringLiteral("LAMP ON "), QStringLiteral("Lamp on"), 88, 56, 79, 25);
-    MuteOnBtn = makeButton(this, QStringLiteral("MUTE ON "), QStringLiteral("Mute on"), 170, 56, 79, 25);
-    InpSelBtn1 = makeButton(this, QStringLiteral("1"), QStringLiteral("Input 1"), 6, 126, 79, 25);
-    InpSelBtn2 = makeButton(this, QStringLiteral("2"), QStringLiteral("Input 2"), 88, 126, 79, 25);
-    InpSelBtn3 = makeButton(this, QStringLiteral("3"), QStringLiteral("Input 3"), 170, 126, 79, 25);
-    InpSelBtn4 = makeButton(this, QStringLiteral("4"), QStringLiteral("Input 4"), 252, 126, 79, 25);
-    ConnectBtn = makeButton(this, QStringLiteral("CONNECT"), connectName(false), 330, 14, 83, 25);
-
-    ComboBox1 = new AddressComboBox(this);
-    ComboBox1->setGeometry(86, 16, 163, 21);
-    ComboBox1->setFont(windowFont(true));
-    ComboBox1->setEditText(QStringLiteral("ComboBox1"));
-    // Named by its label: screen readers follow the buddy relation, and the
-    // name serves where they read the name alone.
+    // In the table's order, which is the order they are stacked in.
+    Label1 = make<QLabel>(this, "Label1");
+    PowerOnBtn = make<QPushButton>(this, "PowerOnBtn");
+    LampOnBtn = make<QPushButton>(this, "LampOnBtn");
+    MuteOnBtn = make<QPushButton>(this, "MuteOnBtn");
+    InpSelBtn1 = make<QPushButton>(this, "InpSelBtn1");
+    InpSelBtn2 = make<QPushButton>(this, "InpSelBtn2");
+    InpSelBtn3 = make<QPushButton>(this, "InpSelBtn3");
+    InpSelBtn4 = make<QPushButton>(this, "InpSelBtn4");
+    ConnectBtn = make<QPushButton>(this, "ConnectBtn");
+    ComboBox1 = make<AddressComboBox>(this, "ComboBox1");
+    ComboBox1->setEditText(QString::fromUtf8(Control("ComboBox1").caption));
+    // Named by its label too: screen readers follow the buddy relation.
     Label1->setBuddy(ComboBox1);
-    ComboBox1->setAccessibleName(Label1->text());
-
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setGeometry(0, 163, 434, 19);
+    StatusBar1 = make<QStatusBar>(this, "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setFont(QApplication::font(StatusBar1));
-    // The status bar carries the status text as its name, so each change
-    // reaches a screen reader as a name change of a status bar.
-    StatusBar1->setAccessibleName(QStringLiteral("Connection"));
-    StatusBar1->setAccessibleDescription(QStringLiteral("Connection"));
     // A permanent label: hints and tool tips cannot overwrite it.
     statusLabel_ = new QLabel(StatusBar1);
     statusLabel_->setFont(QApplication::font(StatusBar1));
     StatusBar1->addPermanentWidget(statusLabel_, 1);
-
-    FindBtn = makeButton(this, QStringLiteral("FIND"), QStringLiteral("Find devices"), 259, 14, 63, 25);
-    PowerStatusPnl = makeStrip(this, QStringLiteral("Power status"), 6, 51);
-    InpSelBtn5 = makeButton(this, QStringLiteral("5"), QStringLiteral("Input 5"), 334, 126, 79, 25);
-    LampStatusPnl = makeStrip(this, QStringLiteral("Lamp status"), 88, 51);
-    MuteStatusPnl = makeStrip(this, QStringLiteral("Mute status"), 170, 51);
-    InpSelStatusPnl1 = makeStrip(this, QStringLiteral("Input 1 status"), 6, 121);
-    InpSelStatusPnl2 = makeStrip(this, QStringLiteral("Input 2 status"), 88, 121);
-    InpSelStatusPnl3 = makeStrip(this, QStringLiteral("Input 3 status"), 170, 121);
-    InpSelStatusPnl4 = makeStrip(this, QStringLiteral("Input 4 status"), 252, 121);
-    InpSelStatusPnl5 = makeStrip(this, QStringLiteral("Input 5 status"), 334, 121);
-    PowerOffBtn = makeButton(this, QStringLiteral("POWER OFF"), QStringLiteral("Power off"), 6, 84, 79, 25);
-    LampOffBtn = makeButton(this, QStringLiteral("LAMP OFF"), QStringLiteral("Lamp off"), 88, 84, 79, 25);
-    MuteOffBtn = makeButton(this, QStringLiteral("MUTE OFF"), QStringLiteral("Mute off"), 170, 84, 79, 25);
+    FindBtn = make<QPushButton>(this, "FindBtn");
+    PowerStatusPnl = make<IndicatorStrip>(this, "PowerStatusPnl");
+    InpSelBtn5 = make<QPushButton>(this, "InpSelBtn5");
+    LampStatusPnl = make<IndicatorStrip>(this, "LampStatusPnl");
+    MuteStatusPnl = make<IndicatorStrip>(this, "MuteStatusPnl");
+    InpSelStatusPnl1 = make<IndicatorStrip>(this, "InpSelStatusPnl1");
+    InpSelStatusPnl2 = make<IndicatorStrip>(this, "InpSelStatusPnl2");
+    InpSelStatusPnl3 = make<IndicatorStrip>(this, "InpSelStatusPnl3");
+    InpSelStatusPnl4 = make<IndicatorStrip>(this, "InpSelStatusPnl4");
+    InpSelStatusPnl5 = make<IndicatorStrip>(this, "InpSelStatusPnl5");
+    PowerOffBtn = make<QPushButton>(this, "PowerOffBtn");
+    LampOffBtn = make<QPushButton>(this, "LampOffBtn");
+    MuteOffBtn = make<QPushButton>(this, "MuteOffBtn");
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
@@ -159,22 +167,20 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     PowerStatusPnl->SetStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
     LampStatusPnl->SetStateTexts(QStringLiteral("Lamp: on"), QStringLiteral("Lamp: off"));
     MuteStatusPnl->SetStateTexts(QStringLiteral("Mute: on"), QStringLiteral("Mute: off"));
-    const std::array inputs{InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4,
-                            InpSelStatusPnl5};
-    for (int i = 0; i < 5; ++i)
+    const auto inputs = InputStrips();
+    for (int i = 0; i < InputCount; ++i)
         inputs[i]->SetStateTexts(QStringLiteral("Input %1 selected").arg(i + 1),
                                  QStringLiteral("Input %1: off").arg(i + 1));
 
     Label1->setFocusPolicy(Qt::NoFocus);
     StatusBar1->setFocusPolicy(Qt::NoFocus);
-    QWidget *const tabOrder[] = {PowerOnBtn,       LampOnBtn,        MuteOnBtn,        InpSelBtn1,
-                                 InpSelBtn2,       InpSelBtn3,       InpSelBtn4,       ConnectBtn,
-                                 ComboBox1,        FindBtn,          PowerStatusPnl,   InpSelBtn5,
-                                 LampStatusPnl,    MuteStatusPnl,    InpSelStatusPnl1, InpSelStatusPnl2,
-                                 InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5, PowerOffBtn,
-                                 LampOffBtn,       MuteOffBtn};
-    for (std::size_t i = 1; i < std::size(tabOrder); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    std::vector<std::pair<int, QWidget *>> tabOrder;
+    for (const ControlSpec &spec : Controls)
+        if (spec.tabPosition >= 0)
+            tabOrder.emplace_back(spec.tabPosition, findChild<QWidget *>(QLatin1String(spec.name)));
+    std::sort(tabOrder.begin(), tabOrder.end());
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
 
     connect(ConnectBtn, &QPushButton::clicked, this, &TMainForm::ConnectBtnClick);
     connect(PowerOnBtn, &QPushButton::clicked, this, &TMainForm::PowerOnBtnClick);
@@ -203,27 +209,41 @@ TMainForm::~TMainForm()
     IdUDPServer1.SetActive(false);
 }
 
-std::array<QPushButton *, 11> TMainForm::commandButtons() const
+std::array<QPushButton *, InputCount> TMainForm::InputButtons() const
 {
-    return {PowerOnBtn, PowerOffBtn, LampOnBtn,  LampOffBtn, MuteOnBtn, MuteOffBtn,
-            InpSelBtn1, InpSelBtn2,  InpSelBtn3, InpSelBtn4, InpSelBtn5};
+    return {InpSelBtn1, InpSelBtn2, InpSelBtn3, InpSelBtn4, InpSelBtn5};
 }
 
-std::array<IndicatorStrip *, 8> TMainForm::strips() const
+std::array<IndicatorStrip *, InputCount> TMainForm::InputStrips() const
 {
-    return {PowerStatusPnl,   LampStatusPnl,    MuteStatusPnl,    InpSelStatusPnl1,
-            InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5};
+    return {InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5};
+}
+
+std::vector<QPushButton *> TMainForm::CommandButtons() const
+{
+    std::vector<QPushButton *> buttons{PowerOnBtn, PowerOffBtn, LampOnBtn, LampOffBtn, MuteOnBtn, MuteOffBtn};
+    for (QPushButton *button : InputButtons())
+        buttons.push_back(button);
+    return buttons;
+}
+
+std::vector<IndicatorStrip *> TMainForm::Strips() const
+{
+    std::vector<IndicatorStrip *> strips{PowerStatusPnl, LampStatusPnl, MuteStatusPnl};
+    for (IndicatorStrip *strip : InputStrips())
+        strips.push_back(strip);
+    return strips;
 }
 
 void TMainForm::SetCommandButtonsEnabled(bool enabled)
 {
-    for (QPushButton *button : commandButtons())
+    for (QPushButton *button : CommandButtons())
         button->setEnabled(enabled);
 }
 
 void TMainForm::HideStrips()
 {
-    for (IndicatorStrip *strip : strips())
+    for (IndicatorStrip *strip : Strips())
         strip->setVisible(false);
 }
 
@@ -311,7 +331,8 @@ void TMainForm::ConnectBtnClick()
     }
     ActivePoller = poller;
     ConnectBtn->setText(QStringLiteral("DISCONNECT"));
-    ConnectBtn->setAccessibleName(connectName(true));
+    // Its name follows the caption.
+    ConnectBtn->setAccessibleName(QStringLiteral("Disconnect"));
     SetStatusText(QStringLiteral("CONNECTING... [") + address + QStringLiteral("]"));
     Connected = true;
     ComboBox1->setEnabled(false);
@@ -322,7 +343,7 @@ void TMainForm::ConnectBtnClick()
 void TMainForm::PollerEnded(WorkerThread *)
 {
     ConnectBtn->setText(QStringLiteral("CONNECT"));
-    ConnectBtn->setAccessibleName(connectName(false));
+    ConnectBtn->setAccessibleName(QString::fromUtf8(Control("ConnectBtn").accessible));
     Connected = false;
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
@@ -419,12 +440,11 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
         MuteStatusPnl->setVisible(false);
     }
 
-    const std::array inputs{InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4,
-                            InpSelStatusPnl5};
-    const int selected = (status.Input >= '1' && status.Input <= '5') ? status.Input - '0' : 0;
+    const auto inputs = InputStrips();
+    const int selected = (status.Input >= '1' && status.Input < '1' + InputCount) ? status.Input - '0' : 0;
     if (selected != 0)
         inputs[selected - 1]->SetColor(StripOn);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < InputCount; ++i)
         inputs[i]->setVisible(i + 1 == selected);
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -57,7 +58,6 @@ public:
     PendingCommands &Pending() override { return Commands; }
     void ShowDeviceStatus(const DeviceStatusChars &status) override;
 
-    const PendingCommands &pendingCommands() const { return Commands; }
     QString StatusText() const;
 
     // The controls, in creation order.
@@ -89,9 +89,12 @@ public:
     // The discovery endpoint; open from FormCreate to FormDestroy.
     UdpServer IdUDPServer1;
 
-    // Always switched together, in these orders.
-    std::array<QPushButton *, 11> commandButtons() const;
-    std::array<IndicatorStrip *, 8> strips() const;
+    // Always switched together, in these orders: power, lamp, mute, the inputs.
+    std::vector<QPushButton *> CommandButtons() const;
+    std::vector<IndicatorStrip *> Strips() const;
+    // A sixth input adds its button and strip above and here.
+    std::array<QPushButton *, InputCount> InputButtons() const;
+    std::array<IndicatorStrip *, InputCount> InputStrips() const;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -33,17 +33,38 @@ TITLE = "Lumacast2 For RK-DX420 Ver.1.00"
 
 REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
 
-# Window-relative centres of the controls.
+def read_layout():
+    """The window's controls as the program's layout table gives them."""
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "ui", "Layout.cpp")
+    row = re.compile(r'\{"(\w+)",\s*(\w+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),')
+    with open(source, encoding="utf-8") as f:
+        return {m[1]: (m[2], *map(int, m.groups()[2:])) for m in row.finditer(f.read())}
+
+
+LAYOUT = read_layout()
+
+
+def centre(name, across=0.5):
+    _, left, top, width, height = LAYOUT[name]
+    return (left + int(width * across), top + height // 2)
+
+
+# Window-relative points to click: the centres of the controls; the field's
+# left of its drop-down arrow.
 CONTROLS = {
-    "field": (150, 26), "find": (290, 26), "connect": (371, 26),
-    "power_on": (45, 68), "lamp_on": (127, 68), "mute_on": (209, 68),
-    "power_off": (45, 96), "lamp_off": (127, 96), "mute_off": (209, 96),
-    "in1": (45, 138), "in2": (127, 138), "in3": (209, 138), "in4": (291, 138), "in5": (373, 138),
+    "field": centre("ComboBox1", 0.4), "find": centre("FindBtn"), "connect": centre("ConnectBtn"),
+    "power_on": centre("PowerOnBtn"), "lamp_on": centre("LampOnBtn"), "mute_on": centre("MuteOnBtn"),
+    "power_off": centre("PowerOffBtn"), "lamp_off": centre("LampOffBtn"), "mute_off": centre("MuteOffBtn"),
+    **{f"in{i}": centre(f"InpSelBtn{i}") for i in range(1, 6)},
 }
-# A pixel inside each strip.
+# A pixel inside each strip, on its second row.
 STRIPS = {
-    "power": (45, 52), "lamp": (127, 52), "mute": (209, 52),
-    "in1": (45, 122), "in2": (127, 122), "in3": (209, 122), "in4": (291, 122), "in5": (373, 122),
+    name: (left + width // 2, top + 1)
+    for name, (left, top, width) in {
+        "power": LAYOUT["PowerStatusPnl"][1:4], "lamp": LAYOUT["LampStatusPnl"][1:4],
+        "mute": LAYOUT["MuteStatusPnl"][1:4],
+        **{f"in{i}": LAYOUT[f"InpSelStatusPnl{i}"][1:4] for i in range(1, 6)},
+    }.items()
 }
 ORANGE = (255, 96, 0)
 BLUE = (0, 128, 255)

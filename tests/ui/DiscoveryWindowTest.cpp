@@ -172,11 +172,11 @@ TEST_F(DiscoveryWindowTest, HeldPortKeepsTheResourceStateAndFindRetries)
     } catch (const std::runtime_error &e) {
         EXPECT_EQ(e.what(), BindMessage);
     }
-    for (auto *strip : form->strips()) {
+    for (auto *strip : form->Strips()) {
         EXPECT_FALSE(strip->isHidden());
         EXPECT_EQ(strip->Color(), QColor(255, 255, 0));
     }
-    for (auto *button : form->commandButtons())
+    for (auto *button : form->CommandButtons())
         EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(form->ComboBox1->currentText(), "ComboBox1");
     EXPECT_TRUE(form->FindBtn->isEnabled());

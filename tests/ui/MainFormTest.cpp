@@ -5,6 +5,7 @@
 #include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
+#include "ui/Layout.h"
 #include "ui/Main.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +70,7 @@ protected:
     std::vector<bool> visibleStrips() const
     {
         std::vector<bool> shown;
-        for (auto *strip : form->strips())
+        for (auto *strip : form->Strips())
             shown.push_back(!strip->isHidden());
         return shown;
     }
@@ -81,7 +82,7 @@ protected:
     StateSnapshot snapshot() const
     {
         bool commands = true;
-        for (auto *b : form->commandButtons())
+        for (auto *b : form->CommandButtons())
             commands = commands && b->isEnabled();
         bool anyStrip = false;
         for (bool v : visibleStrips())
@@ -92,52 +93,64 @@ protected:
     }
 };
 
+QWidget *widgetOf(QWidget *window, const ControlSpec &spec)
+{
+    const auto found = window->findChildren<QWidget *>(QLatin1String(spec.name));
+    return found.size() == 1 ? found.front() : nullptr;
+}
+
+QRect rectOf(const ControlSpec &spec)
+{
+    return {spec.left, spec.top, spec.width, spec.height};
+}
+
 TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 {
     create(ClosedPort(), false);
     EXPECT_EQ(form->windowTitle(), "Lumacast2 For RK-DX420 Ver.1.00");
-    EXPECT_EQ(form->size(), QSize(434, 182));
+    EXPECT_EQ(form->size(), QSize(WindowWidth, WindowHeight));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
     EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
 
-    struct Row {
-        QWidget *widget;
-        QRect rect;
-        QString caption;
-    };
-    const Row rows[] = {
-        {form->Label1, {9, 19, 64, 13}, "IP Address:"},   {form->PowerOnBtn, {6, 56, 79, 25}, "POWER ON "},
-        {form->LampOnBtn, {88, 56, 79, 25}, "LAMP ON "},  {form->MuteOnBtn, {170, 56, 79, 25}, "MUTE ON "},
-        {form->InpSelBtn1, {6, 126, 79, 25}, "1"},        {form->InpSelBtn2, {88, 126, 79, 25}, "2"},
-        {form->InpSelBtn3, {170, 126, 79, 25}, "3"},      {form->InpSelBtn4, {252, 126, 79, 25}, "4"},
-        {form->ConnectBtn, {330, 14, 83, 25}, "CONNECT"}, {form->ComboBox1, {86, 16, 163, 21}, {}},
-        {form->StatusBar1, {0, 163, 434, 19}, {}},        {form->FindBtn, {259, 14, 63, 25}, "FIND"},
-        {form->PowerStatusPnl, {6, 51, 79, 4}, {}},       {form->InpSelBtn5, {334, 126, 79, 25}, "5"},
-        {form->LampStatusPnl, {88, 51, 79, 4}, {}},       {form->MuteStatusPnl, {170, 51, 79, 4}, {}},
-        {form->InpSelStatusPnl1, {6, 121, 79, 4}, {}},    {form->InpSelStatusPnl2, {88, 121, 79, 4}, {}},
-        {form->InpSelStatusPnl3, {170, 121, 79, 4}, {}},  {form->InpSelStatusPnl4, {252, 121, 79, 4}, {}},
-        {form->InpSelStatusPnl5, {334, 121, 79, 4}, {}},  {form->PowerOffBtn, {6, 84, 79, 25}, "POWER OFF"},
-        {form->LampOffBtn, {88, 84, 79, 25}, "LAMP OFF"}, {form->MuteOffBtn, {170, 84, 79, 25}, "MUTE OFF"},
-    };
-    for (const Row &row : rows) {
-        EXPECT_EQ(row.widget->geometry(), row.rect) << row.widget->accessibleName().toStdString();
-        EXPECT_FALSE(QAccessible::queryAccessibleInterface(row.widget)->text(QAccessible::Name).isEmpty());
-        if (auto *button = qobject_cast<QPushButton *>(row.widget); button != nullptr) {
-            EXPECT_EQ(button->text(), row.caption);
-            EXPECT_TRUE(button->font().bold());
-            EXPECT_EQ(button->font().pixelSize(), 11);
+    QStringList created;
+    for (QObject *child : form->children())
+        if (child->isWidgetType() && !child->objectName().isEmpty())
+            created << child->objectName();
+    QStringList listed;
+    for (const ControlSpec &spec : Controls)
+        listed << QLatin1String(spec.name);
+    EXPECT_EQ(created.join(u' ').toStdString(), listed.join(u' ').toStdString())
+        << "created in the table's order";
+
+    for (const ControlSpec &spec : Controls) {
+        SCOPED_TRACE(spec.name);
+        QWidget *widget = widgetOf(form.get(), spec);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), rectOf(spec));
+        EXPECT_TRUE(form->rect().contains(widget->geometry()));
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty());
+        if (spec.kind == ControlKind::Strip)
+            EXPECT_EQ(widget->accessibleDescription(), spec.accessible);
+        else if (spec.kind == ControlKind::Label)
+            EXPECT_EQ(accessible->text(QAccessible::Name), spec.accessible);
+        else
+            EXPECT_EQ(widget->accessibleName(), spec.accessible);
+        if (spec.kind == ControlKind::Button || spec.kind == ControlKind::Label ||
+            spec.kind == ControlKind::AddressField) {
+            EXPECT_EQ(widget->font().bold(), spec.bold);
+            EXPECT_EQ(widget->font().pixelSize(), 11);
         }
-        if (auto *label = qobject_cast<QLabel *>(row.widget); label != nullptr) {
-            EXPECT_EQ(label->text(), row.caption);
-        }
+        if (auto *button = qobject_cast<QPushButton *>(widget); button != nullptr)
+            EXPECT_EQ(button->text(), spec.caption);
+        if (auto *label = qobject_cast<QLabel *>(widget); label != nullptr)
+            EXPECT_EQ(label->text(), spec.caption);
     }
-    // No two controls overlap.
-    for (const Row &a : rows)
-        for (const Row &b : rows)
-            if (a.widget != b.widget) {
-                EXPECT_FALSE(a.rect.intersects(b.rect)) << a.widget->accessibleName().toStdString() << " / "
-                                                        << b.widget->accessibleName().toStdString();
+    for (const ControlSpec &a : Controls)
+        for (const ControlSpec &b : Controls)
+            if (&a != &b) {
+                EXPECT_FALSE(rectOf(a).intersects(rectOf(b))) << a.name << " / " << b.name;
             }
 }
 
@@ -149,19 +162,14 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
         QString caption;
         int margin; // a button's frame takes a few pixels on each side
     };
-    const Row rows[] = {
-        {form->Label1, "IP Address:", 0},
-        {form->PowerOnBtn, "POWER ON ", 4},
-        {form->PowerOffBtn, "POWER OFF", 4},
-        {form->LampOnBtn, "LAMP ON ", 4},
-        {form->LampOffBtn, "LAMP OFF", 4},
-        {form->MuteOnBtn, "MUTE ON ", 4},
-        {form->MuteOffBtn, "MUTE OFF", 4},
-        {form->ConnectBtn, "CONNECT", 4},
+    std::vector<Row> rows = {
         {form->ConnectBtn, "DISCONNECT", 4},
-        {form->FindBtn, "FIND", 4},
         {form->ComboBox1->lineEdit(), "255.255.255.255", 2},
     };
+    for (const ControlSpec &spec : Controls)
+        if (spec.kind == ControlKind::Button || spec.kind == ControlKind::Label)
+            rows.push_back({widgetOf(form.get(), spec), QString::fromUtf8(spec.caption),
+                            spec.kind == ControlKind::Button ? 4 : 0});
     // Run again under display scales (see CMakeLists.txt): the layout scales as a whole.
     const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
     EXPECT_DOUBLE_EQ(form->devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
@@ -175,33 +183,37 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
 TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
     create(ClosedPort(), false);
-    const std::vector<QWidget *> expected = {
-        form->PowerOnBtn,       form->LampOnBtn,        form->MuteOnBtn,        form->InpSelBtn1,
-        form->InpSelBtn2,       form->InpSelBtn3,       form->InpSelBtn4,       form->ConnectBtn,
-        form->ComboBox1,        form->FindBtn,          form->PowerStatusPnl,   form->InpSelBtn5,
-        form->LampStatusPnl,    form->MuteStatusPnl,    form->InpSelStatusPnl1, form->InpSelStatusPnl2,
-        form->InpSelStatusPnl3, form->InpSelStatusPnl4, form->InpSelStatusPnl5, form->PowerOffBtn,
-        form->LampOffBtn,       form->MuteOffBtn};
+    std::vector<QWidget *> expected;
+    for (int position = 0;; ++position) {
+        const auto spec = std::find_if(Controls.begin(), Controls.end(),
+                                       [&](const ControlSpec &c) { return c.tabPosition == position; });
+        if (spec == Controls.end())
+            break;
+        expected.push_back(widgetOf(form.get(), *spec));
+    }
+    for (const ControlSpec &spec : Controls)
+        if (spec.tabPosition < 0)
+            EXPECT_EQ(widgetOf(form.get(), spec)->focusPolicy(), Qt::NoFocus) << spec.name;
     std::vector<QWidget *> chain;
-    QWidget *w = form->PowerOnBtn;
+    QWidget *w = expected.front();
     do {
         if (std::find(expected.begin(), expected.end(), w) != expected.end())
             chain.push_back(w);
         w = w->nextInFocusChain();
-    } while (w != form->PowerOnBtn && chain.size() < expected.size());
+    } while (w != expected.front() && chain.size() < expected.size());
     EXPECT_EQ(chain, expected);
-    for (auto *strip : form->strips())
+    for (auto *strip : form->Strips())
         EXPECT_EQ(strip->focusPolicy(), Qt::TabFocus);
 }
 
 TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
 {
     create(ClosedPort(), false);
-    for (auto *strip : form->strips()) {
+    for (auto *strip : form->Strips()) {
         EXPECT_FALSE(strip->isHidden());
         EXPECT_EQ(strip->Color(), Yellow);
     }
-    for (auto *button : form->commandButtons())
+    for (auto *button : form->CommandButtons())
         EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(form->ComboBox1->currentText(), "ComboBox1");
     EXPECT_TRUE(form->FindBtn->isEnabled());
@@ -307,7 +319,7 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
     click(form->ConnectBtn);
     click(form->InpSelBtn5);
     ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(form->pendingCommands().InpSelCmd, '5');
+    EXPECT_EQ(form->Pending().InpSelCmd, '5');
     click(form->ConnectBtn);
     ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 2; }));
     EXPECT_EQ(device.frames()[1].bytes, std::string("@C1   5 \r"));
@@ -336,7 +348,7 @@ TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
     if (GetParam().shown[0]) {
         EXPECT_EQ(form->PowerStatusPnl->Color(), GetParam().power);
     }
-    for (auto *strip : form->strips()) {
+    for (auto *strip : form->Strips()) {
         if (!strip->isHidden() && strip != form->PowerStatusPnl) {
             EXPECT_EQ(strip->Color(), Orange);
         }
@@ -387,7 +399,7 @@ TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
             return false;
         }
     } counter(&paints);
-    for (auto *strip : form->strips())
+    for (auto *strip : form->Strips())
         strip->installEventFilter(&counter);
     form->ShowDeviceStatus({'1', '1', '0', '3'});
     QTest::qWait(50);

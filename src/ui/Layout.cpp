@@ -1,0 +1,46 @@
+#include "ui/Layout.h"
+
+#include <cstdlib>
+
+namespace lumacast {
+
+using enum ControlKind;
+
+// clang-format off
+const std::array<ControlSpec, 24> Controls = {{
+    {"Label1",           Label,        9,   19,  64,  13, "IP Address:", true,  -1, "IP Address:"},
+    {"PowerOnBtn",       Button,       6,   56,  79,  25, "POWER ON ",   true,   0, "Power on"},
+    {"LampOnBtn",        Button,       88,  56,  79,  25, "LAMP ON ",    true,   1, "Lamp on"},
+    {"MuteOnBtn",        Button,       170, 56,  79,  25, "MUTE ON ",    true,   2, "Mute on"},
+    {"InpSelBtn1",       Button,       6,   126, 79,  25, "1",           true,   3, "Input 1"},
+    {"InpSelBtn2",       Button,       88,  126, 79,  25, "2",           true,   4, "Input 2"},
+    {"InpSelBtn3",       Button,       170, 126, 79,  25, "3",           true,   5, "Input 3"},
+    {"InpSelBtn4",       Button,       252, 126, 79,  25, "4",           true,   6, "Input 4"},
+    {"ConnectBtn",       Button,       330, 14,  83,  25, "CONNECT",     true,   7, "Connect"},
+    {"ComboBox1",        AddressField, 86,  16,  163, 21, "ComboBox1",   true,   8, "IP Address:"},
+    {"StatusBar1",       StatusBar,    0,   163, 434, 19, "",            false, -1, "Connection"},
+    {"FindBtn",          Button,       259, 14,  63,  25, "FIND",        true,   9, "Find devices"},
+    {"PowerStatusPnl",   Strip,        6,   51,  79,  4,  "",            false, 10, "Power status"},
+    {"InpSelBtn5",       Button,       334, 126, 79,  25, "5",           true,  11, "Input 5"},
+    {"LampStatusPnl",    Strip,        88,  51,  79,  4,  "",            false, 12, "Lamp status"},
+    {"MuteStatusPnl",    Strip,        170, 51,  79,  4,  "",            false, 13, "Mute status"},
+    {"InpSelStatusPnl1", Strip,        6,   121, 79,  4,  "",            false, 14, "Input 1 status"},
+    {"InpSelStatusPnl2", Strip,        88,  121, 79,  4,  "",            false, 15, "Input 2 status"},
+    {"InpSelStatusPnl3", Strip,        170, 121, 79,  4,  "",            false, 16, "Input 3 status"},
+    {"InpSelStatusPnl4", Strip,        252, 121, 79,  4,  "",            false, 17, "Input 4 status"},
+    {"InpSelStatusPnl5", Strip,        334, 121, 79,  4,  "",            false, 18, "Input 5 status"},
+    {"PowerOffBtn",      Button,       6,   84,  79,  25, "POWER OFF",   true,  19, "Power off"},
+    {"LampOffBtn",       Button,       88,  84,  79,  25, "LAMP OFF",    true,  20, "Lamp off"},
+    {"MuteOffBtn",       Button,       170, 84,  79,  25, "MUTE OFF",    true,  21, "Mute off"},
+}};
+// clang-format on
+
+const ControlSpec &Control(std::string_view name)
+{
+    for (const ControlSpec &spec : Controls)
+        if (name == spec.name)
+            return spec;
+    std::abort();
+}
+
+} // namespace lumacast

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace lumacast {
+
+// What kind of widget a control of the window is.
+enum class ControlKind { Label, Button, AddressField, StatusBar, Strip };
+
+// One control of the window: everything about it that does not change while
+// the program runs. Creation, the tab order, the groups and the tests read it.
+struct ControlSpec {
+    const char *name; // the member and the object name
+    ControlKind kind;
+    int left, top, width, height;
+    const char *caption; // a button's or label's text; the field's first edit text
+    bool bold;
+    int tabPosition; // -1: never takes the keyboard focus
+    // A screen reader's name for it; a strip's description, as its name follows its state.
+    const char *accessible;
+};
+
+inline constexpr int WindowWidth = 434;
+inline constexpr int WindowHeight = 182;
+
+// The window's controls in creation order. The end-to-end checks read this
+// table from this file, one control a line.
+extern const std::array<ControlSpec, 24> Controls;
+
+// The control of that name; the program stops on an unknown name, which is a
+// fault of the code, not of its input.
+const ControlSpec &Control(std::string_view name);
+
+} // namespace lumacast
