@@ -49,11 +49,18 @@ int main(int argc, char **argv)
 
     auto *form = new TMainForm();
     MainForm = form;
+    // A signal closes the windows as the user would; an open box goes too,
+    // also one raised while the window is created.
+    bool endRequested = false;
+    const EndSignalWatcher endSignals([&endRequested] {
+        endRequested = true;
+        TApplication::closeAllWindows();
+    });
     RunHandler([form] { form->FormCreate(); });
-    // A signal closes the windows as the user would; an open box goes too.
-    const EndSignalWatcher endSignals([] { TApplication::closeAllWindows(); });
-    form->show();
-    TApplication::exec();
+    if (!endRequested) {
+        form->show();
+        TApplication::exec();
+    }
 
     // Nothing may reach the window once its end has begun: stop the polling
     // thread, cut the hand-offs off and wait for the thread, but not forever.
