@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -423,7 +424,11 @@ private:
             ssize_t n;
             while ((n = ::recv(conn, buf, sizeof buf, MSG_DONTWAIT)) > 0)
                 ++framesAfterEnd_;
-            reset_ = n < 0 && errno == ECONNRESET;
+            // Reads still give end of stream after a reset; the state tells it.
+            tcp_info info{};
+            socklen_t len = sizeof info;
+            reset_ = (n < 0 && errno != EAGAIN) ||
+                (::getsockopt(conn, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_CLOSE);
         }
         ::close(conn);
     }
