@@ -181,6 +181,10 @@ TEST(WorkerThread, TheWaitForTheEndIsBoundedAndTheStopRequestWakesTheWorker)
         void Execute() override { StopSignal().WaitFor(60000); }
     };
     auto *thread = new Pausing;
+    // As the window does: the thread frees itself only after the UI thread
+    // has run its end notification, so the stop request cannot meet a freed
+    // object.
+    thread->SetOnTerminate([](WorkerThread *) {});
     thread->SetFreeOnTerminate(true);
     thread->Start();
     const auto begin = std::chrono::steady_clock::now();
