@@ -20,6 +20,7 @@
 #include <future>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -62,9 +63,10 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(listen_, 1);
-        ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len);
+        if (::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+            ::listen(listen_, 1) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+            throw std::runtime_error("no loopback listener");
         port_ = ntohs(addr.sin_port);
         thread_ = std::thread([this] { serve(); });
     }
@@ -135,9 +137,7 @@ double disconnectToIdle(const Device &device, const std::function<bool()> &until
     return std::chrono::duration<double, std::milli>(endedAt - requested).count();
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+int run(int argc, char **argv)
 {
     std::size_t streamMb = 1024;
     int streamS = 120;
@@ -189,4 +189,16 @@ int main(int argc, char **argv)
         std::printf("blocked send: stop request to return %.2f ms\n", msSince(requested));
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
 }

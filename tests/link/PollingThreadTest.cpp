@@ -207,9 +207,10 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        ::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        ::listen(listen_, 1);
-        ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len);
+        const bool listening = !(::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+                                 ::listen(listen_, 1) != 0 ||
+                                 ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0);
+        EXPECT_TRUE(listening);
         port_ = ntohs(addr.sin_port);
         thread_ = std::thread([this] {
             const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
