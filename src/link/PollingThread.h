@@ -43,8 +43,8 @@ public:
                    TickSource ticks = GetTickCount);
     ~TPollingThread() override;
 
-    // Ends a connect attempt that is still running, for the program's end;
-    // the stop request alone waits for the system's own attempt.
+    // Ends a connect attempt or host-name resolution that is still running,
+    // for the program's end; the stop request alone waits for the system.
     void AbortConnect() { abort_.Signal(); }
 
 protected:
@@ -55,6 +55,7 @@ private:
     void BuildCommand();
     void ShowStatus();
     void Connect();
+    void Pause();
 
     const QString FRemoteIP;
     const std::uint16_t FRemotePort;
