@@ -16,9 +16,10 @@ using namespace lumacast;
 
 namespace {
 
-// How long the end waits for a polling thread. Every wait of the thread
-// watches the stop request, so it normally ends well within this.
-constexpr std::chrono::milliseconds PollerEndWait{300};
+// How long the end waits for a polling thread: the rest of a pause after a
+// reply (200 ms) and the read-away of disconnecting (100 ms) fit in it; the
+// connect, the lookup and a send waiting for room end on the stop request.
+constexpr std::chrono::milliseconds PollerEndWait{450};
 
 char programName[] = "lumacast2";
 

@@ -55,13 +55,6 @@ void TPollingThread::Connect()
     TCPClient->Connect(address, FRemotePort, &abort_);
 }
 
-void TPollingThread::Pause()
-{
-    // The stop request cuts a pause short; the flag is still tested only at
-    // the top of the next iteration.
-    StopSignal().WaitFor(IterationPauseMs);
-}
-
 void TPollingThread::Execute()
 {
     // A look keeps one byte more than a status reply: enough to reject a
@@ -94,12 +87,12 @@ void TPollingThread::Execute()
                     break;
                 if (check.received) {
                     awaitingReply = false;
-                    Pause();
+                    SleepMs(IterationPauseMs);
                 }
             } else {
                 awaitingReply = false;
             }
-            Pause();
+            SleepMs(IterationPauseMs);
         }
     } catch (...) {
         // Connect, send and receive failures end the thread silently.

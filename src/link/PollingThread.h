@@ -55,7 +55,6 @@ private:
     void BuildCommand();
     void ShowStatus();
     void Connect();
-    void Pause();
 
     const QString FRemoteIP;
     const std::uint16_t FRemotePort;
