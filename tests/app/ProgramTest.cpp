@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -216,14 +217,15 @@ protected:
                 {"QT_QPA_PLATFORM", "offscreen"}};
     }
 
-    Process start(int gate = -1, int gateWrite = -1, const std::map<std::string, std::string> &change = {})
+    Process start(int gate = -1, int gateWrite = -1, const std::map<std::string, std::string> &change = {},
+                  std::vector<std::string> argv = {LC_APP_BINARY})
     {
         Process p;
         p.log = runtime.filePath(QStringLiteral("out-%1.log").arg(counter++)).toStdString();
         auto set = variables();
         for (const auto &[name, value] : change)
             set[name] = value;
-        p.pid = spawn({LC_APP_BINARY}, environment(set), p.log, gate, gateWrite);
+        p.pid = spawn(argv, environment(set), p.log, gate, gateWrite);
         started.push_back(p.pid);
         return p;
     }
@@ -340,10 +342,11 @@ TEST_F(ProgramTest, WhatBlocksTheGuardFileSendsItToTheNextPrivateFolder)
 const char *const WindowCaption = "Lumacast2 For RK-DX420 Ver.1.00";
 
 // A device on 127.0.0.1:50000 (the program's own port, ours inside the
-// namespace): answers each frame, keeps silent, or never accepts at all.
+// namespace): answers each frame, keeps silent, never accepts at all, or
+// sends without pause and never reads.
 class LoopbackDevice {
 public:
-    enum class Mode { Answering, Silent, NeverAnswers };
+    enum class Mode { Answering, Silent, NeverAnswers, Streaming };
 
     explicit LoopbackDevice(Mode mode) : mode_(mode)
     {
@@ -386,6 +389,8 @@ public:
     bool ok() const { return ok_; }
     int frames() const { return frames_; }
     bool endOfStream() const { return endOfStream_; }
+    bool reset() const { return reset_; }
+    std::size_t streamed() const { return streamed_; }
     int framesAfterEnd() const { return framesAfterEnd_; }
 
 private:
@@ -396,12 +401,30 @@ private:
             return;
         timeval tv{0, 50000};
         ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        if (mode_ == Mode::Streaming) {
+            const std::string chunk(65536, '@');
+            while (!stop_) {
+                const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0)
+                    streamed_ += static_cast<std::size_t>(n);
+                else if (errno != EAGAIN)
+                    break;
+                else
+                    std::this_thread::sleep_for(5ms);
+            }
+            ::close(conn);
+            return;
+        }
         std::string pending;
         while (!stop_) {
             char buf[256];
             const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
             if (n == 0) {
                 endOfStream_ = true;
+                break;
+            }
+            if (n < 0 && errno == ECONNRESET) {
+                reset_ = true;
                 break;
             }
             if (n < 0)
@@ -419,8 +442,14 @@ private:
         if (endOfStream_) {
             char buf[64];
             std::this_thread::sleep_for(400ms);
-            while (::recv(conn, buf, sizeof buf, MSG_DONTWAIT) > 0)
+            ssize_t n;
+            while ((n = ::recv(conn, buf, sizeof buf, MSG_DONTWAIT)) > 0)
                 ++framesAfterEnd_;
+            // Reads still give end of stream after a reset; the state tells it.
+            tcp_info info{};
+            socklen_t len = sizeof info;
+            reset_ = (n < 0 && errno != EAGAIN) ||
+                (::getsockopt(conn, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_CLOSE);
         }
         ::close(conn);
     }
@@ -434,6 +463,8 @@ private:
     std::atomic<int> frames_{0};
     std::atomic<bool> endOfStream_{false};
     std::atomic<int> framesAfterEnd_{0};
+    std::atomic<bool> reset_{false};
+    std::atomic<std::size_t> streamed_{0};
 };
 
 // The program on a virtual X server, closed the way a window manager closes it.
@@ -485,7 +516,7 @@ protected:
                 {"DISPLAY", display}};
     }
 
-    Window findWindow(Window parent)
+    Window findWindow(Window parent, const char *caption = WindowCaption)
     {
         Window root, up, *children = nullptr;
         unsigned count = 0;
@@ -495,24 +526,23 @@ protected:
         for (unsigned i = 0; i < count && found == 0; ++i) {
             char *name = nullptr;
             XWindowAttributes attrs{};
-            if (XFetchName(x, children[i], &name) && name != nullptr &&
-                std::strcmp(name, WindowCaption) == 0 && XGetWindowAttributes(x, children[i], &attrs) &&
-                attrs.map_state == IsViewable)
+            if (XFetchName(x, children[i], &name) && name != nullptr && std::strcmp(name, caption) == 0 &&
+                XGetWindowAttributes(x, children[i], &attrs) && attrs.map_state == IsViewable)
                 found = children[i];
             if (name)
                 XFree(name);
             if (found == 0)
-                found = findWindow(children[i]);
+                found = findWindow(children[i], caption);
         }
         if (children)
             XFree(children);
         return found;
     }
 
-    Window waitForWindow()
+    Window waitForWindow(const char *caption = WindowCaption)
     {
         Window w = 0;
-        waitUntil([&] { return (w = findWindow(DefaultRootWindow(x))) != 0; }, 15s);
+        waitUntil([&] { return (w = findWindow(DefaultRootWindow(x), caption)) != 0; }, 15s);
         return w;
     }
 
@@ -579,11 +609,15 @@ protected:
             xdotool({"type", "--delay", "10", address}) && xdotool(at(371, 26));
     }
 
-    // Closes the window and returns how long the process took to be gone.
-    std::optional<std::chrono::milliseconds> closeAndTime(const Process &p, Window w)
+    // Closes the window, or sends `signal`, and returns how long the process
+    // took to be gone.
+    std::optional<std::chrono::milliseconds> closeAndTime(const Process &p, Window w, int signal = 0)
     {
         const auto begin = Clock::now();
-        closeWindow(w);
+        if (signal != 0)
+            ::kill(p.pid, signal);
+        else
+            closeWindow(w);
         const auto status = reap(p, 10s);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin);
         EXPECT_TRUE(exitedZero(status)) << readAll(p.log);
@@ -600,11 +634,20 @@ protected:
 // Generous for slow and instrumented builds; the figures are printed.
 constexpr auto EndBound = 1500ms;
 
-enum class State { Idle, Discovering, ConnectingForever, ConnectedSilent, ConnectedAnswering };
+enum class State {
+    Idle,
+    Discovering,
+    ConnectingForever,
+    Resolving,
+    ConnectedSilent,
+    ConnectedAnswering,
+    Streaming
+};
 
 struct EndCase {
     const char *name;
     State state;
+    int signal = 0; // 0: the window manager's close
 };
 
 void PrintTo(const EndCase &c, std::ostream *os)
@@ -624,6 +667,8 @@ TEST_P(ProgramEndStateTest, ClosingTheWindowEndsTheProcessPromptly)
         device.emplace(LoopbackDevice::Mode::Silent);
     else if (state == State::ConnectedAnswering)
         device.emplace(LoopbackDevice::Mode::Answering);
+    else if (state == State::Streaming)
+        device.emplace(LoopbackDevice::Mode::Streaming);
     if (device) {
         ASSERT_TRUE(device->ok()) << "port 50000 is taken in this namespace";
     }
@@ -647,6 +692,13 @@ TEST_P(ProgramEndStateTest, ClosingTheWindowEndsTheProcessPromptly)
         std::this_thread::sleep_for(500ms);
         ASSERT_TRUE(connectPending());
         break;
+    case State::Resolving:
+        // A valid host name; the namespace's name server never answers.
+        std::this_thread::sleep_for(1600ms);
+        if (!connectTo(w, "x7f.1"))
+            GTEST_SKIP() << "xdotool could not drive the window";
+        std::this_thread::sleep_for(500ms);
+        break;
     case State::ConnectedSilent:
     case State::ConnectedAnswering:
         std::this_thread::sleep_for(1600ms);
@@ -654,9 +706,15 @@ TEST_P(ProgramEndStateTest, ClosingTheWindowEndsTheProcessPromptly)
             GTEST_SKIP() << "xdotool could not drive the window";
         ASSERT_TRUE(waitUntil([&] { return device->frames() >= 2; }, 10s)) << readAll(p.log);
         break;
+    case State::Streaming:
+        std::this_thread::sleep_for(1600ms);
+        if (!connectTo(w, "127.0.0.1"))
+            GTEST_SKIP() << "xdotool could not drive the window";
+        ASSERT_TRUE(waitUntil([&] { return device->streamed() > (1u << 20); }, 10s)) << readAll(p.log);
+        break;
     }
 
-    const auto took = closeAndTime(p, w);
+    const auto took = closeAndTime(p, w, GetParam().signal);
     ASSERT_TRUE(took);
     std::printf("%s: gone %ld ms after the close\n", GetParam().name, static_cast<long>(took->count()));
     RecordProperty("close_to_exit_ms", std::to_string(took->count()));
@@ -666,6 +724,7 @@ TEST_P(ProgramEndStateTest, ClosingTheWindowEndsTheProcessPromptly)
         ASSERT_TRUE(waitUntil([&] { return device->endOfStream(); }, 2s));
         std::this_thread::sleep_for(500ms);
         EXPECT_EQ(device->framesAfterEnd(), 0);
+        EXPECT_FALSE(device->reset());
     }
 }
 
@@ -673,8 +732,13 @@ INSTANTIATE_TEST_SUITE_P(States, ProgramEndStateTest,
                          testing::Values(EndCase{"Idle", State::Idle},
                                          EndCase{"Discovering", State::Discovering},
                                          EndCase{"ConnectingForever", State::ConnectingForever},
+                                         EndCase{"Resolving", State::Resolving},
                                          EndCase{"ConnectedSilent", State::ConnectedSilent},
-                                         EndCase{"ConnectedAnswering", State::ConnectedAnswering}),
+                                         EndCase{"ConnectedAnswering", State::ConnectedAnswering},
+                                         EndCase{"Streaming", State::Streaming},
+                                         EndCase{"SigtermConnected", State::ConnectedAnswering, SIGTERM},
+                                         EndCase{"SigintConnected", State::ConnectedAnswering, SIGINT},
+                                         EndCase{"SighupIdle", State::Idle, SIGHUP}),
                          [](const testing::TestParamInfo<EndCase> &info) {
                              return std::string(info.param.name);
                          });
@@ -695,6 +759,29 @@ TEST_F(ProgramEndTest, ACopyStartedWhileTheFirstIsEndingGivesWay)
     const Process third = start();
     EXPECT_NE(waitForWindow(), 0u);
     EXPECT_TRUE(running(third));
+}
+
+TEST_F(ProgramEndTest, ToolkitOptionsAreNotReadAndALinkDoesNotRenameTheProgram)
+{
+    const std::string link = runtime.filePath("Zed.link").toStdString();
+    ASSERT_EQ(::symlink(LC_APP_BINARY, link.c_str()), 0);
+    const Process p =
+        start(-1, -1, {}, {link, "-qwindowtitle", "Renamed", "-reverse", "-stylesheet", "/dev/null"});
+    EXPECT_NE(waitForWindow(), 0u) << "the caption changed";
+    EXPECT_TRUE(exitedZero((::kill(p.pid, SIGTERM), reap(p, 5s))));
+
+    // A held discovery port raises the error box, titled after the program file.
+    const int held = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(50008);
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const Process boxed = start(-1, -1, {}, {link});
+    EXPECT_NE(waitForWindow("lumacast2"), 0u) << readAll(boxed.log);
+    EXPECT_EQ(findWindow(DefaultRootWindow(x), "Zed"), 0u);
+    // A signal ends the program with the box still open.
+    EXPECT_TRUE(exitedZero((::kill(boxed.pid, SIGTERM), reap(boxed, 5s))));
+    ::close(held);
 }
 
 TEST_F(ProgramEndTest, StartUpShowsTheWindowWithinMoments)

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
@@ -182,12 +183,85 @@ TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
 
 TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
 {
-    for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1"}) {
+    // A device listens on 127.0.0.1, which the IPv4-mapped spellings name.
+    FakeDevice device(answerWith("1102"));
+    for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1", "::FFFF:7F00:1",
+                             "0:0:0:0:0:ffff:127.0.0.1", "::ffff:7f00:0001", "[::ffff:127.0.0.1]"}) {
         PollerRun run;
-        run.start(ClosedPort(), ip);
+        run.start(device.port(), ip);
         ASSERT_TRUE(run.waitEnded(10s)) << ip.toStdString();
         EXPECT_TRUE(run.window.statusTexts.empty()) << ip.toStdString();
     }
+    EXPECT_EQ(device.connections(), 0);
+    WorkerThread::WaitForAllEnded();
+}
+
+// A device that sends without pause and never reads: a status reply, then
+// an endless stream.
+class StreamingDevice {
+public:
+    StreamingDevice()
+    {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        const bool listening = !(::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+                                 ::listen(listen_, 1) != 0 ||
+                                 ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0);
+        EXPECT_TRUE(listening);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] {
+            const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (conn < 0)
+                return;
+            std::string chunk = FakeDevice::reply("1102");
+            chunk.resize(65536, '@');
+            while (!stop_) {
+                const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) {
+                    sent_ += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno != EAGAIN)
+                    break;
+                pollfd p{conn, POLLOUT, 0};
+                ::poll(&p, 1, 20);
+            }
+            ::close(conn);
+        });
+    }
+    ~StreamingDevice()
+    {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    std::uint16_t port() const { return port_; }
+    std::size_t sent() const { return sent_; }
+
+private:
+    int listen_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> sent_{0};
+    std::thread thread_;
+};
+
+TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread)
+{
+    StreamingDevice device;
+    PollerRun run;
+    run.start(device.port());
+    EXPECT_TRUE(run.serveUntil([&] { return device.sent() > (1u << 20); }, 10s));
+    const auto requested = std::chrono::steady_clock::now();
+    run.poller->Terminate();
+    ASSERT_TRUE(run.waitEnded(5s));
+    EXPECT_LT(run.endedAt - requested, 1000ms);
+    EXPECT_EQ(run.window.statusTexts.at(0), "CONNECTED [127.0.0.1]");
+    EXPECT_TRUE(run.window.shown.empty());
     WorkerThread::WaitForAllEnded();
 }
 
