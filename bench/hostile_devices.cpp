@@ -172,9 +172,7 @@ int run(int argc, char **argv)
         // waits once the buffers are full: stop request to return.
         Device device(false);
         TcpClient client;
-        in_addr loopback{};
-        loopback.s_addr = htonl(INADDR_LOOPBACK);
-        client.Connect(loopback, device.port());
+        client.Connect(Ipv4Address{INADDR_LOOPBACK}, device.port());
         AbortSignal stop;
         auto sending = std::async(std::launch::async, [&] {
             try {

@@ -5,24 +5,12 @@
 #include "platform/SocketErrorText.h"
 #include "platform/Ticks.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 namespace lumacast {
 namespace {
 
 SocketError shownError(const SocketError &cause)
 {
     return SocketError(SocketErrorMessage(cause.ErrorNumber()), cause.ErrorNumber());
-}
-
-std::uint16_t portOf(const sockaddr_storage &address)
-{
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
-    if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port);
-    return 0;
 }
 
 } // namespace
@@ -117,7 +105,7 @@ void UdpServer::Broadcast(std::string_view AData, std::uint16_t APort)
     int sendError = 0;
     try {
         sender.SetBroadcast(true);
-        sender.SendTo(INADDR_BROADCAST, APort, AData);
+        sender.SendTo(Ipv4Address{0xFFFFFFFFu}, APort, AData);
     } catch (const SocketError &e) {
         sendError = e.ErrorNumber();
     }
@@ -136,7 +124,7 @@ void UdpServer::DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::D
 {
     for (const auto &datagram : batch) {
         binding.PeerIP = SenderAddressText(datagram.sender);
-        binding.PeerPort = portOf(datagram.sender);
+        binding.PeerPort = datagram.sender.port;
         if (!OnRead)
             continue;
         try {

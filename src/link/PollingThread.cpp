@@ -4,7 +4,6 @@
 #include "platform/SocketError.h"
 #include "platform/TcpClient.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 
 namespace lumacast {
@@ -39,9 +38,9 @@ void TPollingThread::Connect()
 {
     const std::u16string_view text(reinterpret_cast<const char16_t *>(FRemoteIP.utf16()),
                                    static_cast<std::size_t>(FRemoteIP.size()));
-    in_addr address{};
+    Ipv4Address address;
     if (const auto dotted = ReadConnectAddress(text)) {
-        address.s_addr = htonl(*dotted);
+        address.value = *dotted;
     } else {
         if (FRemoteIP.contains(QChar(0)))
             throw SocketError("host name holds a zero character", EINVAL);

@@ -13,7 +13,7 @@ public:
 
     void Signal();
     bool Signalled() const;
-    int fd() const { return fd_; }
+    int Fd() const { return fd_; }
 
     // Sleeps up to `ms`; true when the signal cut the sleep short.
     bool WaitFor(unsigned ms) const;

@@ -35,7 +35,7 @@ void setNonBlocking(int fd)
 // when the fd is ready, false when the time ran out; throws when aborted.
 bool waitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, const char *what)
 {
-    pollfd fds[2] = {{fd, events, 0}, {abort ? abort->fd() : -1, POLLIN, 0}};
+    pollfd fds[2] = {{fd, events, 0}, {abort ? abort->Fd() : -1, POLLIN, 0}};
     for (;;) {
         const int n = ::poll(fds, 2, timeoutMs);
         if (n < 0 && errno == EINTR)
@@ -54,7 +54,7 @@ struct Lookup {
     std::mutex mutex;
     int rc = 0;
     int error = 0;
-    in_addr address{};
+    Ipv4Address address;
     AbortSignal finished;
 };
 
@@ -65,7 +65,7 @@ TcpClient::~TcpClient()
     Disconnect();
 }
 
-void TcpClient::Connect(in_addr address, std::uint16_t port, const AbortSignal *abort)
+void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort)
 {
     Disconnect();
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -82,7 +82,7 @@ void TcpClient::Connect(in_addr address, std::uint16_t port, const AbortSignal *
 
         sockaddr_in remote{};
         remote.sin_family = AF_INET;
-        remote.sin_addr = address;
+        remote.sin_addr.s_addr = htonl(address.value);
         remote.sin_port = htons(port);
         // Non-blocking for good: every wait on this socket also watches a
         // signal that can end it. The connect wait has no limit of its own.
@@ -220,7 +220,7 @@ void TcpClient::Disconnect() noexcept
     fd_ = -1;
 }
 
-in_addr TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *abort)
+Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *abort)
 {
     // The system's lookup has no time limit we could set and cannot be
     // cancelled, so it runs on a thread of its own that nobody joins.
@@ -236,13 +236,13 @@ in_addr TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *abort
         lookup->rc = rc != 0 ? rc : (found == nullptr ? EAI_NONAME : 0);
         lookup->error = error;
         if (lookup->rc == 0)
-            lookup->address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
+            lookup->address.value = ntohl(reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr);
         if (found != nullptr)
             ::freeaddrinfo(found);
         lookup->finished.Signal();
     }).detach();
 
-    waitFor(lookup->finished.fd(), POLLIN, abort, -1, "host-name lookup");
+    waitFor(lookup->finished.Fd(), POLLIN, abort, -1, "host-name lookup");
     std::lock_guard lock(lookup->mutex);
     if (lookup->rc != 0)
         throw SocketError("cannot resolve " + host, lookup->rc == EAI_SYSTEM ? lookup->error : EHOSTUNREACH);

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/NetAddress.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <netinet/in.h>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,7 @@ public:
     // Binds to any local address and a system-chosen port, then connects with
     // no time limit of our own. `abort`, when given and signalled, fails the
     // attempt at once. Throws SocketError.
-    void Connect(in_addr address, std::uint16_t port, const AbortSignal *abort = nullptr);
+    void Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort = nullptr);
 
     // Hands every byte to the system before returning, waiting for room as
     // long as it takes; `stop`, when given and signalled, fails the wait.
@@ -51,7 +52,7 @@ public:
     // Resolves a host name to its first IPv4 address; `abort`, when given and
     // signalled, gives up the wait (the lookup itself ends on its own
     // thread). Throws SocketError.
-    static in_addr ResolveIPv4(const std::string &host, const AbortSignal *abort = nullptr);
+    static Ipv4Address ResolveIPv4(const std::string &host, const AbortSignal *abort = nullptr);
 
 private:
     bool ReadAvailable(); // true when end of stream or a reset was seen

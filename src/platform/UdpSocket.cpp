@@ -3,8 +3,11 @@
 #include "platform/AbortSignal.h"
 #include "platform/SocketError.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
+#include <iterator>
 #include <poll.h>
 #include <unistd.h>
 
@@ -21,6 +24,22 @@ void setFlag(int fd, int level, int option, bool on, const char *what)
     const int value = on ? 1 : 0;
     if (::setsockopt(fd, level, option, &value, sizeof value) != 0)
         throw SocketError(what, errno);
+}
+
+Endpoint endpointOf(const sockaddr_storage &address)
+{
+    Endpoint peer;
+    if (address.ss_family == AF_INET6) {
+        const auto &in6 = reinterpret_cast<const sockaddr_in6 &>(address);
+        peer.family = IpFamily::IPv6;
+        std::copy(std::begin(in6.sin6_addr.s6_addr), std::end(in6.sin6_addr.s6_addr), peer.bytes.begin());
+        peer.port = ntohs(in6.sin6_port);
+    } else if (address.ss_family == AF_INET) {
+        const auto &in4 = reinterpret_cast<const sockaddr_in &>(address);
+        std::memcpy(peer.bytes.data(), &in4.sin_addr, sizeof in4.sin_addr);
+        peer.port = ntohs(in4.sin_port);
+    }
+    return peer;
 }
 
 } // namespace
@@ -87,19 +106,21 @@ int UdpSocket::RaiseReceiveBuffer(int bytes) noexcept
 {
     // The forced size needs network administration rights; without them the
     // ordinary option is capped by the system's maximum.
+    // A refused ordinary option leaves the size as it was; the read below tells.
     if (::setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+        (void)::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     int granted = 0;
     socklen_t len = sizeof granted;
-    ::getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &granted, &len);
+    if (::getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0)
+        return 0;
     return granted;
 }
 
-void UdpSocket::SendTo(std::uint32_t ipv4, std::uint16_t port, std::string_view data)
+void UdpSocket::SendTo(Ipv4Address to, std::uint16_t port, std::string_view data)
 {
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = htonl(ipv4);
+    remote.sin_addr.s_addr = htonl(to.value);
     remote.sin_port = htons(port);
     for (;;) {
         const ssize_t n = ::sendto(fd_, data.data(), data.size(), MSG_NOSIGNAL,
@@ -113,7 +134,7 @@ void UdpSocket::SendTo(std::uint32_t ipv4, std::uint16_t port, std::string_view 
 
 UdpSocket::WaitResult UdpSocket::Wait(int timeoutMs, const AbortSignal &stop) const
 {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stop.Fd(), POLLIN, 0}};
     int n;
     do {
         n = ::poll(fds, 2, timeoutMs);
@@ -131,11 +152,12 @@ UdpSocket::ReceiveResult UdpSocket::ReceiveNow(Datagram &into)
 {
     into.data.resize(MaxDatagram);
     for (;;) {
-        socklen_t len = sizeof into.sender;
+        sockaddr_storage sender{};
+        socklen_t len = sizeof sender;
         // MSG_TRUNC makes the call tell the datagram's real length, so an
         // over-long one is recognised instead of being handed over cut short.
         const ssize_t n = ::recvfrom(fd_, into.data.data(), into.data.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                     reinterpret_cast<sockaddr *>(&into.sender), &len);
+                                     reinterpret_cast<sockaddr *>(&sender), &len);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -148,6 +170,7 @@ UdpSocket::ReceiveResult UdpSocket::ReceiveNow(Datagram &into)
             return ReceiveResult::Lost;
         }
         into.data.resize(static_cast<std::size_t>(n));
+        into.sender = endpointOf(sender);
         return n == 0 ? ReceiveResult::Empty : ReceiveResult::Received;
     }
 }

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "platform/NetAddress.h"
 #include "platform/SocketError.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <netinet/in.h>
 #include <string_view>
-#include <sys/socket.h>
 #include <vector>
 
 namespace lumacast {
@@ -18,8 +17,6 @@ class BindError : public SocketError {
 public:
     using SocketError::SocketError;
 };
-
-enum class IpFamily { IPv4, IPv6 };
 
 // One UDP socket, IPv4 or IPv6-only, owned by one object. Socket calls that
 // fail throw SocketError with the errno. Safe to send from one thread while
@@ -39,7 +36,8 @@ public:
     static bool FamilyOffered(IpFamily family);
 
     IpFamily Family() const { return family_; }
-    int fd() const { return fd_; }
+    // For checks of the socket's options.
+    int Fd() const { return fd_; }
 
     // Address reuse stays off, so a port held elsewhere fails the bind; an
     // IPv6 socket is made IPv6-only first so both families share the port.
@@ -53,7 +51,7 @@ public:
     int RaiseReceiveBuffer(int bytes) noexcept;
 
     // One datagram to an IPv4 address (host order) and port.
-    void SendTo(std::uint32_t ipv4, std::uint16_t port, std::string_view data);
+    void SendTo(Ipv4Address to, std::uint16_t port, std::string_view data);
 
     enum class WaitResult { Readable, Stopped, TimedOut };
     // Waits up to `timeoutMs` for a datagram; `stop` cuts the wait short.
@@ -61,7 +59,7 @@ public:
 
     struct Datagram {
         std::vector<std::uint8_t> data;
-        sockaddr_storage sender{};
+        Endpoint sender;
     };
     enum class ReceiveResult { Received, Empty, Lost, NothingWaiting };
     // Takes one waiting datagram without blocking. Empty and over-long

@@ -45,7 +45,7 @@ int broadcastFlag(const UdpServer &endpoint)
 {
     int value = -1;
     socklen_t len = sizeof value;
-    ::getsockopt(endpoint.Bindings().front()->Socket->fd(), SOL_SOCKET, SO_BROADCAST, &value, &len);
+    ::getsockopt(endpoint.Bindings().front()->Socket->Fd(), SOL_SOCKET, SO_BROADCAST, &value, &len);
     return value;
 }
 

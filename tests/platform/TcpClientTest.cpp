@@ -37,7 +37,7 @@ struct Pair {
         EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
         EXPECT_EQ(::listen(listener, 1), 0);
         EXPECT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&addr), &len), 0);
-        client.Connect(addr.sin_addr, ntohs(addr.sin_port));
+        client.Connect(Ipv4Address{ntohl(addr.sin_addr.s_addr)}, ntohs(addr.sin_port));
         peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         ::close(listener);
     }
