@@ -1,6 +1,7 @@
 // The built program as a process: one copy per logon, and a prompt end.
 // Runs only inside a private network namespace (the program broadcasts).
 #include "app/InstanceGuard.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -582,15 +583,9 @@ constexpr auto EndBound = 1500ms;
 
 enum class State { Idle, Discovering, ConnectingForever, ConnectedSilent, ConnectedAnswering };
 
-struct EndCase {
-    const char *name;
+struct EndCase : lumacast::test::Row {
     State state;
 };
-
-void PrintTo(const EndCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ProgramEndStateTest : public ProgramEndTest, public testing::WithParamInterface<EndCase> { };
 
@@ -655,9 +650,7 @@ INSTANTIATE_TEST_SUITE_P(States, ProgramEndStateTest,
                                          EndCase{"ConnectingForever", State::ConnectingForever},
                                          EndCase{"ConnectedSilent", State::ConnectedSilent},
                                          EndCase{"ConnectedAnswering", State::ConnectedAnswering}),
-                         [](const testing::TestParamInfo<EndCase> &info) {
-                             return std::string(info.param.name);
-                         });
+                         lumacast::test::RowName());
 
 TEST_F(ProgramEndTest, ACopyStartedWhileTheFirstIsEndingGivesWay)
 {

@@ -1,6 +1,7 @@
 #include "discovery/DiscoveryRequest.h"
 #include "discovery/IdUDPServer.h"
 #include "platform/HandOff.h"
+#include "support/Rows.h"
 #include "support/UdpPeer.h"
 
 #include <gtest/gtest.h>
@@ -101,16 +102,10 @@ TEST_P(RequestOnTheWireTest, SixtyFourBytesFromTheLocalPortAndThePermissionResto
 INSTANTIATE_TEST_SUITE_P(BroadcastSetting, RequestOnTheWireTest, testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Allowed" : "NotAllowed"; });
 
-struct SizeRow {
-    const char *name;
+struct SizeRow : test::Row {
     std::size_t size;
     bool counted;
 };
-
-void PrintTo(const SizeRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface<SizeRow> { };
 
@@ -136,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DatagramSizeTest,
                          testing::Values(SizeRow{"Empty", 0, false}, SizeRow{"OneByte", 1, true},
                                          SizeRow{"Request", 64, true}, SizeRow{"Largest", 8192, true},
                                          SizeRow{"OneTooMany", 8193, false}, SizeRow{"Huge", 65000, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 class BindFailureTest : public EndpointTest, public testing::WithParamInterface<const char *> { };
 
@@ -195,15 +190,9 @@ TEST_F(EndpointTest, DeclaredSocketsAreFixedAtTheFirstActivation)
     EXPECT_GE(endpoint.ReceiveBufferGranted(), 400 * 1024) << "the burst would not fit";
 }
 
-struct StopRow {
-    const char *name;
+struct StopRow : test::Row {
     bool answerWaiting; // a listener is blocked handing a datagram over
 };
-
-void PrintTo(const StopRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class DeactivationTest : public EndpointTest, public testing::WithParamInterface<StopRow> { };
 
@@ -231,7 +220,7 @@ TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
 
 INSTANTIATE_TEST_SUITE_P(Table, DeactivationTest,
                          testing::Values(StopRow{"Idle", false}, StopRow{"DuringHandOff", true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST_F(EndpointTest, IPv6AnswerCarriesTheLongIPv6Form)
 {
@@ -280,16 +269,10 @@ TEST_F(EndpointTest, AFailingHandlerCostsNoOtherDatagram)
 
 // A send that the system refuses, seen from a child process in a network
 // namespace of its own with no interface up, so nothing can be reached.
-struct SendFailureRow {
-    const char *name;
+struct SendFailureRow : test::Row {
     std::size_t size;
     std::string message;
 };
-
-void PrintTo(const SendFailureRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SendFailureTest : public testing::TestWithParam<SendFailureRow> { };
 
@@ -341,6 +324,6 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SendFailureTest,
     testing::Values(SendFailureRow{"NoRoute", 64, "Socket エラー # 10051\r\nネットワークに到達できません。"},
                     SendFailureRow{"TooLong", 70000, "パッケージ サイズが大きすぎます。"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/SocketErrorText.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -9,17 +10,11 @@ using namespace lumacast;
 
 namespace {
 
-struct MessageRow {
-    const char *name;
+struct MessageRow : test::Row {
     int errnoValue;
     int number;
     std::string message;
 };
-
-void PrintTo(const MessageRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SocketErrorMessageTest : public testing::TestWithParam<MessageRow> { };
 
@@ -54,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         MessageRow{"NotPermitted", EPERM, EPERM, "Socket エラー # 1\r\n"},
         MessageRow{"NoSuchFile", ENOENT, ENOENT, "Socket エラー # 2\r\n"},
         MessageRow{"Pipe", EPIPE, EPIPE, "Socket エラー # 32\r\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 TEST(SocketErrorText, EveryMappedErrnoHasItsOwnNumberAndAText)
 {

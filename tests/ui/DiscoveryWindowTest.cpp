@@ -2,6 +2,7 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
+#include "support/Rows.h"
 #include "support/UdpPeer.h"
 #include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
@@ -86,16 +87,10 @@ TEST_F(DiscoveryWindowTest, NoAnswerLeavesTheListEmptyAndFindReturnsAfterTheWind
     EXPECT_FALSE(Discovering);
 }
 
-struct AnswerRow {
-    const char *name;
+struct AnswerRow : test::Row {
     std::vector<std::string> senders;
     QStringList expected;
 };
-
-void PrintTo(const AnswerRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterface<AnswerRow> { };
 
@@ -125,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Table, AnswersTest,
                                                    {"127.0.0.5", "127.0.0.5"},
                                                    {"127.0.0.5", "127.0.0.5"}},
                                          AnswerRow{"IPv6Loopback", {"::1"}, {"0:0:0:0:0:0:0:1"}}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST_F(DiscoveryWindowTest, AnAnswerAfterTheWindowOrAfterClosingCountsForNothing)
 {
@@ -218,15 +213,9 @@ TEST_F(DiscoveryWindowTest, ABurstOfAThousandAnswersGivesAThousandEntries)
     EXPECT_TRUE(Discovering) << "the burst outlasted the discovery window";
 }
 
-struct CloseRow {
-    const char *name;
+struct CloseRow : test::Row {
     bool formDestroy; // or straight to the destructor
 };
-
-void PrintTo(const CloseRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithParamInterface<CloseRow> { };
 
@@ -252,7 +241,7 @@ TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards
 INSTANTIATE_TEST_SUITE_P(Table, CloseDuringWindowTest,
                          testing::Values(CloseRow{"WithDestroyHandler", true},
                                          CloseRow{"DestructorOnly", false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConnectionEnds)
 {

@@ -1,6 +1,7 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
+#include "support/Rows.h"
 #include "support/UdpPeer.h"
 #include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
@@ -300,17 +301,11 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
     EXPECT_EQ(device.frames()[1].bytes, std::string("@C1   5 \r"));
 }
 
-struct StatusRow {
-    const char *name;
+struct StatusRow : test::Row {
     std::vector<std::string> replies; // applied in order; the last one is checked
     std::vector<bool> shown;
     QColor power;
 };
-
-void PrintTo(const StatusRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<StatusRow> { };
 
@@ -357,7 +352,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusRow{"InputSpace", {"000 "}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"InputSix", {"0006"}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"QuestionMarkPower", {"?111"}, {false, true, true, true, false, false, false, false}, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 {
