@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <set>
 
 using namespace lumacast;
 
@@ -50,27 +49,5 @@ INSTANTIATE_TEST_SUITE_P(
         MessageRow{"NoSuchFile", ENOENT, ENOENT, "Socket エラー # 2\r\n"},
         MessageRow{"Pipe", EPIPE, EPIPE, "Socket エラー # 32\r\n"}),
     test::RowName());
-
-TEST(SocketErrorText, EveryMappedErrnoHasItsOwnNumberAndAText)
-{
-    std::set<int> numbers;
-    int mapped = 0;
-    for (int e = 1; e < 200; ++e) {
-        const int number = WinsockErrorNumber(e);
-        if (number == e) {
-            EXPECT_EQ(WinsockErrorText(number), "") << e;
-            continue;
-        }
-        ++mapped;
-        EXPECT_GE(number, 10004) << e;
-        EXPECT_LE(number, 10066) << e;
-        EXPECT_TRUE(numbers.insert(number).second) << "two errno values give " << number;
-        EXPECT_FALSE(WinsockErrorText(number).empty()) << number;
-    }
-    EXPECT_EQ(mapped, 38);
-    EXPECT_EQ(WinsockErrorText(10040), "メッセージが長すぎます。");
-    EXPECT_EQ(WinsockErrorText(10000), "");
-    EXPECT_EQ(WinsockErrorText(0), "");
-}
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "support/LoopbackPorts.h"
 #include "support/Rows.h"
 #include "support/UdpPeer.h"
+#include "support/Wait.h"
 #include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
@@ -62,11 +63,6 @@ protected:
         return items;
     }
 
-    bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
-    {
-        return QTest::qWaitFor(done, static_cast<int>(limit.count()));
-    }
-
     PanelPorts ports;
     std::unique_ptr<UdpPeer> devices;
 };
@@ -78,7 +74,7 @@ TEST_F(DiscoveryWindowTest, NoAnswerLeavesTheListEmptyAndFindReturnsAfterTheWind
     EXPECT_TRUE(requestArrived());
     EXPECT_TRUE(form->IdUDPServer1.Active());
     EXPECT_FALSE(form->FindBtn->isEnabled());
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 1495ms);
     EXPECT_LT(took, 3000ms);
@@ -104,7 +100,7 @@ TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
         answer(sender);
     }
     const auto &expected = GetParam().expected;
-    ASSERT_TRUE(waitFor([&] { return entries().size() >= expected.size(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() >= expected.size(); }));
     QTest::qWait(50);
     EXPECT_EQ(entries(), expected);
     EXPECT_EQ(form->ComboBox1->currentText(), expected.back());
@@ -125,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Table, AnswersTest,
 TEST_F(DiscoveryWindowTest, AnAnswerAfterTheWindowOrAfterClosingCountsForNothing)
 {
     create();
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     answer("127.0.0.2");
     QTest::qWait(200);
     EXPECT_TRUE(entries().isEmpty());
@@ -143,8 +139,8 @@ TEST_F(DiscoveryWindowTest, FindEmptiesTheListBeforeSendingAgain)
     create();
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     QTest::mouseClick(form->FindBtn, Qt::LeftButton);
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(form->ComboBox1->currentText(), "");
@@ -152,7 +148,7 @@ TEST_F(DiscoveryWindowTest, FindEmptiesTheListBeforeSendingAgain)
     EXPECT_TRUE(Discovering);
     EXPECT_TRUE(requestArrived());
     answer("127.0.0.3");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     EXPECT_EQ(entries(), QStringList{"127.0.0.3"});
 }
 
@@ -186,14 +182,14 @@ TEST_F(DiscoveryWindowTest, HeldPortKeepsTheResourceStateAndFindRetries)
     EXPECT_FALSE(form->FindBtn->isEnabled());
     EXPECT_TRUE(Discovering);
     EXPECT_FALSE(devices->receive(100ms));
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
 
     holder.reset();
     form->FindBtnClick();
     EXPECT_TRUE(form->IdUDPServer1.Active());
     EXPECT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     // The strips and buttons stay as they were.
     EXPECT_TRUE(form->PowerOnBtn->isEnabled());
     EXPECT_FALSE(form->PowerStatusPnl->isHidden());
@@ -207,7 +203,7 @@ TEST_F(DiscoveryWindowTest, ABurstOfAThousandAnswersGivesAThousandEntries)
     constexpr int Count = 1000;
     for (int i = 0; i < Count; ++i)
         device.send("127.0.0.1", ports.discoveryLocal, "answer " + std::to_string(i));
-    ASSERT_TRUE(waitFor([&] { return form->ComboBox1->count() >= Count || !Discovering; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->ComboBox1->count() >= Count || !Discovering; }));
     QTest::qWait(50);
     EXPECT_EQ(form->ComboBox1->count(), Count);
     EXPECT_TRUE(Discovering) << "the burst outlasted the discovery window";
@@ -224,7 +220,7 @@ TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards
     create();
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     answer("127.0.0.3"); // may be on its way while the window goes
     const auto start = std::chrono::steady_clock::now();
     if (GetParam().formDestroy)
@@ -253,13 +249,13 @@ TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConne
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
     ASSERT_TRUE(Connected);
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.2");
     EXPECT_FALSE(form->ComboBox1->isEnabled());
-    ASSERT_TRUE(waitFor([] { return !Discovering; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Discovering; }));
     EXPECT_FALSE(form->FindBtn->isEnabled());
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton); // DISCONNECT
-    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(form->FindBtn->isEnabled());
 }
 
@@ -268,10 +264,10 @@ TEST_F(DiscoveryWindowTest, AConnectionEndingDuringTheWindowEnablesFindAndAPress
     create(); // the device port is closed: the connection fails at once
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     form->ComboBox1->setEditText("127.0.0.1");
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(Discovering);
     EXPECT_TRUE(form->FindBtn->isEnabled());
     QTest::mouseClick(form->FindBtn, Qt::LeftButton);
