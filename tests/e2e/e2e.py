@@ -425,8 +425,47 @@ def case_close_while_connected(ctx):
     ctx.figures.append(f"close-to-exit while connected: {took * 1000:.0f} ms")
 
 
+def icon_sizes(screen, window):
+    """The square sizes of the icons the window offers a taskbar, in order."""
+    out = run("xprop", "-id", str(window), "-notype", "_NET_WM_ICON", env=screen.env)
+    return [int(w) if w == h else -1 for w, h in re.findall(r"Icon \((\d+) x (\d+)\)", out)]
+
+
+def case_start_up(ctx):
+    """The window shows within moments at its fixed size, offering the five icon sizes."""
+    started = time.monotonic()
+    panel = ctx.panel()
+    took = time.monotonic() - started
+    info = run("xwininfo", "-id", str(panel.window), env=ctx.screen.env)
+    size = tuple(int(re.search(name + r":\s+(\d+)", info).group(1)) for name in ("Width", "Height"))
+    check(size == (434, 182), f"window size {size}")
+    sizes = icon_sizes(ctx.screen, panel.window)
+    check(sizes == [128, 96, 64, 48, 32], f"icon sizes {sizes}")
+    ctx.figures.append(f"start-up to a viewable window: {took * 1000:.0f} ms")
+
+
+def case_copy_while_ending(ctx):
+    """A copy started while the first is ending gives way; once it is gone the next one runs."""
+    first = ctx.panel()
+    ctx.screen.x.request_close(first.window)
+    first.proc.send_signal(signal.SIGSTOP)  # held somewhere in its end
+    second = subprocess.run([ctx.args.panel], env=first.env, capture_output=True, timeout=10)
+    check(second.returncode == 0, f"second copy exit code {second.returncode}")
+    first.proc.send_signal(signal.SIGCONT)
+    check(first.proc.wait(5) == 0, "the first copy did not end with 0")
+    third = subprocess.Popen([ctx.args.panel], env=first.env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    try:
+        ctx.screen.find(TITLE)
+        check(third.poll() is None, "the third copy ended")
+    finally:
+        third.kill()
+        third.wait(5)
+
+
 CASES = [case_discovery_and_control, case_silent_device, case_device_closes,
-         case_invalid_address, case_second_copy, case_close_while_connected]
+         case_invalid_address, case_second_copy, case_close_while_connected, case_start_up,
+         case_copy_while_ending]
 
 
 def read_udp_packets(path):
