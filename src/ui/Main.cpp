@@ -24,7 +24,6 @@ namespace {
 
 const QColor StripOn(255, 96, 0);
 const QColor PowerSecond(0, 128, 255);
-constexpr int DiscoveryWindowMs = 1500;
 
 QFont windowFont(bool bold)
 {

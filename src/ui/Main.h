@@ -25,6 +25,9 @@ struct PanelPorts {
     std::uint16_t discoveryRemote = 54321;
 };
 
+// How long answers to a discovery request are collected.
+inline constexpr int DiscoveryWindowMs = 1500;
+
 // The panel's one window.
 class TMainForm : public QWidget, public PollerWindow {
     Q_OBJECT
