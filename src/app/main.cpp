@@ -1,7 +1,8 @@
 #include "ui/Main.h"
 #include "app/Application.h"
 #include "app/DarkStyle.h"
-#include "app/InstanceGuard.h"
+#include "app/GuardScope.h"
+#include "platform/InstanceGuard.h"
 
 #include <QIcon>
 
@@ -10,7 +11,7 @@ using namespace lumacast;
 int main(int argc, char **argv)
 {
     // The guard comes first: a copy that gives way shows nothing at all.
-    if (TakeInstanceGuard(InstanceGuardPath()) == GuardOutcome::HeldElsewhere)
+    if (TakeInstanceGuard(InstanceGuardFileName()) == GuardOutcome::HeldElsewhere)
         return 0;
 
     TApplication app(argc, argv);

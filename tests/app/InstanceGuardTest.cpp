@@ -1,20 +1,83 @@
-#include "app/InstanceGuard.h"
+#include "platform/InstanceGuard.h"
+#include "app/GuardScope.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
 
 using namespace lumacast;
 
 namespace {
+
+const std::string Name = "LUMACAST 2 FOR RK-DX420";
+
+TEST(InstanceGuardTest, OneGuardPerSessionOrElseDisplay)
+{
+    const std::string longName(300, 'w');
+    const struct {
+        std::map<std::string, std::string> env;
+        std::string expected;
+    } cases[] = {
+        {{{"XDG_SESSION_ID", "3"}, {"DISPLAY", ":0"}}, Name + ".session-3.lock"},
+        {{{"XDG_SESSION_ID", "c12"}, {"QT_QPA_PLATFORM", "offscreen"}}, Name + ".session-c12.lock"},
+        // Not a session name: the display decides.
+        {{{"XDG_SESSION_ID", "../3"}, {"DISPLAY", ":1"}}, Name + ".display-:1.lock"},
+        {{{"XDG_SESSION_ID", ""}, {"DISPLAY", ":1"}}, Name + ".display-:1.lock"},
+        {{{"XDG_SESSION_ID", std::string(65, '1')}, {"DISPLAY", ":1"}}, Name + ".display-:1.lock"},
+        {{{"DISPLAY", ":0.0"}}, Name + ".display-:0.lock"},
+        {{{"DISPLAY", "unix:0.1"}}, Name + ".display-:0.lock"},
+        {{{"DISPLAY", "host:10.0"}}, Name + ".display-host:10.lock"},
+        {{{"DISPLAY", "../../x/..:0"}}, Name + ".display-%2E%2E%2F%2E%2E%2Fx%2F%2E%2E:0.lock"},
+        {{{"QT_QPA_PLATFORM", "xcb"}, {"XDG_SESSION_TYPE", "wayland"}, {"DISPLAY", ":2"}},
+         Name + ".display-:2.lock"},
+        {{{"QT_QPA_PLATFORM", "wayland"}, {"DISPLAY", ":0"}}, Name + ".display-wayland-0.lock"},
+        {{{"QT_QPA_PLATFORM", "xcb;wayland"}, {"WAYLAND_DISPLAY", "wayland-1"}, {"DISPLAY", ":3"}},
+         Name + ".display-:3.lock"},
+        {{{"XDG_SESSION_TYPE", "wayland"}, {"WAYLAND_DISPLAY", "wayland-1"}, {"DISPLAY", ":0"}},
+         Name + ".display-wayland-1.lock"},
+        {{{"QT_QPA_PLATFORM", "wayland-egl"}, {"WAYLAND_DISPLAY", "/run/x/../w"}},
+         Name + ".display-%2Frun%2Fx%2F%2E%2E%2Fw.lock"},
+        // No display to tell sessions apart: one guard for the user.
+        {{{"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", ":0"}}, Name + ".lock"},
+        {{{"DISPLAY", "nonsense"}}, Name + ".lock"},
+        {{}, Name + ".lock"},
+    };
+    for (const auto &c : cases) {
+        const auto lookup = [&](const char *name) -> const char * {
+            const auto it = c.env.find(name);
+            return it != c.env.end() ? it->second.c_str() : nullptr;
+        };
+        EXPECT_EQ(InstanceGuardFileName(lookup), c.expected) << c.expected;
+    }
+
+    // Long display names still give distinct names that fit in a folder.
+    const auto longDisplay = [&](char last) {
+        std::string name = longName + last;
+        return InstanceGuardFileName([&](const char *variable) -> const char * {
+            return std::string_view(variable) == "WAYLAND_DISPLAY" ||
+                    std::string_view(variable) == "QT_QPA_PLATFORM"
+                ? (variable[0] == 'Q' ? "wayland" : name.c_str())
+                : nullptr;
+        });
+    };
+    EXPECT_LE(longDisplay('a').size(), 255u);
+    EXPECT_NE(longDisplay('a'), longDisplay('b'));
+}
 
 // The descriptor of this process that has `path` open, or -1.
 int openDescriptorOf(const std::string &path)
@@ -31,80 +94,208 @@ int openDescriptorOf(const std::string &path)
     return found;
 }
 
-TEST(InstanceGuardTest, FolderFollowsTheRuntimeFolderOrFallsBackToAPrivateOne)
-{
-    const std::string fallback = InstanceGuardFolder(nullptr);
-    ASSERT_FALSE(fallback.empty());
-    struct stat st { };
-    ASSERT_EQ(::lstat(fallback.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_EQ(st.st_mode & 077, 0u);
-    EXPECT_EQ(st.st_uid, ::geteuid());
-
-    const struct {
-        const char *runtimeDir;
-        std::string expected;
-    } cases[] = {
-        {"/run/user/1000", "/run/user/1000"}, {"/", "/"},          {"", fallback},
-        {"relative/dir", fallback},           {nullptr, fallback},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(InstanceGuardFolder(c.runtimeDir), c.expected) << (c.runtimeDir ? c.runtimeDir : "(unset)");
-}
-
-TEST(InstanceGuardTest, TheGuardFileIsNamedAfterTheGuard)
-{
-    QTemporaryDir dir;
-    ::setenv("XDG_RUNTIME_DIR", dir.path().toStdString().c_str(), 1);
-    EXPECT_EQ(InstanceGuardPath(), dir.path().toStdString() + "/LUMACAST 2 FOR RK-DX420.lock");
-    ::unsetenv("XDG_RUNTIME_DIR");
-}
-
 TEST(InstanceGuardTest, TakenOnceThenHeldForEveryLaterTry)
 {
     QTemporaryDir dir;
-    const std::string path = dir.filePath("guard.lock").toStdString();
-    EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::Taken);
-    EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::HeldElsewhere);
-    EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::HeldElsewhere);
+    const GuardFolders folders{dir.path().toStdString(), "", ""};
+    EXPECT_EQ(TakeInstanceGuard("guard.lock", folders), GuardOutcome::Taken);
+    EXPECT_EQ(TakeInstanceGuard("guard.lock", folders), GuardOutcome::HeldElsewhere);
+    EXPECT_EQ(TakeInstanceGuard("guard.lock", folders), GuardOutcome::HeldElsewhere);
+    // Another scope is another guard.
+    EXPECT_EQ(TakeInstanceGuard("other.lock", folders), GuardOutcome::Taken);
 
     // Kept on one descriptor that no started program inherits.
+    const std::string path = folders.runtime + "/guard.lock";
     const int fd = openDescriptorOf(path);
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
-    // Sticky, so the runtime folder's clean-up leaves it alone while in use.
-    struct stat st { };
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_TRUE(st.st_mode & S_ISVTX);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(InstanceGuardTest, AGuardFileThatCannotBeOpenedMeansNoGuard)
-{
-    QTemporaryDir dir;
-    const std::string folderInTheWay = dir.filePath("folder.lock").toStdString();
-    ASSERT_EQ(::mkdir(folderInTheWay.c_str(), 0700), 0);
-    const std::string link = dir.filePath("link.lock").toStdString();
-    ASSERT_EQ(::symlink(dir.filePath("elsewhere").toStdString().c_str(), link.c_str()), 0);
+// Where the guard may end up: the runtime folder, the folder of our own under
+// the temporary folder, the cache folder, or nowhere.
+enum class Place { Runtime, Temp, Cache, Nowhere };
 
-    const std::string paths[] = {
-        "", dir.filePath("missing/guard.lock").toStdString(), folderInTheWay,
-        link, // never followed: it could point anywhere
+constexpr uid_t Nobody = 65534;
+
+// Tries made as `taker` beside objects of `other`. Folders: base/run (the
+// runtime folder), base/tmp (open to all, like /tmp), base/cache.
+struct Scene {
+    std::string base;
+    uid_t taker;
+    uid_t other;
+    GuardFolders folders;
+    std::string watched; // an object that must be left as it is
+
+    std::string path(const std::string &name) const { return base + "/" + name; }
+    std::string temp() const { return "tmp/lumacast2-" + std::to_string(taker); }
+    std::string guardIn(Place place) const
+    {
+        const std::string folder[] = {"run", temp(), "cache/lumacast2"};
+        return path(folder[static_cast<int>(place)] + "/guard.lock");
+    }
+    // Makes a file (or folder) of `owner`, to be watched.
+    void make(const std::string &name, mode_t mode, uid_t owner, bool folder = false)
+    {
+        watched = path(name);
+        folder ? ::mkdir(watched.c_str(), mode) : ::close(::open(watched.c_str(), O_CREAT | O_WRONLY, mode));
+        ::chmod(watched.c_str(), mode);
+        own(watched, owner);
+    }
+    void fifo(uid_t owner)
+    {
+        watched = path("run/guard.lock");
+        ::mkfifo(watched.c_str(), 0600);
+        own(watched, owner);
+    }
+    void symlink(const char *target, const std::string &name)
+    {
+        ::symlink(target, path(name).c_str());
+        own(path(name), taker);
+    }
+    static void own(const std::string &path, uid_t owner) { ::lchown(path.c_str(), owner, owner); }
+};
+
+// Runs `body` in a child process as `uid` and hands back its exit code.
+int runAs(uid_t uid, const std::function<int()> &body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (uid != ::geteuid() &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+             ::setresuid(uid, uid, uid) != 0))
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    for (int waited = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == 1000) { // 10 s: a try that blocks
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
+{
+    const struct {
+        const char *what;
+        std::function<void(Scene &)> setup;
+        Place expected;
+        bool needsOther = false;
+    } cases[] = {
+        {"a private runtime folder", [](Scene &) {}, Place::Runtime},
+        {"our own file from an earlier run",
+         [](Scene &s) {
+             s.make("run/guard.lock", 0600, s.taker);
+             s.watched.clear(); // it becomes the guard
+         },
+         Place::Runtime},
+        {"a runtime folder open to all", [](Scene &s) { ::chmod(s.folders.runtime.c_str(), 01777); },
+         Place::Temp},
+        {"a runtime folder with group access", [](Scene &s) { ::chmod(s.folders.runtime.c_str(), 0750); },
+         Place::Temp},
+        {"another user's runtime folder", [](Scene &s) { Scene::own(s.folders.runtime, s.other); },
+         Place::Temp, true},
+        {"a runtime folder that is a link to a private one",
+         [](Scene &s) {
+             s.symlink("run", "link");
+             s.folders.runtime = s.path("link");
+         },
+         Place::Temp},
+        {"no runtime folder", [](Scene &s) { s.folders.runtime.clear(); }, Place::Temp},
+        {"a relative runtime folder", [](Scene &s) { s.folders.runtime = "run"; }, Place::Temp},
+        {"another user's file", [](Scene &s) { s.make("run/guard.lock", 0644, s.other); }, Place::Temp, true},
+        {"another user's leftover that only they can read",
+         [](Scene &s) { s.make("run/guard.lock", 0600, s.other); }, Place::Temp, true},
+        {"another user's FIFO", [](Scene &s) { s.fifo(s.other); }, Place::Temp, true},
+        {"our own FIFO", [](Scene &s) { s.fifo(s.taker); }, Place::Temp},
+        {"a folder", [](Scene &s) { s.make("run/guard.lock", 0700, s.taker, true); }, Place::Temp},
+        {"a link to a file of ours",
+         [](Scene &s) {
+             s.make("cache/notes", 0600, s.taker);
+             s.symlink("../cache/notes", "run/guard.lock");
+         },
+         Place::Temp},
+        {"a hard link to a file of ours",
+         [](Scene &s) {
+             s.make("cache/notes", 0600, s.taker);
+             ::link(s.watched.c_str(), s.path("run/guard.lock").c_str());
+         },
+         Place::Temp},
+        {"another user's folder in the temporary folder",
+         [](Scene &s) {
+             s.folders.runtime.clear();
+             s.make(s.temp(), 0700, s.other, true);
+         },
+         Place::Cache, true},
+        {"a link in the temporary folder to a private folder",
+         [](Scene &s) {
+             s.folders.runtime.clear();
+             s.symlink("../cache", s.temp());
+         },
+         Place::Cache},
+        {"our folder in the temporary folder open to others",
+         [](Scene &s) {
+             s.folders.runtime.clear();
+             s.make(s.temp(), 0755, s.taker, true);
+         },
+         Place::Cache},
+        {"no folder that can keep it",
+         [](Scene &s) {
+             s.folders.runtime.clear();
+             s.folders.cache.clear();
+             s.make(s.temp(), 0700, s.other, true);
+         },
+         Place::Nowhere, true},
     };
-    for (const auto &path : paths)
-        EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::NoGuard) << path;
-    EXPECT_FALSE(QFile::exists(dir.filePath("elsewhere")));
-}
 
-TEST(InstanceGuardTest, AReadOnlyGuardFileStillGuards)
-{
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("readonly.lock").toStdString();
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0400);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
-    EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::Taken);
-    EXPECT_EQ(TakeInstanceGuard(path), GuardOutcome::HeldElsewhere);
+    // As root, each side is played once by root and once by another user.
+    std::vector<std::pair<uid_t, uid_t>> roles = {{::geteuid(), ::geteuid()}};
+    if (::geteuid() == 0)
+        roles = {{0, Nobody}, {Nobody, 0}};
+    for (const auto &[taker, other] : roles) {
+        for (const auto &c : cases) {
+            if (c.needsOther && taker == other)
+                continue;
+            QTemporaryDir dir;
+            Scene s{dir.path().toStdString(), taker, other, {}, {}};
+            ::chmod(s.base.c_str(), 0755);
+            s.make("run", 0700, taker, true);
+            s.make("tmp", 01777, 0, true);
+            s.make("cache", 0700, taker, true);
+            s.folders = {s.path("run"), s.path("tmp"), s.path("cache")};
+            s.watched.clear();
+            c.setup(s);
+            struct stat before {
+            }, after{};
+            ::lstat(s.watched.c_str(), &before);
+
+            // Two tries: the second must find the first's guard, wherever it is.
+            const int code = runAs(taker, [&] {
+                const auto first = TakeInstanceGuard("guard.lock", s.folders);
+                const auto second = TakeInstanceGuard("guard.lock", s.folders);
+                return static_cast<int>(first) * 3 + static_cast<int>(second);
+            });
+            const std::string row = std::string(c.what) + " (as uid " + std::to_string(taker) + ")";
+            const int expected = c.expected == Place::Nowhere
+                ? static_cast<int>(GuardOutcome::NoGuard) * 3 + static_cast<int>(GuardOutcome::NoGuard)
+                : static_cast<int>(GuardOutcome::Taken) * 3 + static_cast<int>(GuardOutcome::HeldElsewhere);
+            EXPECT_EQ(code, expected) << row;
+            for (const Place place : {Place::Runtime, Place::Temp, Place::Cache}) {
+                struct stat st { };
+                const bool guard = ::lstat(s.guardIn(place).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                    st.st_uid == taker && st.st_nlink == 1 && (st.st_mode & 07777) == (01000 | 0600);
+                EXPECT_EQ(guard, place == c.expected) << row << ": place " << static_cast<int>(place);
+            }
+            // What was there before is left as it was: no mode change, no new owner.
+            ::lstat(s.watched.c_str(), &after);
+            EXPECT_EQ(after.st_mode, before.st_mode) << row;
+            EXPECT_EQ(after.st_uid, before.st_uid) << row;
+        }
+    }
 }
 
 } // namespace

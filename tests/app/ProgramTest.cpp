@@ -1,7 +1,7 @@
-// The built program as a process: one copy per logon, and a prompt end.
+// The built program as a process: one copy per login session, and a prompt end.
 // Runs only inside a private network namespace (the program broadcasts).
-#include "app/InstanceGuard.h"
 #include "support/Rows.h"
+#include "support/UdpPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -41,18 +40,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-bool inPrivateNetwork()
-{
-    struct if_nameindex *names = ::if_nameindex();
-    if (names == nullptr)
-        return false;
-    bool onlyLoopback = true;
-    for (struct if_nameindex *n = names; n->if_index != 0; ++n)
-        onlyLoopback = onlyLoopback && std::strcmp(n->if_name, "lo") == 0;
-    ::if_freenameindex(names);
-    return onlyLoopback;
-}
 
 long ms(Clock::duration d)
 {
@@ -190,11 +177,17 @@ class ProgramTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!inPrivateNetwork())
+        if (!lumacast::test::InPrivateNetwork())
             GTEST_SKIP() << "needs a private network namespace (run the suite through ctest in one)";
         ASSERT_TRUE(runtime.isValid());
         ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
-        guard = runtime.filePath(QString::fromLatin1(lumacast::InstanceGuardName) + ".lock").toStdString();
+        guard = guardIn(runtime.path().toStdString(), session);
+    }
+
+    // A session of our own, so that no copy outside the test meets the guard.
+    static std::string guardIn(const std::string &folder, const std::string &id)
+    {
+        return folder + "/LUMACAST 2 FOR RK-DX420.session-" + id + ".lock";
     }
 
     void TearDown() override
@@ -203,18 +196,24 @@ protected:
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
+        ::unlink(guardIn(fallback, session).c_str());
     }
 
     virtual std::map<std::string, std::string> variables() const
     {
-        return {{"XDG_RUNTIME_DIR", runtime.path().toStdString()}, {"QT_QPA_PLATFORM", "offscreen"}};
+        return {{"XDG_RUNTIME_DIR", runtime.path().toStdString()},
+                {"XDG_SESSION_ID", session},
+                {"QT_QPA_PLATFORM", "offscreen"}};
     }
 
-    Process start(int gate = -1, int gateWrite = -1)
+    Process start(int gate = -1, int gateWrite = -1, const std::map<std::string, std::string> &change = {})
     {
         Process p;
         p.log = runtime.filePath(QStringLiteral("out-%1.log").arg(counter++)).toStdString();
-        p.pid = spawn({LC_APP_BINARY}, environment(variables()), p.log, gate, gateWrite);
+        auto set = variables();
+        for (const auto &[name, value] : change)
+            set[name] = value;
+        p.pid = spawn({LC_APP_BINARY}, environment(set), p.log, gate, gateWrite);
         started.push_back(p.pid);
         return p;
     }
@@ -231,6 +230,9 @@ protected:
     bool running(const Process &p) { return ::waitpid(p.pid, nullptr, WNOHANG) == 0; }
 
     QTemporaryDir runtime;
+    const std::string session = "t" + std::to_string(::getpid());
+    // The next private folder when the runtime folder cannot keep the guard.
+    const std::string fallback = "/tmp/lumacast2-" + std::to_string(::geteuid());
     std::string guard;
     std::vector<pid_t> started;
     int counter = 0;
@@ -253,6 +255,13 @@ TEST_F(ProgramTest, ASecondCopyGivesWayAtOnceSilentlyAndLeavesTheFirstRunning)
     }
     EXPECT_TRUE(running(first));
     EXPECT_TRUE(lockHeld(guard));
+
+    // Another login session of the same user runs its own copy.
+    const std::string other = session + "b";
+    const Process beside = start(-1, -1, {{"XDG_SESSION_ID", other}});
+    ASSERT_TRUE(waitUntil([&] { return lockHeld(guardIn(runtime.path().toStdString(), other)); }, 10s));
+    EXPECT_TRUE(running(beside));
+    EXPECT_TRUE(running(first));
 }
 
 TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
@@ -306,14 +315,14 @@ TEST_F(ProgramTest, TheGuardGoesWithACrashedCopy)
     EXPECT_TRUE(running(next));
 }
 
-TEST_F(ProgramTest, WithAGuardFileThatCannotBeOpenedEveryCopyRuns)
+TEST_F(ProgramTest, WhatBlocksTheGuardFileSendsItToTheNextPrivateFolder)
 {
     ASSERT_EQ(::mkdir(guard.c_str(), 0700), 0); // a folder where the file should be
     const Process first = start();
+    ASSERT_TRUE(waitUntil([&] { return lockHeld(guardIn(fallback, session)); }, 10s));
     const Process second = start();
-    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(exitedZero(reap(second, 5s)));
     EXPECT_TRUE(running(first));
-    EXPECT_TRUE(running(second));
 }
 
 #ifdef LC_HAVE_X11

@@ -1,0 +1,121 @@
+#include "platform/InstanceGuard.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lumacast {
+namespace {
+
+// A handle on `path` when only this user can use the folder there, else -1.
+// The checks are made on the handle and the file is opened relative to it, so
+// the folder cannot be swapped between the check and the use.
+int openPrivateFolder(const std::string &path)
+{
+    if (path.empty() || path[0] != '/')
+        return -1;
+    const int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 077) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The outcome in the folder at `path`; none when the folder cannot keep the guard.
+std::optional<GuardOutcome> takeIn(const std::string &path, const std::string &fileName)
+{
+    const int folder = openPrivateFolder(path);
+    if (folder < 0)
+        return std::nullopt;
+    // Never read-only: what we may not write to is not ours to lock. A FIFO
+    // must not block and a terminal must not become ours.
+    const int fd = ::openat(folder, fileName.c_str(),
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    ::close(folder);
+    if (fd < 0)
+        return std::nullopt;
+    // Only our own regular file: a hard link could make the lock, and the
+    // mode change below, reach a file that has nothing to do with the guard.
+    struct stat st { };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    // Test and take in one call: of two copies started in the same instant, one gets it.
+    int result;
+    while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) { }
+    if (result != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return GuardOutcome::HeldElsewhere;
+        return std::nullopt;
+    }
+    // The sticky bit keeps the runtime folder's periodic clean-up away from a
+    // file in use; a deleted guard file would let a second copy in. Only ever
+    // set on the file checked above.
+    ::fchmod(fd, (st.st_mode & 07777) | S_ISVTX);
+    // Deliberately never closed: the lock lives exactly as long as the process.
+    return GuardOutcome::Taken;
+}
+
+std::string cacheBase()
+{
+    if (const char *cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
+        return cache;
+    const char *home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') {
+        const passwd *pw = ::getpwuid(::geteuid());
+        home = pw != nullptr ? pw->pw_dir : nullptr;
+    }
+    if (home == nullptr || home[0] != '/')
+        return {};
+    return std::string(home) + "/.cache";
+}
+
+} // namespace
+
+GuardFolders GuardFoldersOfUser()
+{
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    return {runtime != nullptr ? runtime : "", "/tmp", cacheBase()};
+}
+
+GuardOutcome TakeInstanceGuard(const std::string &fileName, const GuardFolders &folders)
+{
+    if (const auto outcome = takeIn(folders.runtime, fileName))
+        return *outcome;
+    // The fallbacks are made only when reached; one that someone else made
+    // first is refused like any other folder that is not private.
+    if (!folders.temp.empty()) {
+        const std::string temp = folders.temp + "/lumacast2-" + std::to_string(::geteuid());
+        ::mkdir(temp.c_str(), 0700);
+        if (const auto outcome = takeIn(temp, fileName))
+            return *outcome;
+    }
+    if (!folders.cache.empty()) {
+        const std::string cache = folders.cache + "/lumacast2";
+        ::mkdir(folders.cache.c_str(), 0700);
+        ::mkdir(cache.c_str(), 0700);
+        if (const auto outcome = takeIn(cache, fileName))
+            return *outcome;
+    }
+    return GuardOutcome::NoGuard;
+}
+
+GuardOutcome TakeInstanceGuard(const std::string &fileName)
+{
+    return TakeInstanceGuard(fileName, GuardFoldersOfUser());
+}
+
+} // namespace lumacast
