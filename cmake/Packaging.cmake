@@ -1,14 +1,29 @@
-# `cpack -G DEB` in the build folder makes an installable Debian package.
+# `cpack -G DEB` in a Release build folder (scripts/package) makes the Debian package.
 set(CPACK_PACKAGE_NAME lumacast2)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Lumacast2")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control panel for the RK-DX420 network device")
+set(CPACK_PACKAGE_CONTACT "${LC_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel for the RK-DX420 network device")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY lumacast2)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Lumacast2 developers <lumacast2@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LC_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, fonts-liberation2 | fonts-dejavu-core")
+# CPack puts the summary above this text and indents it; an empty line parts paragraphs.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lumacast2 is a small desktop panel for the RK-DX420, a network device with a
+power switch, a lamp, a mute and five inputs. It finds devices on the local
+network by a UDP broadcast, connects to the one you pick over TCP and polls it
+about every 300 ms; its buttons switch power, lamp, mute and input, and
+coloured strips show the state the device reports.
+
+One copy runs per login session.")
+# The libraries come from what the program links; the rest it loads at run
+# time: the platform plugins, the window's narrow Latin face and the Japanese
+# face of the toolkit's texts. Wayland sessions run it natively with the plugin.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2, fonts-sawarabi-gothic")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)

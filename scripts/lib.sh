@@ -2,8 +2,28 @@
 
 # Debian packages that building and testing need.
 # fonts-liberation2: a face as narrow as the window's own where that is not installed.
-LC_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev fonts-liberation2"
+LC_BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev fonts-liberation2 fonts-sawarabi-gothic"
 LC_TEST_PACKAGES="iproute2 util-linux xvfb xdotool x11-utils imagemagick tcpdump python3 libx11-6 fonts-dejavu-core clang libclang-rt-14-dev"
+# What building the panel alone needs (no test framework): scripts/run.
+LC_RUN_PACKAGES="cmake ninja-build g++ qt6-base-dev libgl-dev libxkbcommon-dev fonts-liberation2 fonts-sawarabi-gothic"
+# What checking the package and the desktop metadata needs: dpkg-shlibdeps,
+# lintian, the desktop file and AppStream validators, the SVG renderer.
+LC_PACKAGE_PACKAGES="dpkg-dev lintian desktop-file-utils appstream librsvg2-bin"
+
+# Prints the comment block under a script's first line (its usage) and exits 0
+# when the arguments ask for help; call it before anything else happens.
+lc_help() {
+    local script=$1; shift
+    local a
+    for a in "$@"; do
+        case "$a" in
+            -h | --help)
+                sed -n '2,/^[^#]/{/^#/!d;s/^# \{0,1\}//;p}' "$script"
+                exit 0
+                ;;
+        esac
+    done
+}
 
 lc_as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -29,9 +49,19 @@ lc_in_private_net() {
     unshare "$flags" bash -c 'ip link set lo up && ip route add default dev lo && exec "$@"' lc-net "$@"
 }
 
-# Configures and builds into the given folder; extra arguments go to cmake.
+# Configures and builds one of CMakePresets.json's builds (normal: build/,
+# the others: build-<name>/); extra arguments name the targets to build.
 lc_build() {
-    local dir=$1; shift
-    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir"
+    local preset=$1; shift
+    echo "== building '$preset' (build folder: $(lc_build_dir "$preset"))"
+    cmake --preset "$preset" >/dev/null
+    if [ $# -gt 0 ]; then
+        cmake --build --preset "$preset" --target "$@"
+    else
+        cmake --build --preset "$preset"
+    fi
+}
+
+lc_build_dir() {
+    if [ "$1" = normal ]; then echo build; else echo "build-$1"; fi
 }

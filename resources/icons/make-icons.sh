@@ -1,19 +1,47 @@
 #!/usr/bin/env bash
-# Draws the main icon once at 512 px and scales it to the sizes the program
-# ships (32-bit RGBA PNGs). Needs ImageMagick; the PNGs are committed.
+# Draws the icon PNGs from the scalable source lumacast2.svg, at the sizes that
+# cmake/Icons.cmake lists (the program's own and the icon theme's). The PNGs
+# are committed; rerun this after changing the SVG or the sizes.
+#   make-icons.sh            redraw every PNG (needs rsvg-convert: librsvg2-bin)
+#   make-icons.sh --check    redraw into a scratch folder and fail when a
+#                            committed PNG differs or is missing
+#   make-icons.sh -h|--help  this text
 set -euo pipefail
-cd "$(dirname "$0")"
-master=$(mktemp --suffix=.png)
-trap 'rm -f "$master"' EXIT
-convert -size 512x512 xc:none \
-    -fill '#1c1c1e' -stroke '#3a3a3c' -strokewidth 8 -draw 'roundrectangle 16,16 495,495 88,88' \
-    -stroke none -fill 'rgba(255,96,0,0.35)' -draw 'polygon 236,256 470,120 470,392' \
-    -fill 'rgba(255,96,0,0.75)' -draw 'polygon 236,256 470,190 470,322' \
-    -fill '#ff6000' -draw 'circle 176,256 176,156' \
-    -fill '#1c1c1e' -draw 'circle 176,256 176,206' \
-    -fill '#ffb07a' -draw 'circle 176,256 176,226' \
-    "$master"
-for size in 128 96 64 48 32; do
-    convert "$master" -filter Lanczos -resize ${size}x${size} -define png:color-type=6 \
-        PNG32:lumacast2-$size.png
+here=$(cd "$(dirname "$0")" && pwd)
+
+case "${1:-}" in
+    -h | --help)
+        sed -n '2,/^set -e/{/^set -e/d;s/^# \{0,1\}//;p}' "$0"
+        exit 0
+        ;;
+    "" | --check) ;;
+    *)
+        echo "usage: make-icons.sh [--check]" >&2
+        exit 2
+        ;;
+esac
+
+sizes=$(sed -n 's/^set(LC_\(PROGRAM\|THEME\)_ICON_SIZES \(.*\))$/\2/p' "$here/../../cmake/Icons.cmake" |
+    tr ' ' '\n' | sort -nu)
+[ -n "$sizes" ] || { echo "make-icons.sh: no sizes found in cmake/Icons.cmake" >&2; exit 1; }
+command -v rsvg-convert >/dev/null || { echo "make-icons.sh: needs rsvg-convert (librsvg2-bin)" >&2; exit 1; }
+
+out=$here
+if [ "${1:-}" = --check ]; then
+    out=$(mktemp -d)
+    trap 'rm -rf "$out"' EXIT
+fi
+# rsvg-convert writes no time or date chunk, so the same SVG gives the same bytes.
+for size in $sizes; do
+    rsvg-convert --width "$size" --height "$size" --format png --output "$out/lumacast2-$size.png" \
+        "$here/lumacast2.svg"
 done
+if [ "${1:-}" = --check ]; then
+    status=0
+    for size in $sizes; do
+        cmp -s "$out/lumacast2-$size.png" "$here/lumacast2-$size.png" ||
+            { echo "make-icons.sh: lumacast2-$size.png is not what lumacast2.svg draws" >&2; status=1; }
+    done
+    exit $status
+fi
+echo "drew $(echo $sizes | wc -w) icons: $(echo $sizes)"

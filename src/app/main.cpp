@@ -1,4 +1,5 @@
 #include "ui/Main.h"
+#include "ProgramInfo.h"
 #include "app/Application.h"
 #include "app/DarkStyle.h"
 #include "app/GuardScope.h"
@@ -16,11 +17,11 @@ int main(int argc, char **argv)
 
     TApplication app(argc, argv);
     QIcon icon;
-    for (int size : {128, 96, 64, 48, 32})
+    for (int size : ProgramIconSizes)
         icon.addFile(QStringLiteral(":/icons/lumacast2-%1.png").arg(size), QSize(size, size));
     TApplication::setWindowIcon(icon);
     // Ties the window to the installed desktop file (its icon on Wayland docks).
-    TApplication::setDesktopFileName(QStringLiteral("lumacast2"));
+    TApplication::setDesktopFileName(QStringLiteral(LC_APP_ID));
     TApplication::setQuitOnLastWindowClosed(true);
 
     SelectStyle(QString::fromLatin1(DarkStyleName));

@@ -1,5 +1,6 @@
 #include "ui/Main.h"
 
+#include "ProgramInfo.h"
 #include "discovery/DiscoveryRequest.h"
 #include "platform/HandOff.h"
 #include "ui/AddressEntry.h"
@@ -71,7 +72,7 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
                   Qt::MSWindowsFixedSizeDialogHint),
       ports_(ports)
 {
-    setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver.1.00"));
+    setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver." LC_CAPTION_VERSION));
     setFixedSize(434, 182);
     setFont(windowFont(false));
 
