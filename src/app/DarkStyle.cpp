@@ -1,6 +1,7 @@
 #include "app/DarkStyle.h"
 
 #include "app/ErrorBox.h"
+#include "ui/MessageBox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -143,9 +144,15 @@ bool SelectStyle(const QString &name, const QString &folder)
         return true;
     }
 
-    ShowCriticalBox(StyleNotFoundBoxName, QStringLiteral("エラー"),
-                    QStringLiteral("スタイル '%1' が見つかりません").arg(name), QStringLiteral("閉じる(&C)"));
+    ShowMessageBox(nullptr,
+                   {StyleNotFoundBoxName, QMessageBox::Critical, QString::fromUtf8(ErrorTitle),
+                    StyleNotFoundText(name), QString::fromUtf8(CloseCaption)});
     return false;
+}
+
+QString StyleNotFoundText(const QString &name)
+{
+    return QStringLiteral("スタイル '%1' が見つかりません").arg(name);
 }
 
 QString ActiveStyleName()

@@ -18,9 +18,4 @@ QString ErrorMessage(const std::exception_ptr &error);
 // title, the message with ErrorBoxText's full stop, one OK button.
 void ShowErrorMessage(const QString &message);
 
-// A critical box with the given title and text and one button; Ctrl+C copies
-// its text. Returns when the user has answered it.
-void ShowCriticalBox(const char *objectName, const QString &title, const QString &text,
-                     const QString &buttonCaption);
-
 } // namespace lumacast

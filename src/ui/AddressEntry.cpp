@@ -1,15 +1,11 @@
 #include "ui/AddressEntry.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QClipboard>
+#include "ui/MessageBox.h"
+
 #include <QCompleter>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPointer>
-#include <QPushButton>
-#include <QScreen>
 
 #include <array>
 
@@ -49,40 +45,6 @@ bool isCtrlBackspace(const QKeyEvent *event)
 {
     return event->key() == Qt::Key_Backspace && (event->modifiers() & Qt::ControlModifier);
 }
-
-// The information box of the rejection: centred on the screen, and with its
-// own Ctrl+C text.
-class TRejectionBox : public QMessageBox {
-public:
-    explicit TRejectionBox(QWidget *parent) : QMessageBox(parent) { }
-
-protected:
-    void showEvent(QShowEvent *event) override
-    {
-        QMessageBox::showEvent(event); // settles the size first
-        QScreen *screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-        if (!screen)
-            return;
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
-
-    void keyPressEvent(QKeyEvent *event) override
-    {
-        if (!event->matches(QKeySequence::Copy)) {
-            QMessageBox::keyPressEvent(event);
-            return;
-        }
-        QApplication::beep();
-        QStringList captions;
-        for (const QAbstractButton *button : buttons())
-            captions << button->text();
-        if (QClipboard *clipboard = QGuiApplication::clipboard())
-            clipboard->setText(MessageBoxClipboardText(windowTitle(), text(), captions));
-        event->accept();
-    }
-};
 
 } // namespace
 
@@ -169,31 +131,13 @@ void TAddressComboBox::inputMethodEvent(QInputMethodEvent *event)
     event->setAccepted(filtered.isAccepted());
 }
 
-QString MessageBoxClipboardText(const QString &title, const QString &text, const QStringList &buttonCaptions)
-{
-    const QString crlf = QStringLiteral("\r\n");
-    const QString divider = QString(27, u'-') + crlf;
-    QString out = divider + title + crlf + divider + text + crlf + divider;
-    for (QString caption : buttonCaptions)
-        out += caption.remove(u'&') + QStringLiteral("   ");
-    return out + crlf + divider;
-}
-
 void ShowAddressRejection(QWidget *parent, QComboBox *field)
 {
-    // Either may go while the box's event loop runs (the program may end).
+    // The field may go while the box's event loop runs (the program may end).
     QPointer<QComboBox> target = field;
-    QPointer<TRejectionBox> box = new TRejectionBox(parent);
-    box->setObjectName(QLatin1String(AddressRejectionName));
-    box->setWindowModality(Qt::ApplicationModal);
-    box->setWindowTitle(QStringLiteral("情報"));
-    box->setText(QStringLiteral("CHECK IP ADDRESS!!"));
-    box->setIcon(QMessageBox::Information);
-    QPushButton *ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box->setDefaultButton(ok);
-    box->setEscapeButton(ok);
-    box->exec();
-    delete box.data();
+    ShowMessageBox(parent,
+                   {AddressRejectionName, QMessageBox::Information, QString::fromUtf8(InformationTitle),
+                    QStringLiteral("CHECK IP ADDRESS!!"), QStringLiteral("OK"), true});
     if (target) {
         // Not every platform hands activation back to the window by itself.
         target->activateWindow();

@@ -43,7 +43,4 @@ inline constexpr const char *AddressRejectionName = "AddressRejection";
 // text stays as it is.
 void ShowAddressRejection(QWidget *parent, QComboBox *field);
 
-// What Ctrl+C in a message box puts on the clipboard.
-QString MessageBoxClipboardText(const QString &title, const QString &text, const QStringList &buttonCaptions);
-
 } // namespace lumacast

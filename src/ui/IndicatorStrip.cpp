@@ -34,14 +34,19 @@ void TIndicatorStrip::setVisible(bool visible)
 void TIndicatorStrip::describe()
 {
     const QString &text = isHidden() ? hiddenText_ : shownText_;
-    if (accessibleDescription() != text)
-        setAccessibleDescription(text);
+    if (accessibleName() != text)
+        setAccessibleName(text);
 }
 
 void TIndicatorStrip::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), color_);
+    if (hasFocus()) {
+        // Black reads on every face colour the strip shows (all are bright).
+        painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
 }
 
 } // namespace lumacast

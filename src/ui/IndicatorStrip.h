@@ -6,7 +6,9 @@
 namespace lumacast {
 
 // A flat strip that paints its whole face in its own colour, whatever style
-// or palette is active, so the device's state shows unaltered.
+// or palette is active, so the device's state shows unaltered. With the
+// keyboard focus it draws a dotted mark on its edge; the rest of the face
+// keeps the colour.
 class TIndicatorStrip : public QWidget {
     Q_OBJECT
 public:
@@ -16,7 +18,7 @@ public:
     // Repaints only when the colour changes.
     void setColor(const QColor &color);
 
-    // What a screen reader says while the strip shows and while it is hidden.
+    // The strip's name for a screen reader while it shows and while it is hidden.
     void setStateTexts(const QString &shown, const QString &hidden);
 
     void setVisible(bool visible) override;

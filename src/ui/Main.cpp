@@ -7,6 +7,7 @@
 #include "ui/AddressValidation.h"
 #include "ui/IndicatorStrip.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -55,12 +56,31 @@ QPushButton *makeButton(QWidget *parent, const QString &caption, const QString &
     return button;
 }
 
-TIndicatorStrip *makeStrip(QWidget *parent, const QString &name, int left, int top)
+TIndicatorStrip *makeStrip(QWidget *parent, const QString &meaning, int left, int top)
 {
     auto *strip = new TIndicatorStrip(parent);
     strip->setGeometry(left, top, 79, 4);
-    strip->setAccessibleName(name);
+    strip->setAccessibleDescription(meaning);
     return strip;
+}
+
+QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
+{
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (widget == nullptr)
+        return nullptr;
+    // Without these, a plain widget is a "filler" to a screen reader.
+    if (key == QLatin1String(TMainForm::staticMetaObject.className()))
+        return new QAccessibleWidget(widget, QAccessible::Window);
+    if (key == QLatin1String(TIndicatorStrip::staticMetaObject.className()))
+        return new QAccessibleWidget(widget, QAccessible::StaticText);
+    return nullptr;
+}
+
+// The accessible name of the connect button, following its caption.
+QString connectName(bool connected)
+{
+    return connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect");
 }
 
 } // namespace
@@ -72,6 +92,11 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
                   Qt::MSWindowsFixedSizeDialogHint),
       ports_(ports)
 {
+    static const bool rolesInstalled = [] {
+        QAccessible::installFactory(panelAccessible);
+        return true;
+    }();
+    Q_UNUSED(rolesInstalled);
     setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver." LC_CAPTION_VERSION));
     setFixedSize(434, 182);
     setFont(windowFont(false));
@@ -79,7 +104,6 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     Label1 = new QLabel(QStringLiteral("IP Address:"), this);
     Label1->setGeometry(9, 19, 64, 13);
     Label1->setFont(windowFont(true));
-    Label1->setAccessibleName(QStringLiteral("IP Address"));
 
     PowerOnBtn = makeButton(this, QStringLiteral("POWER ON "), QStringLiteral("Power on"), 6, 56, 79, 25);
     LampOnBtn = makeButton(this, QStringLiteral("LAMP ON "), QStringLiteral("Lamp on"), 88, 56, 79, 25);
@@ -88,19 +112,25 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     InpSelBtn2 = makeButton(this, QStringLiteral("2"), QStringLiteral("Input 2"), 88, 126, 79, 25);
     InpSelBtn3 = makeButton(this, QStringLiteral("3"), QStringLiteral("Input 3"), 170, 126, 79, 25);
     InpSelBtn4 = makeButton(this, QStringLiteral("4"), QStringLiteral("Input 4"), 252, 126, 79, 25);
-    ConnectBtn = makeButton(this, QStringLiteral("CONNECT"), QStringLiteral("Connect"), 330, 14, 83, 25);
+    ConnectBtn = makeButton(this, QStringLiteral("CONNECT"), connectName(false), 330, 14, 83, 25);
 
     ComboBox1 = new TAddressComboBox(this);
     ComboBox1->setGeometry(86, 16, 163, 21);
     ComboBox1->setFont(windowFont(true));
     ComboBox1->setEditText(QStringLiteral("ComboBox1"));
-    ComboBox1->setAccessibleName(QStringLiteral("Device address"));
+    // Named by its label: screen readers follow the buddy relation, and the
+    // name serves where they read the name alone.
+    Label1->setBuddy(ComboBox1);
+    ComboBox1->setAccessibleName(Label1->text());
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setGeometry(0, 163, 434, 19);
     StatusBar1->setSizeGripEnabled(false);
     StatusBar1->setFont(QApplication::font(StatusBar1));
+    // The status bar carries the status text as its name, so each change
+    // reaches a screen reader as a name change of a status bar.
     StatusBar1->setAccessibleName(QStringLiteral("Connection"));
+    StatusBar1->setAccessibleDescription(QStringLiteral("Connection"));
     // A permanent label: hints and tool tips cannot overwrite it.
     statusLabel_ = new QLabel(StatusBar1);
     statusLabel_->setFont(QApplication::font(StatusBar1));
@@ -280,6 +310,7 @@ void TMainForm::ConnectBtnClick()
     }
     ActivePoller = poller;
     ConnectBtn->setText(QStringLiteral("DISCONNECT"));
+    ConnectBtn->setAccessibleName(connectName(true));
     SetStatusText(QStringLiteral("CONNECTING... [") + address + QStringLiteral("]"));
     Connected = true;
     ComboBox1->setEnabled(false);
@@ -290,6 +321,7 @@ void TMainForm::ConnectBtnClick()
 void TMainForm::PollerEnded(WorkerThread *)
 {
     ConnectBtn->setText(QStringLiteral("CONNECT"));
+    ConnectBtn->setAccessibleName(connectName(false));
     Connected = false;
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
@@ -347,6 +379,7 @@ void TMainForm::InpSelBtn5Click()
 void TMainForm::SetStatusText(const QString &text)
 {
     statusLabel_->setText(text);
+    StatusBar1->setAccessibleName(text.isEmpty() ? QStringLiteral("Connection") : text);
 }
 
 QString TMainForm::statusText() const

@@ -41,7 +41,7 @@ TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
     EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText), QColor(0x6e, 0x6e, 0x6e));
 
     // Boxes are dark too.
-    QTimer::singleShot(0, [] { ShowCriticalBox("probe", "t", "x", "OK"); });
+    QTimer::singleShot(0, [] { ShowErrorMessage(QStringLiteral("x")); });
     ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
     EXPECT_EQ(watcher.seen()[0].window, DarkWindow);
 }
@@ -55,6 +55,9 @@ TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
     ASSERT_TRUE(SelectStyle(QString::fromLatin1(DarkStyleName)));
     QWidget window;
     window.resize(120, 40);
+    // First in the focus chain, so the strip shows without focus.
+    auto *other = new QPushButton(&window);
+    other->setGeometry(100, 0, 20, 20);
     auto *strip = new TIndicatorStrip(&window);
     strip->setGeometry(6, 51 - 40, 79, 4);
     window.show();
@@ -67,6 +70,28 @@ TEST(StyleTest, IndicatorStripsKeepTheirOwnColour)
             for (int x = 0; x < face.width(); ++x)
                 ASSERT_EQ(face.pixelColor(x, y), colour) << x << "," << y;
     }
+
+    // A focus mark on the edge only, and gone with the focus.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    strip->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(strip->hasFocus());
+    QImage face = strip->grab().toImage();
+    int marked = 0;
+    for (int y = 0; y < face.height(); ++y)
+        for (int x = 0; x < face.width(); ++x) {
+            const bool edge = y == 0 || y == face.height() - 1 || x == 0 || x == face.width() - 1;
+            if (!edge)
+                ASSERT_EQ(face.pixelColor(x, y), strip->color()) << x << "," << y;
+            else if (face.pixelColor(x, y) != strip->color())
+                ++marked;
+        }
+    EXPECT_GT(marked, 40);
+    other->setFocus(Qt::TabFocusReason);
+    face = strip->grab().toImage();
+    for (int y = 0; y < face.height(); ++y)
+        for (int x = 0; x < face.width(); ++x)
+            ASSERT_EQ(face.pixelColor(x, y), strip->color()) << x << "," << y;
 }
 
 class StyleNotFoundTest : public testing::TestWithParam<const char *> { };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -20,6 +21,9 @@ struct SeenBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool modal = false;
     QColor window;
+    // The faces of the message and of the first button.
+    QFont textFont;
+    QFont buttonFont;
 };
 
 // Answers every modal message box that opens while it lives: hands it to
@@ -54,6 +58,10 @@ private:
                   box->palette().color(QPalette::Window)};
         for (QAbstractButton *b : box->buttons())
             s.buttons << b->text();
+        if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
+            s.textFont = label->font();
+        if (!box->buttons().isEmpty())
+            s.buttonFont = box->buttons().first()->font();
         seen_.push_back(s);
         if (answer_)
             answer_(box);

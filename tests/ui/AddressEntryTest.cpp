@@ -2,6 +2,7 @@
 #include "platform/HandOff.h"
 #include "support/ModalBoxes.h"
 #include "support/Wait.h"
+#include "ui/MessageBox.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -118,7 +120,7 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
     };
     for (const Row &row : rows) {
         EXPECT_EQ(row.widget->geometry(), row.rect) << row.widget->accessibleName().toStdString();
-        EXPECT_FALSE(row.widget->accessibleName().isEmpty());
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(row.widget)->text(QAccessible::Name).isEmpty());
         if (auto *button = qobject_cast<QPushButton *>(row.widget); button != nullptr) {
             EXPECT_EQ(button->text(), row.caption);
             EXPECT_TRUE(button->font().bold());
@@ -151,7 +153,11 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
         {form->LampOffBtn, "LAMP OFF", 4},   {form->MuteOnBtn, "MUTE ON ", 4},
         {form->MuteOffBtn, "MUTE OFF", 4},   {form->ConnectBtn, "CONNECT", 4},
         {form->ConnectBtn, "DISCONNECT", 4}, {form->FindBtn, "FIND", 4},
+        {form->ComboBox1->lineEdit(), "255.255.255.255", 2},
     };
+    // Run again under display scales (see CMakeLists.txt): the layout scales as a whole.
+    const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+    EXPECT_DOUBLE_EQ(form->devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
     for (const Row &row : rows) {
         const int width = row.widget->fontMetrics().horizontalAdvance(row.caption);
         EXPECT_LE(width, row.widget->width() - 2 * row.margin)
@@ -218,6 +224,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     connectTo("127.0.0.1");
     auto s = snapshot(); // connecting: nothing has been served yet
     EXPECT_EQ(s.caption, "DISCONNECT");
+    EXPECT_EQ(form->ConnectBtn->accessibleName(), "Disconnect");
     EXPECT_EQ(s.status, "CONNECTING... [127.0.0.1]");
     EXPECT_FALSE(s.fieldEnabled);
     EXPECT_TRUE(s.commandsEnabled);
@@ -240,6 +247,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     ASSERT_TRUE(waitIdle());
     s = snapshot();
     EXPECT_EQ(s.caption, "CONNECT");
+    EXPECT_EQ(form->ConnectBtn->accessibleName(), "Connect");
     EXPECT_EQ(s.status, "DISCONNECTED");
     EXPECT_TRUE(s.fieldEnabled);
     EXPECT_FALSE(s.commandsEnabled);
@@ -377,14 +385,32 @@ TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
     EXPECT_EQ(paints, 0);
 }
 
-TEST_F(MainFormTest, StripsTellAScreenReaderWhatTheyShow)
+TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 {
     create(ClosedPort());
     form->ShowDeviceStatus({'1', '0', '0', '3'});
-    EXPECT_EQ(form->PowerStatusPnl->accessibleDescription(), "Power: on");
-    EXPECT_EQ(form->LampStatusPnl->accessibleDescription(), "Lamp: off");
-    EXPECT_EQ(form->InpSelStatusPnl3->accessibleDescription(), "Input 3 selected");
-    EXPECT_EQ(form->InpSelStatusPnl1->accessibleDescription(), "Input 1: off");
+    form->SetStatusText(QStringLiteral("CONNECTED [10.0.0.1]"));
+    struct Row {
+        QWidget *widget;
+        QAccessible::Role role;
+        QString name;
+    };
+    const Row rows[] = {
+        {form.get(), QAccessible::Window, "Lumacast2 For RK-DX420 Ver.1.00"},
+        {form->PowerStatusPnl, QAccessible::StaticText, "Power: on"},
+        {form->LampStatusPnl, QAccessible::StaticText, "Lamp: off"},
+        {form->InpSelStatusPnl3, QAccessible::StaticText, "Input 3 selected"},
+        {form->InpSelStatusPnl1, QAccessible::StaticText, "Input 1: off"},
+        {form->StatusBar1, QAccessible::StatusBar, "CONNECTED [10.0.0.1]"},
+        {form->ConnectBtn, QAccessible::Button, "Connect"},
+    };
+    for (const Row &row : rows) {
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(row.widget);
+        ASSERT_NE(iface, nullptr);
+        EXPECT_EQ(iface->role(), row.role) << row.name.toStdString();
+        EXPECT_EQ(iface->text(QAccessible::Name), row.name);
+    }
+    EXPECT_EQ(form->Label1->buddy(), form->ComboBox1);
 }
 
 TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)

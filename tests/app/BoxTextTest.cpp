@@ -1,0 +1,71 @@
+#include "support/ModalBoxes.h"
+
+#include "app/DarkStyle.h"
+#include "app/ErrorBox.h"
+#include "discovery/IdUDPServer.h"
+#include "platform/SocketErrorText.h"
+#include "ui/AddressEntry.h"
+
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextLayout>
+
+#include <cerrno>
+
+using namespace lumacast;
+using test::ModalBoxes;
+
+namespace {
+
+// Every character of every line of `text` drawn by `font` with a real glyph
+// of the face itself: no fallback to another face, no empty box.
+testing::AssertionResult drawnByTheFace(const QFont &font, const QString &text)
+{
+    const QString face = QFontInfo(font).family();
+    for (const QString &line : text.split(QStringLiteral("\r\n"))) {
+        QTextLayout layout(line, font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            if (run.rawFont().familyName() != face)
+                return testing::AssertionFailure()
+                    << "\"" << line.toStdString() << "\" falls back from " << face.toStdString() << " to "
+                    << run.rawFont().familyName().toStdString();
+            for (const quint32 glyph : run.glyphIndexes())
+                if (glyph == 0)
+                    return testing::AssertionFailure()
+                        << "\"" << line.toStdString() << "\" has an empty glyph in " << face.toStdString();
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST(BoxTextTest, EveryBoxTextIsDrawnWithRealGlyphsOfTheBoxFace)
+{
+    ModalBoxes watcher;
+    QWidget window;
+    ShowAddressRejection(&window, new TAddressComboBox(&window));
+    EXPECT_FALSE(SelectStyle(QStringLiteral("No Such Style")));
+    ShowErrorMessage(ErrorMessage(std::make_exception_ptr(EndpointBindError(EADDRINUSE))));
+    ASSERT_EQ(watcher.seen().size(), 3u);
+
+    // What the boxes showed, and every socket error message there is.
+    QStringList texts;
+    for (const auto &box : watcher.seen())
+        texts << box.title << box.text << box.buttons;
+    for (int errnoValue = 1; errnoValue < 134; ++errnoValue)
+        texts << QString::fromStdString(SocketErrorMessage(errnoValue));
+
+    for (const auto &box : watcher.seen()) {
+        SCOPED_TRACE(box.name.toStdString());
+        EXPECT_EQ(box.textFont, box.buttonFont);
+        for (const QString &text : texts)
+            EXPECT_TRUE(drawnByTheFace(box.textFont, text));
+    }
+}
+
+} // namespace
