@@ -10,12 +10,17 @@
 #include "ui/Main.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace lumacast;
 using Clock = std::chrono::steady_clock;
@@ -108,6 +113,59 @@ void windowRun(int n)
     MainForm = nullptr;
 }
 
+// 100k answers from 250 senders into an open discovery window while the
+// event loop runs as in the program: the longest the UI thread went without
+// serving a 1 ms timer, and how many answers became entries.
+void floodRun(int senders, int perSender)
+{
+    PanelPorts ports;
+    ports.device = test::FreeUdpPort();
+    ports.discoveryLocal = test::FreeUdpPort();
+    ports.discoveryRemote = test::FreeUdpPort();
+    TMainForm form(ports);
+    MainForm = &form;
+    form.FormCreate();
+    form.show();
+    const int n = senders * perSender;
+    std::vector<std::unique_ptr<test::UdpPeer>> peers;
+    for (int i = 0; i < senders; ++i)
+        peers.push_back(std::make_unique<test::UdpPeer>("127.0.0." + std::to_string(2 + i)));
+    const auto start = Clock::now();
+    std::thread flood([&] {
+        for (int k = 0; k < perSender; ++k)
+            for (const auto &peer : peers)
+                peer->send("127.0.0.1", ports.discoveryLocal, "RK-DX420 answer");
+    });
+    double worstGap = 0;
+    auto lastTick = Clock::now();
+    auto lastChange = lastTick;
+    int seen = 0;
+    QEventLoop loop;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        worstGap = std::max(worstGap, msSince(lastTick, now));
+        lastTick = now;
+        if (form.ComboBox1->count() != seen) {
+            seen = form.ComboBox1->count();
+            lastChange = now;
+        }
+        if (seen >= n ||
+            (now - lastChange > std::chrono::milliseconds(1000) && now - start > std::chrono::seconds(2)))
+            loop.quit();
+    });
+    ticker.start(1);
+    loop.exec();
+    flood.join();
+    std::printf(
+        "flood     %d senders x %d = %d answers: %d entries (%d lost before the window's end or in the "
+        "system), worst UI stall %.1f ms, last entry %.0f ms after the first send\n",
+        senders, perSender, n, seen, n - seen, worstGap, msSince(start, lastChange));
+    form.FormDestroy();
+    MainForm = nullptr;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -123,5 +181,6 @@ int main(int argc, char **argv)
         endpointRun(n);
     for (int n : {100, 1000})
         windowRun(n);
+    floodRun(250, 400);
     return 0;
 }

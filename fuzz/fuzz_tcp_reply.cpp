@@ -44,8 +44,8 @@ struct Listener {
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, 8) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(fd, 8) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             fail("cannot listen on loopback");
         port = ntohs(address.sin_port);
     }

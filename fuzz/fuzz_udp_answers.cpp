@@ -64,8 +64,8 @@ struct Endpoint {
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         to.sin_port = htons(port);
-        if (::sendto(device, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) !=
-            static_cast<ssize_t>(datagram.size()))
+        if (::sendto(device, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                     sizeof to) != static_cast<ssize_t>(datagram.size()))
             fail("sendto");
     }
 };

@@ -8,9 +8,11 @@ namespace lumacast {
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
-    QString file = argc > 0 && argv[0] != nullptr ? QString::fromLocal8Bit(argv[0]) : QString();
-    if (file.isEmpty())
-        file = applicationFilePath();
+    // The program file itself, not the name it was started by: a link to it
+    // must not rename the program.
+    QString file = applicationFilePath();
+    if (file.isEmpty() && argc > 0 && argv[0] != nullptr)
+        file = QString::fromLocal8Bit(argv[0]);
     setApplicationName(QFileInfo(file).fileName());
 }
 

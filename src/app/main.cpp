@@ -3,19 +3,43 @@
 #include "app/Application.h"
 #include "app/DarkStyle.h"
 #include "app/GuardScope.h"
+#include "platform/EndSignals.h"
 #include "platform/InstanceGuard.h"
 
 #include <QIcon>
 
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
 using namespace lumacast;
+
+namespace {
+
+// How long the end waits for a polling thread: the rest of a pause after a
+// reply (200 ms) and the read-away of disconnecting (100 ms) fit in it; the
+// connect, the lookup and a send waiting for room end on the stop request.
+constexpr std::chrono::milliseconds PollerEndWait{450};
+
+char programName[] = "lumacast2";
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    // Before any thread exists, so that no thread takes these signals' default
+    // action: they reach the event loop instead.
+    BlockEndSignals();
+
     // The guard comes first: a copy that gives way shows nothing at all.
     if (TakeInstanceGuard(InstanceGuardFileName()) == GuardOutcome::HeldElsewhere)
         return 0;
 
-    TApplication app(argc, argv);
+    // The program takes no arguments: the toolkit sees only the program's
+    // name, so none of its own options is read.
+    int toolkitArgc = 1;
+    char *toolkitArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
+    TApplication app(toolkitArgc, toolkitArgv);
     QIcon icon;
     for (int size : ProgramIconSizes)
         icon.addFile(QStringLiteral(":/icons/lumacast2-%1.png").arg(size), QSize(size, size));
@@ -28,15 +52,31 @@ int main(int argc, char **argv)
 
     auto *form = new TMainForm();
     MainForm = form;
+    // A signal closes the windows as the user would; an open box goes too,
+    // also one raised while the window is created.
+    bool endRequested = false;
+    const EndSignalWatcher endSignals([&endRequested] {
+        endRequested = true;
+        TApplication::closeAllWindows();
+    });
     RunHandler([form] { form->FormCreate(); });
-    form->show();
-    TApplication::exec();
+    if (!endRequested) {
+        form->show();
+        TApplication::exec();
+    }
 
     // Nothing may reach the window once its end has begun: stop the polling
-    // thread, cut the hand-offs off and wait for the thread first.
-    EndPolling();
+    // thread, cut the hand-offs off and wait for the thread, but not forever.
+    const bool pollerEnded = EndPolling(PollerEndWait);
     form->hide();
     RunHandler([form] { form->FormDestroy(); });
+    if (!pollerEnded) {
+        // The thread can no longer reach the window, but it could reach what
+        // the process's own end destroys: end without running destructors.
+        // The kernel releases the guard and the port.
+        std::fflush(nullptr);
+        ::_exit(0);
+    }
     delete form;
     return 0;
 }

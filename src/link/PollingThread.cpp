@@ -45,14 +45,21 @@ void TPollingThread::Connect()
     } else {
         if (FRemoteIP.contains(QChar(0)))
             throw SocketError("host name holds a zero character", EINVAL);
-        address = TcpClient::ResolveIPv4(FRemoteIP.toStdString());
+        // The system's resolution reads IPv4-mapped IPv6 text as an IPv4
+        // address; an IPv6 text must never connect, and no host name holds a
+        // colon.
+        if (FRemoteIP.contains(QChar(':')))
+            throw SocketError("an IPv6 address text", EAFNOSUPPORT);
+        address = TcpClient::ResolveIPv4(FRemoteIP.toStdString(), &abort_);
     }
     TCPClient->Connect(address, FRemotePort, &abort_);
 }
 
 void TPollingThread::Execute()
 {
-    TCPClient = std::make_unique<TcpClient>();
+    // A look keeps one byte more than a status reply: enough to reject a
+    // longer one, whatever a device sends.
+    TCPClient = std::make_unique<TcpClient>(StatusReplyLength + 1);
     try {
         Connect();
         Synchronize([this] { ShowConnected(); });
@@ -62,7 +69,7 @@ void TPollingThread::Execute()
         while (!Terminated()) {
             if (!awaitingReply) {
                 Synchronize([this] { BuildCommand(); });
-                TCPClient->Send(ComposeFrame(CommandField));
+                TCPClient->Send(ComposeFrame(CommandField), &StopSignal());
                 sentAt = ticks_();
                 awaitingReply = true;
             } else if (static_cast<std::uint32_t>(ticks_() - sentAt) < ReplyWindowMs) {

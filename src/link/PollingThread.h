@@ -43,8 +43,8 @@ public:
                    TickSource ticks = GetTickCount);
     ~TPollingThread() override;
 
-    // Ends a connect attempt that is still running, for the program's end;
-    // the stop request alone waits for the system's own attempt.
+    // Ends a connect attempt or host-name resolution that is still running,
+    // for the program's end; the stop request alone waits for the system.
     void AbortConnect() { abort_.Signal(); }
 
 protected:

@@ -3,7 +3,9 @@
 #include "platform/SocketError.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -23,7 +25,31 @@ AbortSignal::~AbortSignal()
 void AbortSignal::Signal()
 {
     const std::uint64_t one = 1;
+    // Fails only when the counter is full, and then it is signalled anyway.
     [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+}
+
+bool AbortSignal::Signalled() const
+{
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
+bool AbortSignal::WaitFor(unsigned ms) const
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return Signalled();
+        pollfd p{fd_, POLLIN, 0};
+        const int n = ::poll(&p, 1, static_cast<int>(left));
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return Signalled();
+    }
 }
 
 } // namespace lumacast

@@ -12,7 +12,11 @@ public:
     AbortSignal &operator=(const AbortSignal &) = delete;
 
     void Signal();
+    bool Signalled() const;
     int fd() const { return fd_; }
+
+    // Sleeps up to `ms`; true when the signal cut the sleep short.
+    bool WaitFor(unsigned ms) const;
 
 private:
     int fd_;

@@ -34,6 +34,7 @@ struct Queue {
     // The wake-up: a worker writes, the UI thread's event loop watches. Unlike
     // a posted Qt event it hands the UI thread nothing the worker allocated,
     // and the write/read pair orders both threads for ThreadSanitizer too.
+    // Without one (the process is out of descriptors) a posted call wakes it.
     int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 };
 
@@ -51,21 +52,44 @@ bool onUiThread()
     return app != nullptr && QThread::currentThread() == app->thread();
 }
 
+// One turn of the UI thread's hand-off work. A flood of queued steps must
+// not keep the event loop from input and painting: after the budget the
+// turn ends and wakes itself again, behind whatever else is waiting.
+constexpr auto TurnBudget = std::chrono::milliseconds(10);
+
+void serveOneTurn();
+
 void wakeUiThread()
 {
+    const int fd = queue().wakeFd;
+    if (fd < 0) {
+        if (auto *app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, serveOneTurn, Qt::QueuedConnection);
+        return;
+    }
     const std::uint64_t one = 1;
     // Fails only when the counter is full, and then a wake-up is pending anyway.
-    [[maybe_unused]] const auto written = ::write(queue().wakeFd, &one, sizeof one);
+    [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+}
+
+void serveOneTurn()
+{
+    if (handoff::drainFor(TurnBudget))
+        wakeUiThread();
 }
 
 // Runs in every QCoreApplication's constructor, so on the UI thread.
 void watchWakeUps()
 {
-    auto *watcher = new QSocketNotifier(queue().wakeFd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(watcher, &QSocketNotifier::activated, [] {
+    const int fd = queue().wakeFd;
+    if (fd < 0)
+        return;
+    auto *watcher = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(watcher, &QSocketNotifier::activated, [fd] {
         std::uint64_t count = 0;
-        [[maybe_unused]] const auto read = ::read(queue().wakeFd, &count, sizeof count);
-        handoff::drain();
+        // Only the counter's reset matters: an empty counter reads EAGAIN.
+        [[maybe_unused]] const auto read = ::read(fd, &count, sizeof count);
+        serveOneTurn();
     });
 }
 
@@ -118,13 +142,23 @@ namespace handoff {
 
 void drain()
 {
+    drainFor(std::chrono::milliseconds::max());
+}
+
+bool drainFor(std::chrono::milliseconds budget)
+{
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = budget < std::chrono::hours(24);
+    const auto deadline = bounded ? Clock::now() + budget : Clock::time_point::max();
     Queue &q = queue();
-    for (;;) {
+    for (bool first = true;; first = false) {
         std::shared_ptr<Step> item;
         {
             std::lock_guard lock(q.mutex);
             if (q.steps.empty())
-                return;
+                return false;
+            if (!first && Clock::now() >= deadline)
+                return true;
             item = q.steps.front();
             q.steps.pop_front();
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 
@@ -26,6 +27,10 @@ namespace handoff {
 
 // Runs every queued step in the order queued. UI thread only.
 void drain();
+
+// Like drain, but starts no further step once `budget` has passed; true
+// when steps remain. At least one step runs when any is queued.
+bool drainFor(std::chrono::milliseconds budget);
 
 // Blocks the UI thread until `finished()` is true, running queued steps
 // meanwhile, so that a worker blocked in a hand-off cannot deadlock the wait.

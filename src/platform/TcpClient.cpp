@@ -5,10 +5,15 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lumacast {
@@ -19,11 +24,39 @@ bool isClosedError(int e)
     return e == ECONNRESET || e == ECONNABORTED || e == ESHUTDOWN || e == EPIPE || e == ENOTCONN;
 }
 
-void setBlocking(int fd, bool blocking)
+void setNonBlocking(int fd)
 {
     const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK));
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+        throw SocketError("fcntl", errno);
 }
+
+// Waits for `events` on fd, or for `abort`; -1 waits without limit. True
+// when the fd is ready, false when the time ran out; throws when aborted.
+bool waitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, const char *what)
+{
+    pollfd fds[2] = {{fd, events, 0}, {abort ? abort->fd() : -1, POLLIN, 0}};
+    for (;;) {
+        const int n = ::poll(fds, 2, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw SocketError("poll", errno);
+        if (fds[1].revents & POLLIN)
+            throw SocketError(std::string(what) + " aborted", ECANCELED);
+        return n > 0;
+    }
+}
+
+// What a host-name lookup hands back to the thread that waits for it. Both
+// share it, so the lookup may outlive a waiter that gave up.
+struct Lookup {
+    std::mutex mutex;
+    int rc = 0;
+    int error = 0;
+    in_addr address{};
+    AbortSignal finished;
+};
 
 } // namespace
 
@@ -51,30 +84,20 @@ void TcpClient::Connect(in_addr address, std::uint16_t port, const AbortSignal *
         remote.sin_family = AF_INET;
         remote.sin_addr = address;
         remote.sin_port = htons(port);
-        // Non-blocking only so that the wait can watch the abort signal too;
-        // the wait itself has no time limit: the system's own attempt decides.
-        setBlocking(fd, false);
+        // Non-blocking for good: every wait on this socket also watches a
+        // signal that can end it. The connect wait has no limit of its own.
+        setNonBlocking(fd);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
             if (errno != EINPROGRESS)
                 throw SocketError("connect", errno);
-            pollfd fds[2] = {{fd, POLLOUT, 0}, {abort ? abort->fd() : -1, POLLIN, 0}};
-            for (;;) {
-                const int n = ::poll(fds, 2, -1);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    throw SocketError("poll", errno);
-                break;
-            }
-            if (fds[1].revents & POLLIN)
-                throw SocketError("connect aborted", ECANCELED);
+            waitFor(fd, POLLOUT, abort, -1, "connect");
             int error = 0;
             socklen_t len = sizeof error;
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+                throw SocketError("getsockopt", errno);
             if (error != 0)
                 throw SocketError("connect", error);
         }
-        setBlocking(fd, true);
     } catch (...) {
         ::close(fd);
         fd_ = -1;
@@ -82,28 +105,41 @@ void TcpClient::Connect(in_addr address, std::uint16_t port, const AbortSignal *
     }
 }
 
-void TcpClient::Send(std::string_view bytes)
+void TcpClient::Send(std::string_view bytes, const AbortSignal *stop)
 {
     if (fd_ < 0)
         throw SocketError("send on a closed connection", ENOTCONN);
     while (!bytes.empty()) {
-        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw SocketError("send", errno);
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
         }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            throw SocketError("send", errno);
+        // A device that does not read: wait for room, or for the stop request.
+        waitFor(fd_, POLLOUT, stop, -1, "send");
     }
 }
 
 bool TcpClient::ReadAvailable()
 {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    // Only what has arrived by now: a device that streams must not keep the
+    // look going. At least one read, since only a read tells end of stream.
+    int counted = 0;
+    if (::ioctl(fd_, FIONREAD, &counted) != 0)
+        throw SocketError("ioctl", errno);
+    std::size_t left = counted > 0 ? static_cast<std::size_t>(counted) : 1;
+    char buffer[16384];
+    while (left > 0) {
+        const ssize_t n = ::recv(fd_, buffer, std::min(sizeof buffer, left), MSG_DONTWAIT);
         if (n > 0) {
-            input_.append(buffer, static_cast<std::size_t>(n));
+            const auto got = static_cast<std::size_t>(n);
+            if (input_.size() < keep_)
+                input_.append(buffer, std::min(got, keep_ - input_.size()));
+            left -= std::min(got, left);
             continue;
         }
         if (n == 0)
@@ -116,6 +152,7 @@ bool TcpClient::ReadAvailable()
             return true;
         throw SocketError("recv", errno);
     }
+    return false;
 }
 
 TcpClient::CheckResult TcpClient::CheckForData(int waitMs)
@@ -155,22 +192,61 @@ void TcpClient::Disconnect() noexcept
     if (fd_ < 0)
         return;
     ::shutdown(fd_, SHUT_WR);
+    // Input left unread makes the close reset the connection. So read away
+    // what is there and what the device still sends until it ends its side,
+    // for a short while only: a device that streams or never closes gets
+    // its reset all the same.
+    constexpr auto linger = std::chrono::milliseconds(100);
+    const auto deadline = std::chrono::steady_clock::now() + linger;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0 || (n < 0 && errno == EINTR)) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                break;
+            continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            break;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            break;
+    }
     ::close(fd_);
     fd_ = -1;
 }
 
-in_addr TcpClient::ResolveIPv4(const std::string &host)
+in_addr TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *abort)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
-    if (rc != 0 || found == nullptr)
-        throw SocketError("cannot resolve " + host, rc == EAI_SYSTEM ? errno : EHOSTUNREACH);
-    const in_addr address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
-    ::freeaddrinfo(found);
-    return address;
+    // The system's lookup has no time limit we could set and cannot be
+    // cancelled, so it runs on a thread of its own that nobody joins.
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, host] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+        const int error = errno;
+        std::lock_guard lock(lookup->mutex);
+        lookup->rc = rc != 0 ? rc : (found == nullptr ? EAI_NONAME : 0);
+        lookup->error = error;
+        if (lookup->rc == 0)
+            lookup->address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr;
+        if (found != nullptr)
+            ::freeaddrinfo(found);
+        lookup->finished.Signal();
+    }).detach();
+
+    waitFor(lookup->finished.fd(), POLLIN, abort, -1, "host-name lookup");
+    std::lock_guard lock(lookup->mutex);
+    if (lookup->rc != 0)
+        throw SocketError("cannot resolve " + host, lookup->rc == EAI_SYSTEM ? lookup->error : EHOSTUNREACH);
+    return lookup->address;
 }
 
 } // namespace lumacast

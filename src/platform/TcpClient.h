@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <netinet/in.h>
 #include <string>
@@ -9,11 +10,13 @@ namespace lumacast {
 
 class AbortSignal;
 
-// An IPv4 TCP connection used by one thread. Blocking send, a short look for
-// received data, orderly shutdown. Nagle stays on.
+// An IPv4 TCP connection used by one thread. A send that waits for room, a
+// short look for received data, orderly shutdown. Nagle stays on.
 class TcpClient {
 public:
-    TcpClient() = default;
+    // A look keeps at most `keep` bytes of what it reads and discards the
+    // rest, so a device that streams cannot grow the input buffer.
+    explicit TcpClient(std::size_t keep = SIZE_MAX) : keep_(keep) { }
     ~TcpClient();
     TcpClient(const TcpClient &) = delete;
     TcpClient &operator=(const TcpClient &) = delete;
@@ -23,35 +26,38 @@ public:
     // attempt at once. Throws SocketError.
     void Connect(in_addr address, std::uint16_t port, const AbortSignal *abort = nullptr);
 
-    // Hands every byte to the system before returning. Throws SocketError,
-    // also when the connection has already been closed.
-    void Send(std::string_view bytes);
+    // Hands every byte to the system before returning, waiting for room as
+    // long as it takes; `stop`, when given and signalled, fails the wait.
+    // Throws SocketError, also when the connection has already been closed.
+    void Send(std::string_view bytes, const AbortSignal *stop = nullptr);
 
     struct CheckResult {
         bool received = false; // the input buffer holds bytes
         bool closed = false; // end of stream, reset, abort or shutdown seen
     };
-    // Reads without waiting; when that yields nothing, waits up to waitMs for
-    // data. A closed connection is closed at this end too. Other receive
-    // errors throw SocketError.
+    // Reads without waiting what the system holds at this moment; when that
+    // yields nothing, waits up to waitMs for data. A closed connection is
+    // closed at this end too. Other receive errors throw SocketError.
     CheckResult CheckForData(int waitMs);
 
     // Drains the input buffer.
     std::string TakeInput();
 
-    bool IsOpen() const { return fd_ >= 0; }
-
-    // Shuts down the sending direction and closes; nothing on a socket that
-    // was never opened or is already closed. Never throws.
+    // Shuts down the sending direction, reads away what the device still
+    // sends (briefly, so that the close resets nothing) and closes; nothing
+    // on a socket that was never opened or is already closed. Never throws.
     void Disconnect() noexcept;
 
-    // Resolves a host name to its first IPv4 address. Throws SocketError.
-    static in_addr ResolveIPv4(const std::string &host);
+    // Resolves a host name to its first IPv4 address; `abort`, when given and
+    // signalled, gives up the wait (the lookup itself ends on its own
+    // thread). Throws SocketError.
+    static in_addr ResolveIPv4(const std::string &host, const AbortSignal *abort = nullptr);
 
 private:
     bool ReadAvailable(); // true when end of stream or a reset was seen
 
     int fd_ = -1;
+    std::size_t keep_;
     std::string input_;
 };
 

@@ -61,14 +61,13 @@ void WorkerThread::WaitFor()
         thread_.join();
 }
 
-void WorkerThread::WaitForAllEnded()
+bool WorkerThread::WaitForAllEnded(std::chrono::milliseconds limit)
 {
-    handoff::waitServing([] { return liveThreads.load() == 0; });
-}
-
-int WorkerThread::LiveCount()
-{
-    return liveThreads.load();
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = limit < std::chrono::hours(24);
+    const auto deadline = bounded ? Clock::now() + limit : Clock::time_point::max();
+    handoff::waitServing([&] { return liveThreads.load() == 0 || Clock::now() >= deadline; });
+    return liveThreads.load() == 0;
 }
 
 } // namespace lumacast

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/AbortSignal.h"
+
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -25,9 +28,15 @@ public:
     // Throws std::system_error when the system refuses a new thread.
     void Start();
 
-    // The stop request: never blocks, may be repeated.
-    void Terminate() { terminated_.store(true); }
+    // The stop request: never blocks, may be repeated. Besides the flag it
+    // signals StopSignal(), so that a wait of the body can end early.
+    void Terminate()
+    {
+        terminated_.store(true);
+        stop_.Signal();
+    }
     bool Terminated() const { return terminated_.load(); }
+    const AbortSignal &StopSignal() const { return stop_; }
 
     // UI thread, threads without release on end: waits for the end while
     // serving hand-offs, then joins.
@@ -35,8 +44,8 @@ public:
 
     // UI thread: waits until every self-releasing worker thread has finished
     // its last step, self-release included, serving hand-offs meanwhile.
-    static void WaitForAllEnded();
-    static int LiveCount();
+    // False when `limit` passed first.
+    static bool WaitForAllEnded(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
 
 protected:
     virtual void Execute() = 0;
@@ -50,6 +59,7 @@ private:
     bool counted_ = false;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
+    AbortSignal stop_;
 };
 
 } // namespace lumacast

@@ -15,6 +15,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <stdexcept>
+
 namespace lumacast {
 
 TMainForm *MainForm = nullptr;
@@ -154,6 +156,10 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     Timer1->setSingleShot(true);
     // A coarse timer may fire up to 5 % early; the discovery window must not be shorter.
     Timer1->setTimerType(Qt::PreciseTimer);
+    startTimer_ = [](QTimer &timer) {
+        timer.start();
+        return timer.isActive();
+    };
 
     PowerStatusPnl->setStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
     LampStatusPnl->setStateTexts(QStringLiteral("Lamp: on"), QStringLiteral("Lamp: off"));
@@ -260,7 +266,10 @@ void TMainForm::StartDiscovery()
     Discovering = true;
     Timer1->stop();
     Timer1->setInterval(DiscoveryWindowMs);
-    Timer1->start();
+    // Without its expiry the discovery would never end: send nothing, and
+    // leave FIND to the next connection's end.
+    if (!startTimer_(*Timer1))
+        throw std::runtime_error("タイマーを取得できません");
     IdUDPServer1.Broadcast(DiscoveryRequest(), ports_.discoveryRemote);
 }
 
@@ -427,17 +436,18 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
         inputs[i]->setVisible(i + 1 == selected);
 }
 
-void EndPolling()
+bool EndPolling(std::chrono::milliseconds limit)
 {
     if (ActivePoller != nullptr) {
         ActivePoller->Terminate();
         ActivePoller->AbortConnect();
     }
     handoff::cutOff();
-    WorkerThread::WaitForAllEnded();
-    // The end notification could not run after the cut-off; the thread is gone.
+    const bool ended = WorkerThread::WaitForAllEnded(limit);
+    // The end notification could not run after the cut-off.
     ActivePoller = nullptr;
     Connected = false;
+    return ended;
 }
 
 } // namespace lumacast

@@ -6,7 +6,9 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -38,6 +40,11 @@ public:
 
     void FormCreate();
     void FormDestroy();
+
+    // How the discovery timer is started; false when the system gave it no
+    // timer. Tests replace it to take that path.
+    using TimerStarter = std::function<bool(QTimer &)>;
+    void SetTimerStarter(TimerStarter starter) { startTimer_ = std::move(starter); }
 
     void ConnectBtnClick();
     void PowerOnBtnClick();
@@ -107,6 +114,7 @@ private:
 
     PendingCommands Commands;
     PanelPorts ports_;
+    TimerStarter startTimer_;
     QLabel *statusLabel_;
     bool centred_ = false;
 };
@@ -120,8 +128,9 @@ extern TPollingThread *ActivePoller;
 extern bool Discovering;
 
 // The program's end: asks a running polling thread to stop, aborts its
-// connect attempt, cuts the hand-offs off from the window and waits for the
-// thread to be gone. UI thread.
-void EndPolling();
+// connect attempt, cuts the hand-offs off from the window and waits up to
+// `limit` for the thread to be gone. False when it is still running; it can
+// no longer reach the window then. UI thread.
+bool EndPolling(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
 
 } // namespace lumacast

@@ -253,11 +253,16 @@ class Screen:
 
 
 class Panel:
-    def __init__(self, binary, screen, runtime_dir, env=None, wait_window=True, prefix=()):
+    """The panel; `prefix` comes before the binary, or stands for the whole
+    command line when `with_binary` is false."""
+
+    def __init__(self, binary, screen, runtime_dir, env=None, wait_window=True, prefix=(),
+                 with_binary=True):
         self.binary = binary
         self.screen = screen
         self.env = dict(screen.env, XDG_RUNTIME_DIR=runtime_dir, **(env or {}))
-        self.proc = subprocess.Popen([*prefix, binary], env=self.env, stdout=subprocess.DEVNULL,
+        command = [*prefix, binary] if with_binary else list(prefix)
+        self.proc = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.PIPE)
         self.window = screen.find(TITLE) if wait_window else None
 
@@ -790,10 +795,31 @@ def case_end_in_every_state(ctx):
     check(not failures, "; ".join(failures))
 
 
+def case_no_options_and_own_title(ctx):
+    """Toolkit options are not read, and a link does not rename the program: the error box
+    of a held discovery port is titled after the program file, not the link."""
+    link = os.path.join(ctx.workdir, "Zed.link")
+    os.symlink(ctx.args.panel, link)
+    panel = ctx.panel(prefix=(link, "-qwindowtitle", "Renamed", "-reverse", "-stylesheet", "/dev/null"),
+                      binary=False)
+    panel.proc.send_signal(signal.SIGTERM)
+    check(panel.proc.wait(5) == 0, "exit code after SIGTERM")
+    held = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    held.bind(("0.0.0.0", 50008))
+    try:
+        boxed = ctx.panel(prefix=(link,), binary=False, wait_window=False)
+        ctx.screen.find("lumacast2", 10)
+        check(not ctx.screen.present("Zed"), "the box took the link's name")
+        boxed.proc.send_signal(signal.SIGTERM)  # with the box still open
+        check(boxed.proc.wait(5) == 0, "exit code after SIGTERM with the box open")
+    finally:
+        held.close()
+
+
 CASES = [case_discovery_and_control, case_silent_device, case_device_closes,
          case_invalid_address, case_second_copy, case_close_while_connected,
          case_bind_failure_box, case_accessibility, case_start_up, case_copy_while_ending,
-         case_end_in_every_state]
+         case_end_in_every_state, case_no_options_and_own_title]
 
 
 def read_udp_packets(path):
@@ -825,10 +851,10 @@ class Context:
         self.sims.append(sim)
         return sim
 
-    def panel(self, env=None, wait_window=True, prefix=()):
+    def panel(self, env=None, wait_window=True, prefix=(), binary=True):
         runtime = tempfile.mkdtemp(dir=self.workdir)
         os.chmod(runtime, 0o700)
-        panel = Panel(self.args.panel, self.screen, runtime, env, wait_window, prefix)
+        panel = Panel(self.args.panel, self.screen, runtime, env, wait_window, prefix, binary)
         self.panels.append(panel)
         return panel
 

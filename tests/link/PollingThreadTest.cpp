@@ -2,6 +2,7 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
@@ -58,17 +60,9 @@ struct PollerRun {
         poller->Start();
     }
 
-    // Serves hand-offs until `done` or the time is up.
-    bool serveUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        handoff::waitServing([&] { return done() || std::chrono::steady_clock::now() > deadline; });
-        return done();
-    }
-
     bool waitEnded(std::chrono::milliseconds limit = 5s)
     {
-        return serveUntil([this] { return ended; }, limit);
+        return test::WaitUntil([this] { return ended; }, limit);
     }
 
     void stop()
@@ -90,7 +84,7 @@ TEST(PollingThread, FirstFrameCarriesSpacesAndConnectionIsShown)
     FakeDevice device(answerWith("1102"));
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 2; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 5s));
     EXPECT_EQ(device.frames()[0].bytes, std::string("@C1     \r"));
     ASSERT_FALSE(run.window.statusTexts.empty());
     EXPECT_EQ(run.window.statusTexts[0], "CONNECTED [127.0.0.1]");
@@ -103,7 +97,7 @@ TEST(PollingThread, CommandRidesExactlyOneFrame)
     PollerRun run;
     run.window.pending = {'1', 0, 0, '3'};
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 3; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 3; }, 5s));
     const auto frames = device.frames();
     EXPECT_EQ(frames[0].bytes, std::string("@C11  3 \r"));
     EXPECT_EQ(frames[1].bytes, std::string("@C1     \r"));
@@ -116,7 +110,7 @@ TEST(PollingThread, AcceptedReplyIsShownAndResponsiveCadenceIsAbout300ms)
     FakeDevice device(answerWith("2013"));
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 4; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 4; }, 5s));
     ASSERT_FALSE(run.window.shown.empty());
     EXPECT_EQ(run.window.shown[0], (DeviceStatusChars{'2', '0', '1', '3'}));
     EXPECT_EQ(DeviceStatus, (DeviceStatusChars{'2', '0', '1', '3'}));
@@ -143,7 +137,7 @@ TEST(PollingThread, RepliesThatAreNotAcceptedAreDropped)
     });
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 4; }, 8s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 4; }, 8s));
     EXPECT_TRUE(run.window.shown.empty());
     run.stop();
 }
@@ -161,7 +155,7 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
         return static_cast<std::uint32_t>(0xFFFFFFFFu - 1000u + static_cast<std::uint32_t>(ms));
     };
     run.start(device.port(), "127.0.0.1", ticks);
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 2; }, 10s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 10s));
     const auto frames = device.frames();
     const auto period = frames[1].at - frames[0].at;
     EXPECT_GE(period, 3050ms);
@@ -182,12 +176,85 @@ TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
 
 TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
 {
-    for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1"}) {
+    // A device listens on 127.0.0.1, which the IPv4-mapped spellings name.
+    FakeDevice device(answerWith("1102"));
+    for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1", "::FFFF:7F00:1",
+                             "0:0:0:0:0:ffff:127.0.0.1", "::ffff:7f00:0001", "[::ffff:127.0.0.1]"}) {
         PollerRun run;
-        run.start(ClosedPort(), ip);
+        run.start(device.port(), ip);
         ASSERT_TRUE(run.waitEnded(10s)) << ip.toStdString();
         EXPECT_TRUE(run.window.statusTexts.empty()) << ip.toStdString();
     }
+    EXPECT_EQ(device.connections(), 0);
+    WorkerThread::WaitForAllEnded();
+}
+
+// A device that sends without pause and never reads: a status reply, then
+// an endless stream.
+class StreamingDevice {
+public:
+    StreamingDevice()
+    {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        const bool listening = !(::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+                                 ::listen(listen_, 1) != 0 ||
+                                 ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0);
+        EXPECT_TRUE(listening);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] {
+            const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (conn < 0)
+                return;
+            std::string chunk = FakeDevice::reply("1102");
+            chunk.resize(65536, '@');
+            while (!stop_) {
+                const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n > 0) {
+                    sent_ += static_cast<std::size_t>(n);
+                    continue;
+                }
+                if (n < 0 && errno != EAGAIN)
+                    break;
+                pollfd p{conn, POLLOUT, 0};
+                ::poll(&p, 1, 20);
+            }
+            ::close(conn);
+        });
+    }
+    ~StreamingDevice()
+    {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    std::uint16_t port() const { return port_; }
+    std::size_t sent() const { return sent_; }
+
+private:
+    int listen_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> sent_{0};
+    std::thread thread_;
+};
+
+TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread)
+{
+    StreamingDevice device;
+    PollerRun run;
+    run.start(device.port());
+    EXPECT_TRUE(test::WaitUntil([&] { return device.sent() > (1u << 20); }, 10s));
+    const auto requested = std::chrono::steady_clock::now();
+    run.poller->Terminate();
+    ASSERT_TRUE(run.waitEnded(5s));
+    EXPECT_LT(run.endedAt - requested, 1000ms);
+    EXPECT_EQ(run.window.statusTexts.at(0), "CONNECTED [127.0.0.1]");
+    EXPECT_TRUE(run.window.shown.empty());
     WorkerThread::WaitForAllEnded();
 }
 
@@ -196,7 +263,7 @@ TEST(PollingThread, DottedTextWithLeadingZerosConnects)
     FakeDevice device(answerWith("1000"));
     PollerRun run;
     run.start(device.port(), "0127.000.000.001");
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
     EXPECT_EQ(run.window.statusTexts.at(0), "CONNECTED [0127.000.000.001]");
     run.stop();
 }
@@ -206,7 +273,7 @@ TEST(PollingThread, StopWhileAwaitingClosesWithinOnePause)
     FakeDevice device; // never answers
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
     const auto requested = std::chrono::steady_clock::now();
     run.poller->Terminate();
     ASSERT_TRUE(device.waitForEndOfStream(2s));
@@ -223,7 +290,7 @@ TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
     FakeDevice device; // silent, so the thread is awaiting a reply
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
     run.window.pending.PowerCmd = '1';
     const auto closedAt = std::chrono::steady_clock::now();
     device.closeConnection(GetParam());

@@ -73,6 +73,35 @@ TEST(HandOff, TheEventLoopServesStepsThroughTheWakeUp)
     worker.WaitFor();
 }
 
+TEST(HandOff, TheEventLoopGetsATurnBetweenQueuedStepsThatTakeLong)
+{
+    // Ten slow steps queued at once, as a discovery flood queues its batches;
+    // a timer due at once must not wait for all of them.
+    constexpr int Steps = 10;
+    std::atomic<int> ran{0};
+    int ranWhenTimerFired = -1;
+    for (int i = 0; i < Steps; ++i)
+        std::thread([&, i] {
+            Post([&, i] {
+                if (i == 0)
+                    QTimer::singleShot(0, qApp, [&] { ranWhenTimerFired = ran; });
+                std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                ++ran;
+            });
+        }).join();
+    QTimer::singleShot(5000, qApp, &QCoreApplication::quit); // a bound, not a wait
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (ran == Steps && ranWhenTimerFired >= 0)
+            QCoreApplication::quit();
+    });
+    poll.start(5);
+    QCoreApplication::exec();
+    EXPECT_EQ(ran, Steps);
+    EXPECT_GE(ranWhenTimerFired, 0);
+    EXPECT_LT(ranWhenTimerFired, Steps);
+}
+
 TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
 {
     const test::HandOffGuard reopened;
@@ -145,6 +174,25 @@ TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
     WorkerThread::WaitForAllEnded();
     EXPECT_TRUE(notified);
     EXPECT_EQ(destroyed, 1);
+}
+
+TEST(WorkerThread, TheWaitForTheEndIsBoundedAndTheStopRequestWakesTheWorker)
+{
+    struct Pausing : WorkerThread {
+        void Execute() override { StopSignal().WaitFor(60000); }
+    };
+    auto *thread = new Pausing;
+    // As the window does: the thread frees itself only after the UI thread
+    // has run its end notification, so the stop request cannot meet a freed
+    // object.
+    thread->SetOnTerminate([](WorkerThread *) {});
+    thread->SetFreeOnTerminate(true);
+    thread->Start();
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(WorkerThread::WaitForAllEnded(std::chrono::milliseconds(200)));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(200));
+    thread->Terminate();
+    EXPECT_TRUE(WorkerThread::WaitForAllEnded(std::chrono::milliseconds(5000)));
 }
 
 } // namespace

@@ -275,4 +275,27 @@ TEST_F(DiscoveryWindowTest, AConnectionEndingDuringTheWindowEnablesFindAndAPress
     EXPECT_TRUE(requestArrived());
 }
 
+TEST_F(DiscoveryWindowTest, ATimerThatCannotStartStopsTheDiscoveryBeforeTheRequest)
+{
+    create();
+    ASSERT_TRUE(requestArrived());
+    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    form->SetTimerStarter([](QTimer &) { return false; });
+    answer("127.0.0.2"); // after the window: counts for nothing either way
+    try {
+        form->FindBtnClick();
+        ADD_FAILURE() << "no error";
+    } catch (const std::exception &e) {
+        EXPECT_EQ(QString::fromUtf8(e.what()), QStringLiteral("タイマーを取得できません"));
+    }
+    EXPECT_FALSE(requestArrived(300ms));
+    EXPECT_TRUE(Discovering);
+    EXPECT_FALSE(form->FindBtn->isEnabled());
+    // Only the next connection's end gives FIND back.
+    form->ComboBox1->setEditText("127.0.0.1");
+    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    EXPECT_TRUE(form->FindBtn->isEnabled());
+}
+
 } // namespace

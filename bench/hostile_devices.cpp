@@ -1,0 +1,204 @@
+// The link against devices that misbehave, on loopback: a device that
+// streams without pause and one that accepts and never reads. Prints the
+// peak memory while streaming and the time from the stop request
+// (DISCONNECT) to the polling thread's end; never fails on time.
+//   bench_hostile_devices [--stream-mb N] [--stream-s S]
+
+#include "link/PollingThread.h"
+#include "platform/AbortSignal.h"
+#include "platform/HandOff.h"
+#include "platform/TcpClient.h"
+
+#include <QCoreApplication>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace lumacast;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+long peakRssKb()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+struct NullWindow : PollerWindow {
+    PendingCommands pending;
+    void SetStatusText(const QString &) override { }
+    PendingCommands &Pending() override { return pending; }
+    void ShowDeviceStatus(const DeviceStatusChars &) override { }
+};
+
+// One connection on a loopback port: streams without pause, or holds the
+// connection and never reads.
+class Device {
+public:
+    explicit Device(bool streams, std::size_t limit = SIZE_MAX) : streams_(streams), limit_(limit)
+    {
+        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+            ::listen(listen_, 1) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+            throw std::runtime_error("no loopback listener");
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~Device()
+    {
+        stop_ = true;
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    std::uint16_t port() const { return port_; }
+    std::size_t sent() const { return sent_; }
+
+private:
+    void serve()
+    {
+        const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (conn < 0)
+            return;
+        const std::string chunk(1 << 20, '@');
+        while (!stop_) {
+            if (!streams_ || sent_ >= limit_) {
+                std::this_thread::sleep_for(5ms);
+                continue;
+            }
+            const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                sent_ += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN)
+                break;
+            pollfd p{conn, POLLOUT, 0};
+            ::poll(&p, 1, 20);
+        }
+        ::close(conn);
+    }
+
+    bool streams_;
+    std::size_t limit_;
+    int listen_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> sent_{0};
+    std::thread thread_;
+};
+
+// Runs a polling thread against `device` until `until` holds, then makes the
+// stop request and returns the milliseconds until its end notification.
+double disconnectToIdle(const Device &device, const std::function<bool()> &until)
+{
+    NullWindow window;
+    bool ended = false;
+    Clock::time_point endedAt;
+    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.port(), window);
+    poller->SetOnTerminate([&](WorkerThread *) {
+        ended = true;
+        endedAt = Clock::now();
+    });
+    poller->SetFreeOnTerminate(true);
+    poller->Start();
+    handoff::waitServing([&] { return ended || until(); });
+    const auto requested = Clock::now();
+    if (!ended)
+        poller->Terminate();
+    handoff::waitServing([&] { return ended; });
+    WorkerThread::WaitForAllEnded();
+    return std::chrono::duration<double, std::milli>(endedAt - requested).count();
+}
+
+int run(int argc, char **argv)
+{
+    std::size_t streamMb = 1024;
+    int streamS = 120;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--stream-mb") == 0)
+            streamMb = std::stoul(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--stream-s") == 0)
+            streamS = std::stoi(argv[i + 1]);
+    }
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+
+    {
+        const long before = peakRssKb();
+        Device device(true, streamMb << 20);
+        const auto start = Clock::now();
+        const double ms = disconnectToIdle(device, [&] {
+            return device.sent() >= (streamMb << 20) || Clock::now() - start > std::chrono::seconds(streamS);
+        });
+        std::printf("streaming device: %zu MB taken in %.1f s; peak RSS %ld kB before, %ld kB after; "
+                    "DISCONNECT to idle %.1f ms\n",
+                    device.sent() >> 20, msSince(start) / 1000.0 - ms / 1000.0, before, peakRssKb(), ms);
+    }
+    {
+        Device device(false);
+        const auto start = Clock::now();
+        const double ms = disconnectToIdle(device, [&] { return Clock::now() - start > 1s; });
+        std::printf("device that never reads: DISCONNECT to idle %.1f ms\n", ms);
+    }
+    {
+        // A send that the device never makes room for, as the link's send
+        // waits once the buffers are full: stop request to return.
+        Device device(false);
+        TcpClient client;
+        in_addr loopback{};
+        loopback.s_addr = htonl(INADDR_LOOPBACK);
+        client.Connect(loopback, device.port());
+        AbortSignal stop;
+        auto sending = std::async(std::launch::async, [&] {
+            try {
+                client.Send(std::string(256 << 20, 'f'), &stop);
+            } catch (...) {
+            }
+        });
+        std::this_thread::sleep_for(500ms);
+        const auto requested = Clock::now();
+        stop.Signal();
+        sending.wait();
+        std::printf("blocked send: stop request to return %.2f ms\n", msSince(requested));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace lumacast {
+
+// A logout (SIGHUP), Ctrl+C (SIGINT) and SIGTERM end the program the way
+// closing its window does, on the UI thread, instead of killing it.
+
+// Blocks the three signals in the calling thread and so in every thread it
+// starts afterwards. Call first thing, before any thread exists. Throws
+// std::system_error.
+void BlockEndSignals();
+
+// Delivers the blocked signals to `onSignal` on the thread that creates the
+// watcher (it needs a running Qt event loop). Throws std::system_error.
+class EndSignalWatcher {
+public:
+    explicit EndSignalWatcher(std::function<void()> onSignal);
+    ~EndSignalWatcher();
+    EndSignalWatcher(const EndSignalWatcher &) = delete;
+    EndSignalWatcher &operator=(const EndSignalWatcher &) = delete;
+
+private:
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void()> onSignal_;
+};
+
+} // namespace lumacast
