@@ -269,7 +269,7 @@ void TMainForm::StartDiscovery()
     // Without its expiry the discovery would never end: send nothing, and
     // leave FIND to the next connection's end.
     if (!startTimer_(*Timer1))
-        throw std::runtime_error("タイマーを取得できません");
+        throw std::runtime_error(TimerUnavailableText);
     IdUDPServer1.Broadcast(DiscoveryRequest(), ports_.discoveryRemote);
 }
 

@@ -5,6 +5,7 @@
 #include "discovery/IdUDPServer.h"
 #include "platform/SocketErrorText.h"
 #include "ui/AddressEntry.h"
+#include "ui/Main.h"
 
 #include <gtest/gtest.h>
 
@@ -57,6 +58,7 @@ TEST(BoxTextTest, EveryBoxTextIsDrawnWithRealGlyphsOfTheBoxFace)
     QStringList texts;
     for (const auto &box : watcher.seen())
         texts << box.title << box.text << box.buttons;
+    texts << QString::fromUtf8(TimerUnavailableText);
     for (int errnoValue = 1; errnoValue < 134; ++errnoValue)
         texts << QString::fromStdString(SocketErrorMessage(errnoValue));
 

@@ -279,7 +279,7 @@ TEST_F(DiscoveryWindowTest, ATimerThatCannotStartStopsTheDiscoveryBeforeTheReque
 {
     create();
     ASSERT_TRUE(requestArrived());
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     form->SetTimerStarter([](QTimer &) { return false; });
     answer("127.0.0.2"); // after the window: counts for nothing either way
     try {
@@ -294,7 +294,7 @@ TEST_F(DiscoveryWindowTest, ATimerThatCannotStartStopsTheDiscoveryBeforeTheReque
     // Only the next connection's end gives FIND back.
     form->ComboBox1->setEditText("127.0.0.1");
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(form->FindBtn->isEnabled());
 }
 
