@@ -141,11 +141,18 @@ int run(int argc, char **argv)
 {
     std::size_t streamMb = 1024;
     int streamS = 120;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--stream-mb") == 0)
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 < argc && std::strcmp(argv[i], "--stream-mb") == 0) {
             streamMb = std::stoul(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--stream-s") == 0)
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--stream-s") == 0) {
             streamS = std::stoi(argv[i + 1]);
+        } else {
+            std::printf("usage: bench_hostile_devices [--stream-mb N] [--stream-s S]\n"
+                        "  the polling thread against a device on 127.0.0.1 that streams up to N MB\n"
+                        "  (default 1024) for at most S s (default 120), one that never reads, and a\n"
+                        "  send that waits for room; prints peak memory and stop-to-idle times.\n");
+            return std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ? 0 : 2;
+        }
     }
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);

@@ -32,7 +32,6 @@ namespace {
 
 const QColor StripOn(255, 96, 0);
 const QColor PowerSecond(0, 128, 255);
-constexpr int DiscoveryWindowMs = 1500;
 
 QFont windowFont(bool bold)
 {
@@ -289,7 +288,7 @@ void TMainForm::StartDiscovery()
     // Without its expiry the discovery would never end: send nothing, and
     // leave FIND to the next connection's end.
     if (!startTimer_(*Timer1))
-        throw std::runtime_error("タイマーを取得できません");
+        throw std::runtime_error(TimerUnavailableText);
     IdUDPServer1.Broadcast(DiscoveryRequest(), ports_.discoveryRemote);
 }
 

@@ -28,6 +28,11 @@ struct PanelPorts {
     std::uint16_t discoveryRemote = 54321;
 };
 
+// How long answers to a discovery request are collected.
+inline constexpr int DiscoveryWindowMs = 1500;
+// What the error box says when the discovery timer cannot be started.
+inline constexpr const char *TimerUnavailableText = "タイマーを取得できません";
+
 // The panel's one window.
 class TMainForm : public QWidget, public PollerWindow {
     Q_OBJECT

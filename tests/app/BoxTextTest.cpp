@@ -1,10 +1,11 @@
-#include "BoxWatcher.h"
+#include "support/ModalBoxes.h"
 
 #include "app/DarkStyle.h"
 #include "app/ErrorBox.h"
 #include "discovery/UdpServer.h"
 #include "platform/SocketErrorText.h"
 #include "ui/AddressEntry.h"
+#include "ui/Main.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 #include <cerrno>
 
 using namespace lumacast;
-using test::BoxWatcher;
+using test::ModalBoxes;
 
 namespace {
 
@@ -46,7 +47,7 @@ testing::AssertionResult drawnByTheFace(const QFont &font, const QString &text)
 
 TEST(BoxTextTest, EveryBoxTextIsDrawnWithRealGlyphsOfTheBoxFace)
 {
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     QWidget window;
     ShowAddressRejection(&window, new AddressComboBox(&window));
     EXPECT_FALSE(SelectStyle(QStringLiteral("No Such Style")));
@@ -57,6 +58,7 @@ TEST(BoxTextTest, EveryBoxTextIsDrawnWithRealGlyphsOfTheBoxFace)
     QStringList texts;
     for (const auto &box : watcher.seen())
         texts << box.title << box.text << box.buttons;
+    texts << QString::fromUtf8(TimerUnavailableText);
     for (int errnoValue = 1; errnoValue < 134; ++errnoValue)
         texts << QString::fromStdString(SocketErrorMessage(errnoValue));
 

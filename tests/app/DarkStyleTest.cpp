@@ -1,8 +1,9 @@
-#include "BoxWatcher.h"
-
 #include "app/DarkStyle.h"
 #include "app/ErrorBox.h"
 #include "ui/IndicatorStrip.h"
+
+#include "support/ModalBoxes.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,8 @@
 #include <stdexcept>
 
 using namespace lumacast;
-using test::BoxWatcher;
+using test::ModalBoxes;
+using test::WaitUntil;
 
 namespace {
 
@@ -25,7 +27,7 @@ class StyleFoundTest : public testing::TestWithParam<const char *> { };
 
 TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
 {
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     ASSERT_TRUE(SelectStyle(QString::fromUtf8(GetParam())));
     QTest::qWait(20);
     EXPECT_TRUE(watcher.seen().empty());
@@ -40,7 +42,7 @@ TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
 
     // Boxes are dark too.
     QTimer::singleShot(0, [] { ShowErrorMessage(QStringLiteral("x")); });
-    QTRY_COMPARE(watcher.seen().size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
     EXPECT_EQ(watcher.seen()[0].window, DarkWindow);
 }
 
@@ -98,7 +100,7 @@ TEST_P(StyleNotFoundTest, ShowsTheBoxAndLeavesTheLookAsItWas)
 {
     const QString before = ActiveStyleName();
     const QPalette palette = QApplication::palette();
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     const QString name = QString::fromUtf8(GetParam());
     EXPECT_FALSE(SelectStyle(name));
     ASSERT_EQ(watcher.seen().size(), 1u);
@@ -122,7 +124,7 @@ TEST(StyleTest, AProgramWithoutTheStoredStyleShowsTheBox)
     // Nothing loaded yet either, as at start-up.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QTemporaryDir empty;
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     EXPECT_FALSE(SelectStyle(QString::fromLatin1(DarkStyleName), empty.path()));
     ASSERT_EQ(watcher.seen().size(), 1u);
     EXPECT_EQ(watcher.seen()[0].text, QStringLiteral("スタイル 'Metropolis UI Dark' が見つかりません"));
@@ -135,7 +137,7 @@ TEST(StyleTest, AStoredStyleThatCannotBeReadIsNotCaught)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("{\"name\": \"Metropolis UI Dark\", \"colours\": ");
     file.close();
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     EXPECT_THROW(SelectStyle(QString::fromLatin1(DarkStyleName), dir.path()), std::runtime_error);
     EXPECT_TRUE(watcher.seen().empty());
 }

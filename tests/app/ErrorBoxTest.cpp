@@ -1,8 +1,10 @@
-#include "BoxWatcher.h"
-
-#include "app/Application.h"
 #include "app/ErrorBox.h"
+#include "app/Application.h"
 #include "platform/HandOff.h"
+
+#include "support/HandOffGuard.h"
+#include "support/ModalBoxes.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -14,20 +16,16 @@
 #include <thread>
 
 using namespace lumacast;
-using test::BoxWatcher;
+using test::ModalBoxes;
+using test::WaitUntil;
 
 namespace {
 
 const QString Title = QStringLiteral("test_app_gui");
 
-TEST(ErrorBoxTest, TheApplicationIsTheProgramsOwn)
-{
-    ASSERT_NE(qobject_cast<Application *>(QCoreApplication::instance()), nullptr);
-}
-
 TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
 {
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     QWidget window;
     auto *failing = new QPushButton(QStringLiteral("fail"), &window);
     auto *working = new QPushButton(QStringLiteral("work"), &window);
@@ -43,7 +41,7 @@ TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     QTest::mouseClick(failing, Qt::LeftButton);
-    QTRY_COMPARE(watcher.seen().size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
     EXPECT_TRUE(before);
     EXPECT_FALSE(after);
     const auto &box = watcher.seen().front();
@@ -59,23 +57,23 @@ TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
     QTest::mouseClick(working, Qt::LeftButton);
     EXPECT_TRUE(workingRan);
     QTest::mouseClick(failing, Qt::LeftButton);
-    QTRY_COMPARE(watcher.seen().size(), 2u);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
 }
 
 TEST(ErrorBoxTest, ErrorsFromTimersAndOfUnknownKindAreShown)
 {
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     QTimer::singleShot(0, [] { throw std::runtime_error("Timer failed"); });
-    QTRY_COMPARE(watcher.seen().size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
     EXPECT_EQ(watcher.seen()[0].text, "Timer failed.");
     QTimer::singleShot(0, [] { throw 7; });
-    QTRY_COMPARE(watcher.seen().size(), 2u);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
     EXPECT_EQ(watcher.seen()[1].text, "An error of an unknown kind occurred.");
 }
 
 TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
 {
-    BoxWatcher watcher;
+    ModalBoxes watcher;
     bool after = false;
     EXPECT_FALSE(RunHandler([&] {
         throw std::runtime_error("Could not bind socket. Address and port are already in use.");
@@ -95,8 +93,8 @@ TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
 
 TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
 {
-    BoxWatcher watcher;
-    handoff::reopen();
+    ModalBoxes watcher;
+    const test::HandOffGuard served;
     std::atomic<bool> done{false};
     std::string caught;
     std::thread worker([&] {
@@ -108,7 +106,7 @@ TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
         done = true;
     });
     // Served by the event loop, the way the program serves it.
-    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 5000);
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
     worker.join();
     EXPECT_EQ(caught, "step failed");
     QTest::qWait(50);

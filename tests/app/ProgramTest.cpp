@@ -1,56 +1,36 @@
-// The built program as a process: one copy per login session, and a prompt end.
-// Runs only inside a private network namespace (the program broadcasts).
+// The built program as a process: one copy per login session. (What it does
+// on a screen is the end-to-end suite's.) Runs only inside a private network
+// namespace, since the program broadcasts.
+#include "support/UdpPeer.h"
+#include "support/Wait.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#ifdef LC_HAVE_X11
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#endif
-
 extern char **environ;
 
 using namespace std::chrono_literals;
+using lumacast::test::InPrivateNetwork;
+using lumacast::test::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-bool inPrivateNetwork()
-{
-    struct if_nameindex *names = ::if_nameindex();
-    if (names == nullptr)
-        return false;
-    bool onlyLoopback = true;
-    for (struct if_nameindex *n = names; n->if_index != 0; ++n)
-        onlyLoopback = onlyLoopback && std::strcmp(n->if_name, "lo") == 0;
-    ::if_freenameindex(names);
-    return onlyLoopback;
-}
 
 long ms(Clock::duration d)
 {
@@ -153,32 +133,6 @@ bool lockHeld(const std::string &path)
     return false;
 }
 
-template <typename F> bool waitUntil(F condition, std::chrono::milliseconds timeout)
-{
-    const auto end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-// True while a connect attempt to 127.0.0.1:50000 waits for its answer.
-bool connectPending()
-{
-    std::ifstream tcp("/proc/net/tcp");
-    std::string line;
-    while (std::getline(tcp, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, st;
-        fields >> slot >> local >> remote >> st;
-        if (remote == "0100007F:C350" && st == "02") // SYN_SENT
-            return true;
-    }
-    return false;
-}
-
 bool exitedZero(const std::optional<int> &status)
 {
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
@@ -188,7 +142,7 @@ class ProgramTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!inPrivateNetwork())
+        if (!InPrivateNetwork())
             GTEST_SKIP() << "needs a private network namespace (run the suite through ctest in one)";
         ASSERT_TRUE(runtime.isValid());
         ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
@@ -253,7 +207,7 @@ protected:
 TEST_F(ProgramTest, ASecondCopyGivesWayAtOnceSilentlyAndLeavesTheFirstRunning)
 {
     const Process first = start();
-    ASSERT_TRUE(waitUntil([&] { return lockHeld(guard); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
     for (int i = 0; i < 3; ++i) {
         const auto begin = Clock::now();
         const Process second = start();
@@ -271,7 +225,7 @@ TEST_F(ProgramTest, ASecondCopyGivesWayAtOnceSilentlyAndLeavesTheFirstRunning)
     // Another login session of the same user runs its own copy.
     const std::string other = session + "b";
     const Process beside = start(-1, -1, {{"XDG_SESSION_ID", other}});
-    ASSERT_TRUE(waitUntil([&] { return lockHeld(guardIn(runtime.path().toStdString(), other)); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guardIn(runtime.path().toStdString(), other)); }, 10s));
     EXPECT_TRUE(running(beside));
     EXPECT_TRUE(running(first));
 }
@@ -292,7 +246,7 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
 
         int gaveWay = 0;
         std::vector<Process> left = copies;
-        waitUntil(
+        WaitUntil(
             [&] {
                 for (auto it = left.begin(); it != left.end();) {
                     if (const auto status = reap(*it, 0ms)) {
@@ -318,11 +272,11 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
 TEST_F(ProgramTest, TheGuardGoesWithACrashedCopy)
 {
     const Process first = start();
-    ASSERT_TRUE(waitUntil([&] { return lockHeld(guard); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
     ::kill(first.pid, SIGKILL);
     ASSERT_TRUE(reap(first, 5s));
     const Process next = start();
-    ASSERT_TRUE(waitUntil([&] { return lockHeld(guard); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(running(next));
 }
@@ -331,477 +285,10 @@ TEST_F(ProgramTest, WhatBlocksTheGuardFileSendsItToTheNextPrivateFolder)
 {
     ASSERT_EQ(::mkdir(guard.c_str(), 0700), 0); // a folder where the file should be
     const Process first = start();
-    ASSERT_TRUE(waitUntil([&] { return lockHeld(guardIn(fallback, session)); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guardIn(fallback, session)); }, 10s));
     const Process second = start();
     EXPECT_TRUE(exitedZero(reap(second, 5s)));
     EXPECT_TRUE(running(first));
 }
-
-#ifdef LC_HAVE_X11
-
-const char *const WindowCaption = "Lumacast2 For RK-DX420 Ver.1.00";
-
-// A device on 127.0.0.1:50000 (the program's own port, ours inside the
-// namespace): answers each frame, keeps silent, never accepts at all, or
-// sends without pause and never reads.
-class LoopbackDevice {
-public:
-    enum class Mode { Answering, Silent, NeverAnswers, Streaming };
-
-    explicit LoopbackDevice(Mode mode) : mode_(mode)
-    {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int one = 1;
-        ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(50000);
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ok_ = ::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-            ::listen(listen_, 0) == 0;
-        if (!ok_)
-            return;
-        if (mode_ == Mode::NeverAnswers) {
-            // A full queue: the kernel drops every further handshake.
-            for (int i = 0; i < 4; ++i) {
-                const int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-                // Non-blocking: "in progress" is the expected result.
-                (void)::connect(c, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-                fillers_.push_back(c);
-            }
-            std::this_thread::sleep_for(100ms);
-            return;
-        }
-        thread_ = std::thread([this] { serve(); });
-    }
-
-    ~LoopbackDevice()
-    {
-        stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        if (thread_.joinable())
-            thread_.join();
-        for (int c : fillers_)
-            ::close(c);
-        ::close(listen_);
-    }
-
-    bool ok() const { return ok_; }
-    int frames() const { return frames_; }
-    bool endOfStream() const { return endOfStream_; }
-    bool reset() const { return reset_; }
-    std::size_t streamed() const { return streamed_; }
-    int framesAfterEnd() const { return framesAfterEnd_; }
-
-private:
-    void serve()
-    {
-        const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (conn < 0)
-            return;
-        timeval tv{0, 50000};
-        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        if (mode_ == Mode::Streaming) {
-            const std::string chunk(65536, '@');
-            while (!stop_) {
-                const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n > 0)
-                    streamed_ += static_cast<std::size_t>(n);
-                else if (errno != EAGAIN)
-                    break;
-                else
-                    std::this_thread::sleep_for(5ms);
-            }
-            ::close(conn);
-            return;
-        }
-        std::string pending;
-        while (!stop_) {
-            char buf[256];
-            const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-            if (n == 0) {
-                endOfStream_ = true;
-                break;
-            }
-            if (n < 0 && errno == ECONNRESET) {
-                reset_ = true;
-                break;
-            }
-            if (n < 0)
-                continue;
-            pending.append(buf, static_cast<size_t>(n));
-            while (pending.size() >= 9) {
-                pending.erase(0, 9);
-                ++frames_;
-                if (mode_ == Mode::Answering) {
-                    const char reply[] = "@c110010000";
-                    ::send(conn, reply, 12, MSG_NOSIGNAL);
-                }
-            }
-        }
-        if (endOfStream_) {
-            char buf[64];
-            std::this_thread::sleep_for(400ms);
-            ssize_t n;
-            while ((n = ::recv(conn, buf, sizeof buf, MSG_DONTWAIT)) > 0)
-                ++framesAfterEnd_;
-            // Reads still give end of stream after a reset; the state tells it.
-            tcp_info info{};
-            socklen_t len = sizeof info;
-            reset_ = (n < 0 && errno != EAGAIN) ||
-                (::getsockopt(conn, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_state == TCP_CLOSE);
-        }
-        ::close(conn);
-    }
-
-    Mode mode_;
-    int listen_ = -1;
-    bool ok_ = false;
-    std::vector<int> fillers_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> frames_{0};
-    std::atomic<bool> endOfStream_{false};
-    std::atomic<int> framesAfterEnd_{0};
-    std::atomic<bool> reset_{false};
-    std::atomic<std::size_t> streamed_{0};
-};
-
-// The program on a virtual X server, closed the way a window manager closes it.
-class ProgramEndTest : public ProgramTest {
-protected:
-    void SetUp() override
-    {
-        ProgramTest::SetUp();
-        if (IsSkipped())
-            return;
-        if (::access("/usr/bin/Xvfb", X_OK) != 0)
-            GTEST_SKIP() << "Xvfb is not installed";
-        int fd[2];
-        ASSERT_EQ(::pipe(fd), 0);
-        const std::string log = runtime.filePath("xvfb.log").toStdString();
-        xvfb = spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fd[1]), "-nolisten", "tcp", "-screen",
-                      "0", "1024x768x24"},
-                     environment({}), log);
-        ::close(fd[1]);
-        char buf[16] = {};
-        ssize_t n = 0;
-        for (ssize_t r; n < 15 && (r = ::read(fd[0], buf + n, 15 - n)) > 0;) {
-            n += r;
-            if (std::memchr(buf, '\n', n))
-                break;
-        }
-        ::close(fd[0]);
-        ASSERT_GT(n, 0) << readAll(log);
-        display = ":" + std::string(buf, std::strcspn(buf, "\n"));
-        x = XOpenDisplay(display.c_str());
-        ASSERT_NE(x, nullptr);
-    }
-
-    void TearDown() override
-    {
-        ProgramTest::TearDown();
-        if (x != nullptr)
-            XCloseDisplay(x);
-        if (xvfb > 0) {
-            ::kill(xvfb, SIGTERM);
-            ::waitpid(xvfb, nullptr, 0);
-        }
-    }
-
-    std::map<std::string, std::string> variables() const override
-    {
-        return {{"XDG_RUNTIME_DIR", runtime.path().toStdString()},
-                {"QT_QPA_PLATFORM", "xcb"},
-                {"DISPLAY", display}};
-    }
-
-    Window findWindow(Window parent, const char *caption = WindowCaption)
-    {
-        Window root, up, *children = nullptr;
-        unsigned count = 0;
-        Window found = 0;
-        if (!XQueryTree(x, parent, &root, &up, &children, &count))
-            return 0;
-        for (unsigned i = 0; i < count && found == 0; ++i) {
-            char *name = nullptr;
-            XWindowAttributes attrs{};
-            if (XFetchName(x, children[i], &name) && name != nullptr && std::strcmp(name, caption) == 0 &&
-                XGetWindowAttributes(x, children[i], &attrs) && attrs.map_state == IsViewable)
-                found = children[i];
-            if (name)
-                XFree(name);
-            if (found == 0)
-                found = findWindow(children[i], caption);
-        }
-        if (children)
-            XFree(children);
-        return found;
-    }
-
-    Window waitForWindow(const char *caption = WindowCaption)
-    {
-        Window w = 0;
-        waitUntil([&] { return (w = findWindow(DefaultRootWindow(x), caption)) != 0; }, 15s);
-        return w;
-    }
-
-    // The square sizes of the icons the window offers to a taskbar, in order.
-    std::vector<int> iconSizes(Window w)
-    {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char *data = nullptr;
-        std::vector<int> sizes;
-        if (XGetWindowProperty(x, w, XInternAtom(x, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL,
-                               &type, &format, &count, &after, &data) != Success)
-            return sizes;
-        const auto *values = reinterpret_cast<const unsigned long *>(data);
-        for (unsigned long i = 0; i + 2 <= count;) {
-            const unsigned long width = values[i], height = values[i + 1];
-            sizes.push_back(width == height ? static_cast<int>(width) : -1);
-            i += 2 + width * height;
-        }
-        if (data)
-            XFree(data);
-        return sizes;
-    }
-
-    // The window manager's close: WM_DELETE_WINDOW.
-    void closeWindow(Window w)
-    {
-        XEvent ev{};
-        ev.xclient.type = ClientMessage;
-        ev.xclient.window = w;
-        ev.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
-        ev.xclient.format = 32;
-        ev.xclient.data.l[0] = static_cast<long>(XInternAtom(x, "WM_DELETE_WINDOW", False));
-        ev.xclient.data.l[1] = CurrentTime;
-        XSendEvent(x, w, False, NoEventMask, &ev);
-        XFlush(x);
-    }
-
-    bool xdotool(const std::vector<std::string> &args)
-    {
-        std::vector<std::string> argv{"/usr/bin/xdotool"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const pid_t pid =
-            spawn(argv, environment({{"DISPLAY", display}}), runtime.filePath("xdotool.log").toStdString());
-        return exitedZero(waitExit(pid, 10s));
-    }
-
-    // Types the address into the address field and presses CONNECT.
-    bool connectTo(Window w, const std::string &address)
-    {
-        if (::access("/usr/bin/xdotool", X_OK) != 0)
-            return false;
-        int left = 0, top = 0;
-        Window child;
-        XTranslateCoordinates(x, w, DefaultRootWindow(x), 0, 0, &left, &top, &child);
-        XSetInputFocus(x, w, RevertToParent, CurrentTime);
-        XFlush(x);
-        auto at = [&](int dx, int dy) {
-            return std::vector<std::string>{
-                "mousemove", "--sync", std::to_string(left + dx), std::to_string(top + dy), "click", "1"};
-        };
-        return xdotool(at(150, 26)) && xdotool({"key", "ctrl+a", "BackSpace"}) &&
-            xdotool({"type", "--delay", "10", address}) && xdotool(at(371, 26));
-    }
-
-    // Closes the window, or sends `signal`, and returns how long the process
-    // took to be gone.
-    std::optional<std::chrono::milliseconds> closeAndTime(const Process &p, Window w, int signal = 0)
-    {
-        const auto begin = Clock::now();
-        if (signal != 0)
-            ::kill(p.pid, signal);
-        else
-            closeWindow(w);
-        const auto status = reap(p, 10s);
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin);
-        EXPECT_TRUE(exitedZero(status)) << readAll(p.log);
-        if (!status)
-            return std::nullopt;
-        return took;
-    }
-
-    pid_t xvfb = -1;
-    std::string display;
-    Display *x = nullptr;
-};
-
-// Generous for slow and instrumented builds; the figures are printed.
-constexpr auto EndBound = 1500ms;
-
-enum class State {
-    Idle,
-    Discovering,
-    ConnectingForever,
-    Resolving,
-    ConnectedSilent,
-    ConnectedAnswering,
-    Streaming
-};
-
-struct EndCase {
-    const char *name;
-    State state;
-    int signal = 0; // 0: the window manager's close
-};
-
-void PrintTo(const EndCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class ProgramEndStateTest : public ProgramEndTest, public testing::WithParamInterface<EndCase> { };
-
-TEST_P(ProgramEndStateTest, ClosingTheWindowEndsTheProcessPromptly)
-{
-    const State state = GetParam().state;
-    std::optional<LoopbackDevice> device;
-    if (state == State::ConnectingForever)
-        device.emplace(LoopbackDevice::Mode::NeverAnswers);
-    else if (state == State::ConnectedSilent)
-        device.emplace(LoopbackDevice::Mode::Silent);
-    else if (state == State::ConnectedAnswering)
-        device.emplace(LoopbackDevice::Mode::Answering);
-    else if (state == State::Streaming)
-        device.emplace(LoopbackDevice::Mode::Streaming);
-    if (device) {
-        ASSERT_TRUE(device->ok()) << "port 50000 is taken in this namespace";
-    }
-
-    const Process p = start();
-    const Window w = waitForWindow();
-    ASSERT_NE(w, 0u) << readAll(p.log);
-
-    switch (state) {
-    case State::Idle:
-        std::this_thread::sleep_for(2000ms); // past the first discovery window
-        break;
-    case State::Discovering:
-        std::this_thread::sleep_for(200ms);
-        break;
-    case State::ConnectingForever:
-        std::this_thread::sleep_for(1600ms);
-        if (!connectTo(w, "127.0.0.1"))
-            GTEST_SKIP() << "xdotool could not drive the window";
-        ASSERT_TRUE(waitUntil(connectPending, 5s));
-        std::this_thread::sleep_for(500ms);
-        ASSERT_TRUE(connectPending());
-        break;
-    case State::Resolving:
-        // A valid host name; the namespace's name server never answers.
-        std::this_thread::sleep_for(1600ms);
-        if (!connectTo(w, "x7f.1"))
-            GTEST_SKIP() << "xdotool could not drive the window";
-        std::this_thread::sleep_for(500ms);
-        break;
-    case State::ConnectedSilent:
-    case State::ConnectedAnswering:
-        std::this_thread::sleep_for(1600ms);
-        if (!connectTo(w, "127.0.0.1"))
-            GTEST_SKIP() << "xdotool could not drive the window";
-        ASSERT_TRUE(waitUntil([&] { return device->frames() >= 2; }, 10s)) << readAll(p.log);
-        break;
-    case State::Streaming:
-        std::this_thread::sleep_for(1600ms);
-        if (!connectTo(w, "127.0.0.1"))
-            GTEST_SKIP() << "xdotool could not drive the window";
-        ASSERT_TRUE(waitUntil([&] { return device->streamed() > (1u << 20); }, 10s)) << readAll(p.log);
-        break;
-    }
-
-    const auto took = closeAndTime(p, w, GetParam().signal);
-    ASSERT_TRUE(took);
-    std::printf("%s: gone %ld ms after the close\n", GetParam().name, static_cast<long>(took->count()));
-    RecordProperty("close_to_exit_ms", std::to_string(took->count()));
-    EXPECT_LT(*took, EndBound);
-
-    if (state == State::ConnectedSilent || state == State::ConnectedAnswering) {
-        ASSERT_TRUE(waitUntil([&] { return device->endOfStream(); }, 2s));
-        std::this_thread::sleep_for(500ms);
-        EXPECT_EQ(device->framesAfterEnd(), 0);
-        EXPECT_FALSE(device->reset());
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(States, ProgramEndStateTest,
-                         testing::Values(EndCase{"Idle", State::Idle},
-                                         EndCase{"Discovering", State::Discovering},
-                                         EndCase{"ConnectingForever", State::ConnectingForever},
-                                         EndCase{"Resolving", State::Resolving},
-                                         EndCase{"ConnectedSilent", State::ConnectedSilent},
-                                         EndCase{"ConnectedAnswering", State::ConnectedAnswering},
-                                         EndCase{"Streaming", State::Streaming},
-                                         EndCase{"SigtermConnected", State::ConnectedAnswering, SIGTERM},
-                                         EndCase{"SigintConnected", State::ConnectedAnswering, SIGINT},
-                                         EndCase{"SighupIdle", State::Idle, SIGHUP}),
-                         [](const testing::TestParamInfo<EndCase> &info) {
-                             return std::string(info.param.name);
-                         });
-
-TEST_F(ProgramEndTest, ACopyStartedWhileTheFirstIsEndingGivesWay)
-{
-    const Process first = start();
-    const Window w = waitForWindow();
-    ASSERT_NE(w, 0u);
-    closeWindow(w);
-    // Hold the first copy somewhere in its end, then start another.
-    ::kill(first.pid, SIGSTOP);
-    const Process second = start();
-    EXPECT_TRUE(exitedZero(reap(second, 5s)));
-    ::kill(first.pid, SIGCONT);
-    EXPECT_TRUE(exitedZero(reap(first, 5s)));
-    // Now the guard is free again.
-    const Process third = start();
-    EXPECT_NE(waitForWindow(), 0u);
-    EXPECT_TRUE(running(third));
-}
-
-TEST_F(ProgramEndTest, ToolkitOptionsAreNotReadAndALinkDoesNotRenameTheProgram)
-{
-    const std::string link = runtime.filePath("Zed.link").toStdString();
-    ASSERT_EQ(::symlink(LC_APP_BINARY, link.c_str()), 0);
-    const Process p =
-        start(-1, -1, {}, {link, "-qwindowtitle", "Renamed", "-reverse", "-stylesheet", "/dev/null"});
-    EXPECT_NE(waitForWindow(), 0u) << "the caption changed";
-    EXPECT_TRUE(exitedZero((::kill(p.pid, SIGTERM), reap(p, 5s))));
-
-    // A held discovery port raises the error box, titled after the program file.
-    const int held = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(50008);
-    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    const Process boxed = start(-1, -1, {}, {link});
-    EXPECT_NE(waitForWindow("lumacast2"), 0u) << readAll(boxed.log);
-    EXPECT_EQ(findWindow(DefaultRootWindow(x), "Zed"), 0u);
-    // A signal ends the program with the box still open.
-    EXPECT_TRUE(exitedZero((::kill(boxed.pid, SIGTERM), reap(boxed, 5s))));
-    ::close(held);
-}
-
-TEST_F(ProgramEndTest, StartUpShowsTheWindowWithinMoments)
-{
-    const auto begin = Clock::now();
-    const Process p = start();
-    const Window w = waitForWindow();
-    ASSERT_NE(w, 0u);
-    const auto took = Clock::now() - begin;
-    std::printf("window shown %ld ms after the start\n", ms(took));
-    RecordProperty("start_to_window_ms", std::to_string(ms(took)));
-    EXPECT_LT(took, 10s);
-    XWindowAttributes attrs{};
-    XGetWindowAttributes(x, w, &attrs);
-    EXPECT_EQ(attrs.width, 434);
-    EXPECT_EQ(attrs.height, 182);
-    EXPECT_EQ(iconSizes(w), (std::vector<int>{128, 96, 64, 48, 32}));
-    EXPECT_TRUE(closeAndTime(p, w));
-}
-
-#endif // LC_HAVE_X11
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "discovery/DiscoveryRequest.h"
 #include "discovery/SenderAddress.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +11,10 @@ using namespace lumacast;
 
 namespace {
 
-struct FieldRow {
-    const char *name;
+struct FieldRow : test::Row {
     std::size_t offset;
     std::string bytes;
 };
-
-void PrintTo(const FieldRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class DiscoveryRequestTest : public testing::TestWithParam<FieldRow> { };
 
@@ -36,7 +31,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DiscoveryRequestTest,
                                          FieldRow{"ZeroByte", 16, std::string(1, '\0')},
                                          FieldRow{"Version", 17, "\x03"}, FieldRow{"Model", 18, "RK-DX420"},
                                          FieldRow{"Padding", 26, std::string(38, ' ')}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST(DiscoveryRequest, IsSevenBitAndTheSameEachTime)
 {
@@ -46,17 +41,11 @@ TEST(DiscoveryRequest, IsSevenBitAndTheSameEachTime)
     EXPECT_EQ(request, DiscoveryRequest());
 }
 
-struct SenderRow {
-    const char *name;
+struct SenderRow : test::Row {
     int family;
     const char *address;
     std::string text;
 };
-
-void PrintTo(const SenderRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SenderAddressTest : public testing::TestWithParam<SenderRow> { };
 
@@ -83,6 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
         SenderRow{"FullGroups", AF_INET6, "ffff:abcd:1:10:100:1000:f00f:8", "FFFF:ABCD:1:10:100:1000:F00F:8"},
         SenderRow{"MappedIPv4StaysIPv6", AF_INET6, "::ffff:192.0.2.1", "0:0:0:0:0:FFFF:C000:201"},
         SenderRow{"Documentation", AF_INET6, "2001:db8::1:0:0:1", "2001:DB8:0:0:1:0:0:1"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "discovery/DiscoveryRequest.h"
 #include "discovery/UdpServer.h"
 #include "platform/HandOff.h"
+#include "support/Rows.h"
 #include "support/UdpPeer.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <functional>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -101,16 +101,10 @@ TEST_P(RequestOnTheWireTest, SixtyFourBytesFromTheLocalPortAndThePermissionResto
 INSTANTIATE_TEST_SUITE_P(BroadcastSetting, RequestOnTheWireTest, testing::Values(true, false),
                          [](const auto &info) { return info.param ? "Allowed" : "NotAllowed"; });
 
-struct SizeRow {
-    const char *name;
+struct SizeRow : test::Row {
     std::size_t size;
     bool counted;
 };
-
-void PrintTo(const SizeRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface<SizeRow> { };
 
@@ -136,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DatagramSizeTest,
                          testing::Values(SizeRow{"Empty", 0, false}, SizeRow{"OneByte", 1, true},
                                          SizeRow{"Request", 64, true}, SizeRow{"Largest", 8192, true},
                                          SizeRow{"OneTooMany", 8193, false}, SizeRow{"Huge", 65000, false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 class BindFailureTest : public EndpointTest, public testing::WithParamInterface<const char *> { };
 
@@ -195,15 +189,9 @@ TEST_F(EndpointTest, DeclaredSocketsAreFixedAtTheFirstActivation)
     EXPECT_GE(endpoint.ReceiveBufferGranted(), 400 * 1024) << "the burst would not fit";
 }
 
-struct StopRow {
-    const char *name;
+struct StopRow : test::Row {
     bool answerWaiting; // a listener is blocked handing a datagram over
 };
-
-void PrintTo(const StopRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class DeactivationTest : public EndpointTest, public testing::WithParamInterface<StopRow> { };
 
@@ -231,7 +219,7 @@ TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
 
 INSTANTIATE_TEST_SUITE_P(Table, DeactivationTest,
                          testing::Values(StopRow{"Idle", false}, StopRow{"DuringHandOff", true}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST_F(EndpointTest, IPv6AnswerCarriesTheLongIPv6Form)
 {
@@ -278,32 +266,24 @@ TEST_F(EndpointTest, AFailingHandlerCostsNoOtherDatagram)
     EXPECT_TRUE(pumpUntil([&] { return calls == 3; }));
 }
 
-// A send that the system refuses, seen from a child process in a network
-// namespace of its own with no interface up, so nothing can be reached.
-struct SendFailureRow {
-    const char *name;
+// A send that the system refuses: the endpoint lives on a thread that has a
+// network namespace of its own with no interface up, so nothing can be
+// reached. A thread rather than a forked child, so ThreadSanitizer runs it too.
+struct SendFailureRow : test::Row {
     std::size_t size;
     std::string message;
 };
-
-void PrintTo(const SendFailureRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SendFailureTest : public testing::TestWithParam<SendFailureRow> { };
 
 TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
 {
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(out[0]);
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
-            ::_exit(77);
-        std::string report;
+    std::string report;
+    std::thread isolated([&] {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            report = "no namespace";
+            return;
+        }
         try {
             UdpServer endpoint;
             endpoint.SetDefaultPort(50008);
@@ -321,18 +301,9 @@ TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
         } catch (const std::exception &e) {
             report = std::string("activation: ") + e.what();
         }
-        [[maybe_unused]] auto n = ::write(out[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(out[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    });
+    isolated.join();
+    if (report == "no namespace")
         GTEST_SKIP() << "no network namespace of our own here";
     EXPECT_EQ(report, GetParam().message + "|active|1");
 }
@@ -341,6 +312,6 @@ INSTANTIATE_TEST_SUITE_P(
     Table, SendFailureTest,
     testing::Values(SendFailureRow{"NoRoute", 64, "Socket エラー # 10051\r\nネットワークに到達できません。"},
                     SendFailureRow{"TooLong", 70000, "パッケージ サイズが大きすぎます。"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 } // namespace

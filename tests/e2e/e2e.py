@@ -23,6 +23,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 
@@ -273,11 +274,16 @@ class Screen:
 
 
 class Panel:
-    def __init__(self, binary, screen, runtime_dir, env=None, wait_window=True):
+    """The panel; `prefix` comes before the binary, or stands for the whole
+    command line when `with_binary` is false."""
+
+    def __init__(self, binary, screen, runtime_dir, env=None, wait_window=True, prefix=(),
+                 with_binary=True):
         self.binary = binary
         self.screen = screen
         self.env = dict(screen.env, XDG_RUNTIME_DIR=runtime_dir, **(env or {}))
-        self.proc = subprocess.Popen([binary], env=self.env, stdout=subprocess.DEVNULL,
+        command = [*prefix, binary] if with_binary else list(prefix)
+        self.proc = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.PIPE)
         self.window = screen.find(TITLE) if wait_window else None
 
@@ -456,6 +462,44 @@ def case_close_while_connected(ctx):
     ctx.figures.append(f"close-to-exit while connected: {took * 1000:.0f} ms")
 
 
+def icon_sizes(screen, window):
+    """The square sizes of the icons the window offers a taskbar, in order."""
+    out = run("xprop", "-id", str(window), "-notype", "_NET_WM_ICON", env=screen.env)
+    return [int(w) if w == h else -1 for w, h in re.findall(r"Icon \((\d+) x (\d+)\)", out)]
+
+
+def case_start_up(ctx):
+    """The window shows within moments at its fixed size, offering the five icon sizes."""
+    started = time.monotonic()
+    panel = ctx.panel()
+    took = time.monotonic() - started
+    info = run("xwininfo", "-id", str(panel.window), env=ctx.screen.env)
+    size = tuple(int(re.search(name + r":\s+(\d+)", info).group(1)) for name in ("Width", "Height"))
+    check(size == (434, 182), f"window size {size}")
+    sizes = icon_sizes(ctx.screen, panel.window)
+    check(sizes == [128, 96, 64, 48, 32], f"icon sizes {sizes}")
+    ctx.figures.append(f"start-up to a viewable window: {took * 1000:.0f} ms")
+
+
+def case_copy_while_ending(ctx):
+    """A copy started while the first is ending gives way; once it is gone the next one runs."""
+    first = ctx.panel()
+    ctx.screen.x.request_close(first.window)
+    first.proc.send_signal(signal.SIGSTOP)  # held somewhere in its end
+    second = subprocess.run([ctx.args.panel], env=first.env, capture_output=True, timeout=10)
+    check(second.returncode == 0, f"second copy exit code {second.returncode}")
+    first.proc.send_signal(signal.SIGCONT)
+    check(first.proc.wait(5) == 0, "the first copy did not end with 0")
+    third = subprocess.Popen([ctx.args.panel], env=first.env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    try:
+        ctx.screen.find(TITLE)
+        check(third.poll() is None, "the third copy ended")
+    finally:
+        third.kill()
+        third.wait(5)
+
+
 def glyph_shapes(width, height, at):
     """The distinct shapes of the narrow ink blobs of a screenshot: the glyphs of its
     text lines (icons and button frames are wider and left out)."""
@@ -617,9 +661,186 @@ def case_accessibility(ctx):
         bus.close()
 
 
+# The bound for the program's end in every state: generous for loaded and
+# instrumented builds; the figures are printed (bench/ measures them exactly).
+END_BOUND = 1.5
+
+
+class LoopbackDevice:
+    """A device on 127.0.0.1:50000 in the panel's own namespace: "answering",
+    "silent", "streaming" (sends without pause, never reads) or "stalled"
+    (a full accept queue: the connect never completes)."""
+
+    def __init__(self, mode):
+        self.mode, self.frames, self.streamed = mode, 0, 0
+        self.end = None  # "eof" or "reset", as the device saw the panel go
+        self.after_end = 0  # bytes that came after the end of stream
+        self.stop = threading.Event()
+        self.listener = socket.socket()
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", 50000))
+        self.listener.listen(0)
+        self.fillers = []
+        if mode == "stalled":
+            for _ in range(4):
+                c = socket.socket()
+                c.setblocking(False)
+                c.connect_ex(("127.0.0.1", 50000))
+                self.fillers.append(c)
+            time.sleep(0.1)
+            return
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        conn, _ = self.listener.accept()
+        conn.settimeout(0.05)
+        pending = b""
+        while not self.stop.is_set():
+            if self.mode == "streaming":
+                try:
+                    self.streamed += conn.send(b"@" * 65536)
+                except socket.timeout:
+                    pass
+                except OSError:
+                    break
+                continue
+            try:
+                data = conn.recv(256)
+            except socket.timeout:
+                continue
+            except OSError:
+                self.end = "reset"
+                break
+            if not data:
+                self.end = "eof"
+                break
+            pending += data
+            while len(pending) >= 9:
+                pending, self.frames = pending[9:], self.frames + 1
+                if self.mode == "answering":
+                    conn.send(b"@c1100100000")
+        if self.end == "eof":
+            time.sleep(0.4)
+            try:
+                while chunk := conn.recv(64, socket.MSG_DONTWAIT):
+                    self.after_end += len(chunk)
+            except BlockingIOError:
+                pass
+            except OSError:
+                self.end = "reset"
+            # A reset after the end of stream leaves the socket closed, not closing.
+            state = conn.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 1)[0]
+            if state == 7:  # TCP_CLOSE
+                self.end = "reset"
+        conn.close()
+
+    def close(self):
+        self.stop.set()
+        for c in self.fillers:
+            c.close()
+        self.listener.close()
+
+
+def connect_pending():
+    """True while a connect attempt to 127.0.0.1:50000 waits for its answer."""
+    with open("/proc/net/tcp") as f:
+        return any(line.split()[2] == "0100007F:C350" and line.split()[3] == "02"
+                   for line in f.readlines()[1:])
+
+
+def silent_name_server(workdir):
+    """A name server on 127.0.0.1:53 that never answers, and the prefix that
+    starts the panel with it as its only name server. ("1.2.3.4.5." can be typed,
+    reads as no IPv4 address and goes to the name server.)"""
+    server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    server.bind(("127.0.0.1", 53))
+    conf = os.path.join(workdir, "resolv.conf")
+    with open(conf, "w") as f:
+        f.write("nameserver 127.0.0.1\n")
+    prefix = ("unshare", "-m", "sh", "-c", f"mount --bind {conf} /etc/resolv.conf && exec \"$0\"")
+    return server, prefix
+
+
+def case_end_in_every_state(ctx):
+    """Closing the window, or a signal, ends the program with 0 in every state, promptly,
+    the device seeing an orderly end of stream and no frame after it."""
+    states = [  # name, device mode, address to connect to, how to end it
+        ("idle", None, None, None), ("discovering", None, None, None),
+        ("connecting", "stalled", "127.0.0.1", None), ("resolving", None, "1.2.3.4.5.", None),
+        ("connected silent", "silent", "127.0.0.1", None),
+        ("connected answering", "answering", "127.0.0.1", None),
+        ("streaming", "streaming", "127.0.0.1", None),
+        ("SIGTERM connected", "answering", "127.0.0.1", signal.SIGTERM),
+        ("SIGINT connected", "answering", "127.0.0.1", signal.SIGINT),
+        ("SIGHUP idle", None, None, signal.SIGHUP)]
+    failures = []
+    for name, mode, address, end in states:
+        device = LoopbackDevice(mode) if mode else None
+        server, prefix = silent_name_server(ctx.workdir) if name == "resolving" else (None, ())
+        try:
+            panel = ctx.panel(prefix=prefix)
+            time.sleep(0.2 if name == "discovering" else 1.7)
+            if address:
+                ctx.screen.type_into_field(panel.window, address)
+                ctx.screen.click(panel.window, "connect")
+                if mode == "stalled":
+                    wait_for(connect_pending, 5, "a pending connect")
+                elif mode == "streaming":
+                    wait_for(lambda: device.streamed > 1 << 20, 10, "a megabyte streamed")
+                elif mode:
+                    wait_for(lambda: device.frames >= 2, 10, "two frames at the device")
+                else:
+                    time.sleep(0.5)
+            closed_at = time.monotonic()
+            if end:
+                panel.proc.send_signal(end)
+            else:
+                ctx.screen.x.request_close(panel.window)
+            code = panel.proc.wait(10)
+            took = time.monotonic() - closed_at
+            ctx.figures.append(f"close-to-exit, {name}: {took * 1000:.0f} ms")
+            if code != 0 or took > END_BOUND:
+                failures.append(f"{name}: exit code {code} after {took * 1000:.0f} ms")
+            if mode in ("silent", "answering"):
+                wait_for(lambda: device.end, 2, f"{name}: the end of stream at the device")
+                time.sleep(0.5)
+                if device.end != "eof" or device.after_end:
+                    failures.append(f"{name}: device saw {device.end}, {device.after_end} bytes after")
+        finally:
+            if device:
+                device.close()
+            if server:
+                server.close()
+            ctx.clean()
+    check(not failures, "; ".join(failures))
+
+
+def case_no_options_and_own_title(ctx):
+    """Toolkit options are not read, and a link does not rename the program: the error box
+    of a held discovery port is titled after the program file, not the link."""
+    link = os.path.join(ctx.workdir, "Zed.link")
+    os.symlink(ctx.args.panel, link)
+    panel = ctx.panel(prefix=(link, "-qwindowtitle", "Renamed", "-reverse", "-stylesheet", "/dev/null"),
+                      binary=False)
+    panel.proc.send_signal(signal.SIGTERM)
+    check(panel.proc.wait(5) == 0, "exit code after SIGTERM")
+    held = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    held.bind(("0.0.0.0", 50008))
+    try:
+        boxed = ctx.panel(prefix=(link,), binary=False, wait_window=False)
+        ctx.screen.find("lumacast2", 10)
+        check(not ctx.screen.present("Zed"), "the box took the link's name")
+        boxed.proc.send_signal(signal.SIGTERM)  # with the box still open
+        check(boxed.proc.wait(5) == 0, "exit code after SIGTERM with the box open")
+    finally:
+        held.close()
+
+
 CASES = [case_discovery_and_control, case_silent_device, case_device_closes,
          case_invalid_address, case_second_copy, case_close_while_connected,
-         case_bind_failure_box, case_accessibility]
+         case_bind_failure_box, case_accessibility, case_start_up, case_copy_while_ending,
+         case_end_in_every_state, case_no_options_and_own_title]
 
 
 def read_udp_packets(path):
@@ -651,10 +872,10 @@ class Context:
         self.sims.append(sim)
         return sim
 
-    def panel(self, env=None, wait_window=True):
+    def panel(self, env=None, wait_window=True, prefix=(), binary=True):
         runtime = tempfile.mkdtemp(dir=self.workdir)
         os.chmod(runtime, 0o700)
-        panel = Panel(self.args.panel, self.screen, runtime, env, wait_window)
+        panel = Panel(self.args.panel, self.screen, runtime, env, wait_window, prefix, binary)
         self.panels.append(panel)
         return panel
 

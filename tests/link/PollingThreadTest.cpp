@@ -2,6 +2,7 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -59,17 +60,9 @@ struct PollerRun {
         poller->Start();
     }
 
-    // Serves hand-offs until `done` or the time is up.
-    bool serveUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        handoff::waitServing([&] { return done() || std::chrono::steady_clock::now() > deadline; });
-        return done();
-    }
-
     bool waitEnded(std::chrono::milliseconds limit = 5s)
     {
-        return serveUntil([this] { return ended; }, limit);
+        return test::WaitUntil([this] { return ended; }, limit);
     }
 
     void stop()
@@ -91,7 +84,7 @@ TEST(PollingThread, FirstFrameCarriesSpacesAndConnectionIsShown)
     FakeDevice device(answerWith("1102"));
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 2; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 5s));
     EXPECT_EQ(device.frames()[0].bytes, std::string("@C1     \r"));
     ASSERT_FALSE(run.window.statusTexts.empty());
     EXPECT_EQ(run.window.statusTexts[0], "CONNECTED [127.0.0.1]");
@@ -104,7 +97,7 @@ TEST(PollingThread, CommandRidesExactlyOneFrame)
     PollerRun run;
     run.window.pending = {'1', 0, 0, '3'};
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 3; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 3; }, 5s));
     const auto frames = device.frames();
     EXPECT_EQ(frames[0].bytes, std::string("@C11  3 \r"));
     EXPECT_EQ(frames[1].bytes, std::string("@C1     \r"));
@@ -117,7 +110,7 @@ TEST(PollingThread, AcceptedReplyIsShownAndResponsiveCadenceIsAbout300ms)
     FakeDevice device(answerWith("2013"));
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 4; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 4; }, 5s));
     ASSERT_FALSE(run.window.shown.empty());
     EXPECT_EQ(run.window.shown[0], (DeviceStatusChars{'2', '0', '1', '3'}));
     EXPECT_EQ(DeviceStatus, (DeviceStatusChars{'2', '0', '1', '3'}));
@@ -144,7 +137,7 @@ TEST(PollingThread, RepliesThatAreNotAcceptedAreDropped)
     });
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 4; }, 8s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 4; }, 8s));
     EXPECT_TRUE(run.window.shown.empty());
     run.stop();
 }
@@ -162,7 +155,7 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
         return static_cast<std::uint32_t>(0xFFFFFFFFu - 1000u + static_cast<std::uint32_t>(ms));
     };
     run.start(device.port(), "127.0.0.1", ticks);
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 2; }, 10s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 10s));
     const auto frames = device.frames();
     const auto period = frames[1].at - frames[0].at;
     EXPECT_GE(period, 3050ms);
@@ -255,7 +248,7 @@ TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread
     StreamingDevice device;
     PollerRun run;
     run.start(device.port());
-    EXPECT_TRUE(run.serveUntil([&] { return device.sent() > (1u << 20); }, 10s));
+    EXPECT_TRUE(test::WaitUntil([&] { return device.sent() > (1u << 20); }, 10s));
     const auto requested = std::chrono::steady_clock::now();
     run.poller->Terminate();
     ASSERT_TRUE(run.waitEnded(5s));
@@ -270,7 +263,7 @@ TEST(PollingThread, DottedTextWithLeadingZerosConnects)
     FakeDevice device(answerWith("1000"));
     PollerRun run;
     run.start(device.port(), "0127.000.000.001");
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
     EXPECT_EQ(run.window.statusTexts.at(0), "CONNECTED [0127.000.000.001]");
     run.stop();
 }
@@ -280,7 +273,7 @@ TEST(PollingThread, StopWhileAwaitingClosesWithinOnePause)
     FakeDevice device; // never answers
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
     const auto requested = std::chrono::steady_clock::now();
     run.poller->Terminate();
     ASSERT_TRUE(device.waitForEndOfStream(2s));
@@ -297,7 +290,7 @@ TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
     FakeDevice device; // silent, so the thread is awaiting a reply
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(run.serveUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
     run.window.pending.PowerCmd = '1';
     const auto closedAt = std::chrono::steady_clock::now();
     device.closeConnection(GetParam());

@@ -1,4 +1,5 @@
 #include "link/Protocol.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +22,10 @@ std::string hex(const std::string &bytes)
     return out;
 }
 
-struct FrameCase {
-    const char *name;
+struct FrameCase : test::Row {
     PendingCommands pending;
     const char *expectedHex;
 };
-
-void PrintTo(const FrameCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class FrameTest : public testing::TestWithParam<FrameCase> { };
 
@@ -52,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FrameCase{
                         "OutOfRangeSlotsGiveSpaces", {'2', 'x', '\x7f', '6'}, "40 43 31 20 20 20 20 20 0D"},
                     FrameCase{"InputZeroIsNoCommand", {0, '1', 0, '0'}, "40 43 31 20 31 20 20 20 0D"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 TEST(Frame, LastWriteBeforeTheFrameWins)
 {
@@ -66,16 +61,10 @@ TEST(Frame, LastWriteBeforeTheFrameWins)
     EXPECT_EQ(pending.InpSelCmd, ' ');
 }
 
-struct ReplyCase {
-    const char *name;
+struct ReplyCase : test::Row {
     std::string bytes;
     std::optional<DeviceStatusChars> status;
 };
-
-void PrintTo(const ReplyCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ReplyTest : public testing::TestWithParam<ReplyCase> { };
 
@@ -106,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                               "c11102ABCDE",
                               std::nullopt},
                     ReplyCase{"Empty", "", std::nullopt}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 struct AddressCase {
     const char16_t *text;

@@ -1,5 +1,6 @@
 #include "platform/HandOff.h"
 #include "platform/WorkerThread.h"
+#include "support/HandOffGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,7 @@ TEST(HandOff, TheEventLoopGetsATurnBetweenQueuedStepsThatTakeLong)
 
 TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
 {
+    const test::HandOffGuard reopened;
     std::atomic<int> ran{0};
     std::atomic<bool> queued{false};
     Worker worker([&](Worker &) {
@@ -123,11 +125,11 @@ TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
     late.Start();
     late.WaitFor();
     EXPECT_EQ(ran, 0);
-    handoff::reopen();
 }
 
 TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
 {
+    const test::HandOffGuard reopened;
     std::vector<int> order;
     Worker worker([&](Worker &) {
         Post([&] { order.push_back(0); });
@@ -147,7 +149,6 @@ TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
     late.WaitFor();
     handoff::drain();
     EXPECT_EQ(order.size(), 3u);
-    handoff::reopen();
 }
 
 TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)

@@ -1,25 +1,19 @@
 #include "platform/SocketErrorText.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <set>
 
 using namespace lumacast;
 
 namespace {
 
-struct MessageRow {
-    const char *name;
+struct MessageRow : test::Row {
     int errnoValue;
     int number;
     std::string message;
 };
-
-void PrintTo(const MessageRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SocketErrorMessageTest : public testing::TestWithParam<MessageRow> { };
 
@@ -54,28 +48,6 @@ INSTANTIATE_TEST_SUITE_P(
         MessageRow{"NotPermitted", EPERM, EPERM, "Socket エラー # 1\r\n"},
         MessageRow{"NoSuchFile", ENOENT, ENOENT, "Socket エラー # 2\r\n"},
         MessageRow{"Pipe", EPIPE, EPIPE, "Socket エラー # 32\r\n"}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(SocketErrorText, EveryMappedErrnoHasItsOwnNumberAndAText)
-{
-    std::set<int> numbers;
-    int mapped = 0;
-    for (int e = 1; e < 200; ++e) {
-        const int number = WinsockErrorNumber(e);
-        if (number == e) {
-            EXPECT_EQ(WinsockErrorText(number), "") << e;
-            continue;
-        }
-        ++mapped;
-        EXPECT_GE(number, 10004) << e;
-        EXPECT_LE(number, 10066) << e;
-        EXPECT_TRUE(numbers.insert(number).second) << "two errno values give " << number;
-        EXPECT_FALSE(WinsockErrorText(number).empty()) << number;
-    }
-    EXPECT_EQ(mapped, 38);
-    EXPECT_EQ(WinsockErrorText(10040), "メッセージが長すぎます。");
-    EXPECT_EQ(WinsockErrorText(10000), "");
-    EXPECT_EQ(WinsockErrorText(0), "");
-}
+    test::RowName());
 
 } // namespace

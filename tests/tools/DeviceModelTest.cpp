@@ -1,4 +1,5 @@
 #include "DeviceModel.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +17,12 @@ struct Step {
     Millis at;
 };
 
-struct ModelCase {
-    const char *name;
+struct ModelCase : lumacast::test::Row {
     Millis warmUp;
     std::vector<Step> steps;
     Millis readAt;
     std::string status; // power, lamp, mute, input
 };
-
-void PrintTo(const ModelCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class DeviceModelTest : public testing::TestWithParam<ModelCase> { };
 
@@ -88,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
             {{"@c11115 \r", 0ms}, {"@C11115 \n", 0ms}, {"@C11115 ", 0ms}, {"@C11115 \r\r", 0ms}, {"", 0ms}},
             0ms,
             "0001"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    lumacast::test::RowName());
 
 TEST(DeviceModel, ApplyTellsWhetherTheFrameWasWellFormed)
 {
@@ -100,16 +95,10 @@ TEST(DeviceModel, ApplyTellsWhetherTheFrameWasWellFormed)
 
 // ---- replies as the fault options distort them
 
-struct FaultCase {
-    const char *name;
+struct FaultCase : lumacast::test::Row {
     ReplyFault fault;
     std::string expected;
 };
-
-void PrintTo(const FaultCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ReplyFaultTest : public testing::TestWithParam<FaultCase> { };
 
@@ -128,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"Shorter", {false, 11}, "@c111020000"}, FaultCase{"OneByte", {false, 1}, "@"},
                     FaultCase{"Double", {false, 24}, "@c1110200000" + std::string(12, '0')},
                     FaultCase{"Both", {true, 7}, "@C11102"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    lumacast::test::RowName());
 
 TEST(ReplySplit, PartsJoinToTheReplyAndNeitherIsAReply)
 {
@@ -144,17 +133,11 @@ TEST(ReplySplit, PartsJoinToTheReplyAndNeitherIsAReply)
 
 // ---- cutting a byte stream into frames
 
-struct CutCase {
-    const char *name;
+struct CutCase : lumacast::test::Row {
     std::vector<std::string> chunks;
     std::vector<FrameCutter::Piece> pieces; // all chunks' pieces in order
     std::string pending;
 };
-
-void PrintTo(const CutCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class FrameCutterTest : public testing::TestWithParam<CutCase> { };
 
@@ -200,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CutCase{"PartialHeaderCompleted", {"abc@C", "1     \r"}, {G("abc"), F(Poll)}, ""},
                     CutCase{"PartialFrameKept", {"@C1  "}, {}, "@C1  "},
                     CutCase{"ShortFrameThenFrame", {"@C1 \r" + Poll}, {G("@C1 \r"), F(Poll)}, ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+    lumacast::test::RowName());
 
 // Random streams of frames, near-frames and noise: nothing is lost or made up,
 // every frame handed out is well formed, and the cutter holds less than a frame.

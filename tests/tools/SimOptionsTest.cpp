@@ -1,4 +1,5 @@
 #include "SimOptions.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -9,16 +10,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct OptionCase {
-    const char *name;
+struct OptionCase : lumacast::test::Row {
     std::vector<std::string_view> args;
     std::function<bool(const SimOptions &)> holds; // empty: the line is rejected
 };
-
-void PrintTo(const OptionCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SimOptionsTest : public testing::TestWithParam<OptionCase> { };
 
@@ -85,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"DiscoveryAnswerEmpty", {"--discovery-answer="}, {}},
         OptionCase{"Help", {"-h"}, [](const SimOptions &o) { return o.help; }},
         OptionCase{"Unknown", {"--explode"}, {}}, OptionCase{"StrayArgument", {"50000"}, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    lumacast::test::RowName());
 
 TEST(SimOptions, HelpNamesEveryOption)
 {

@@ -1,4 +1,5 @@
 #include "Simulator.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -121,18 +122,12 @@ private:
 
 // ---- exchanges: frames in, replies out, and how the connection ends
 
-struct ExchangeCase {
-    const char *name;
+struct ExchangeCase : lumacast::test::Row {
     std::function<void(SimOptions &)> configure;
     std::vector<std::string> sent; // one write each; the replies to each are read before the next
     std::vector<std::string> replies; // what comes back for each write
     std::string end; // "open", "eof" or "reset"
 };
-
-void PrintTo(const ExchangeCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class SimulatorExchange : public testing::TestWithParam<ExchangeCase> { };
 
@@ -200,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {Poll + Poll},
                      {"@c1000100000"},
                      "eof"}),
-    [](const auto &info) { return std::string(info.param.name); });
+    lumacast::test::RowName());
 
 // ---- timing faults
 

@@ -1,5 +1,7 @@
 #include "ui/AddressEntry.h"
 #include "platform/HandOff.h"
+#include "support/ModalBoxes.h"
+#include "support/Wait.h"
 #include "ui/MessageBox.h"
 
 #include <gtest/gtest.h>
@@ -117,7 +119,7 @@ protected:
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         field->setFocus();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }));
+        ASSERT_TRUE(test::WaitUntil([&] { return field->hasFocus(); }));
     }
 
     struct State {
@@ -227,22 +229,6 @@ TEST_F(AddressField, EnterAddsNoEntry)
     EXPECT_EQ(field->currentText(), QStringLiteral("10.0.0.1"));
 }
 
-// Runs `answer` on the rejection box once its own event loop shows it.
-void whenRejectionShown(const std::function<void(QMessageBox *)> &answer)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        answer(box);
-    });
-    poll->start();
-}
-
 QWidget *keyTarget(QMessageBox *box)
 {
     QWidget *focus = QApplication::focusWidget();
@@ -275,7 +261,7 @@ protected:
 TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
 {
     bool answered = false;
-    whenRejectionShown([&](QMessageBox *box) {
+    const test::ModalBoxes boxes([&](QMessageBox *box) {
         answered = true;
         EXPECT_EQ(box->objectName(), QLatin1String(AddressRejectionName));
         EXPECT_EQ(box->windowTitle(), QStringLiteral("情報"));
@@ -306,7 +292,7 @@ TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
     EXPECT_TRUE(answered);
     EXPECT_EQ(window.findChild<QMessageBox *>(), nullptr);
     EXPECT_EQ(window.focusWidget(), field);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return field->hasFocus(); }));
+    EXPECT_TRUE(test::WaitUntil([&] { return field->hasFocus(); }));
     EXPECT_EQ(field->currentText(), QStringLiteral("1.2.3.4 "));
     EXPECT_EQ(field->count(), 1);
 }
@@ -319,8 +305,8 @@ TEST_F(AddressField, HandOffsRunWhileTheRejectionIsShown)
     std::atomic<bool> ranUnderTheBox = false;
     std::thread worker(
         [&] { Synchronize([&] { ranUnderTheBox = QApplication::activeModalWidget() != nullptr; }); });
-    whenRejectionShown([&](QMessageBox *box) {
-        EXPECT_TRUE(QTest::qWaitFor([&] { return ranUnderTheBox.load(); }));
+    const test::ModalBoxes boxes([&](QMessageBox *box) {
+        EXPECT_TRUE(test::WaitUntil([&] { return ranUnderTheBox.load(); }));
         box->buttons().front()->click();
     });
     ShowAddressRejection(&window, field);

@@ -1,4 +1,5 @@
 #include "ui/AddressValidation.h"
+#include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
@@ -11,17 +12,11 @@ using namespace lumacast;
 
 namespace {
 
-struct Verdict {
-    const char *name;
+struct Verdict : test::Row {
     std::u16string text;
     bool dotted; // ReadDottedAddress
     bool ipv6; // ReadIPv6Address
 };
-
-void PrintTo(const Verdict &v, std::ostream *os)
-{
-    *os << v.name;
-}
 
 class AddressVerdict : public testing::TestWithParam<Verdict> { };
 
@@ -31,11 +26,6 @@ TEST_P(AddressVerdict, BothReadingsAndTheVerdict)
     EXPECT_EQ(ReadDottedAddress(v.text), v.dotted);
     EXPECT_EQ(ReadIPv6Address(v.text), v.ipv6);
     EXPECT_EQ(IsValidAddress(v.text), v.dotted || v.ipv6);
-}
-
-std::string caseName(const testing::TestParamInfo<Verdict> &info)
-{
-    return info.param.name;
 }
 
 const std::u16string twentyNines = u"99999999999999999999";
@@ -75,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
         Verdict{"TailLetter", u"::1.2.3.4a", false, false},
         Verdict{"SevenColonsWithTail", u"1:2:3:4:5:6::1.2.3.4", false, false},
         Verdict{"Zone", u"fe80::1%4", false, false}, Verdict{"Brackets", u"[::1]", false, false}),
-    caseName);
+    test::RowName());
 
 INSTANTIATE_TEST_SUITE_P(
     DottedParts, AddressVerdict,
@@ -109,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         Verdict{"ZeroThenX", u"00x1", false, false}, Verdict{"NegativeZero", u"-0", true, false},
         Verdict{"FullStopAlone", u".", true, false}, Verdict{"FullWidthDigit", u"\uFF11.2", false, false},
         Verdict{"ArabicDigit", u"\u0661", false, false}),
-    caseName);
+    test::RowName());
 
 INSTANTIATE_TEST_SUITE_P(IPv6Readings, AddressVerdict,
                          testing::Values(Verdict{"SevenColons", u"1:2:3:4:5:6:7:8", false, true},
@@ -146,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(IPv6Readings, AddressVerdict,
                                          Verdict{"TailFirstRunEmpty", u"::.1.2.3", false, false},
                                          Verdict{"TailMiddleRunEmpty", u"::1..2.3", false, false},
                                          Verdict{"TailLastRunEmpty", u"::1.2.3.", false, false}),
-                         caseName);
+                         test::RowName());
 
 TEST(AddressVerdictQString, JudgesTheFieldText)
 {

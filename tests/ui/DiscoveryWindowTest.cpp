@@ -2,7 +2,9 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
+#include "support/Rows.h"
 #include "support/UdpPeer.h"
+#include "support/Wait.h"
 #include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
@@ -61,11 +63,6 @@ protected:
         return items;
     }
 
-    bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
-    {
-        return QTest::qWaitFor(done, static_cast<int>(limit.count()));
-    }
-
     PanelPorts ports;
     std::unique_ptr<UdpPeer> devices;
 };
@@ -77,25 +74,19 @@ TEST_F(DiscoveryWindowTest, NoAnswerLeavesTheListEmptyAndFindReturnsAfterTheWind
     EXPECT_TRUE(requestArrived());
     EXPECT_TRUE(form->IdUDPServer1.Active());
     EXPECT_FALSE(form->FindBtn->isEnabled());
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, 1495ms);
-    EXPECT_LT(took, 3000ms);
+    EXPECT_GE(took, std::chrono::milliseconds(DiscoveryWindowMs));
+    EXPECT_LT(took, std::chrono::milliseconds(2 * DiscoveryWindowMs));
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(form->ComboBox1->currentText(), "");
     EXPECT_FALSE(Discovering);
 }
 
-struct AnswerRow {
-    const char *name;
+struct AnswerRow : test::Row {
     std::vector<std::string> senders;
     QStringList expected;
 };
-
-void PrintTo(const AnswerRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterface<AnswerRow> { };
 
@@ -109,7 +100,7 @@ TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
         answer(sender);
     }
     const auto &expected = GetParam().expected;
-    ASSERT_TRUE(waitFor([&] { return entries().size() >= expected.size(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() >= expected.size(); }));
     QTest::qWait(50);
     EXPECT_EQ(entries(), expected);
     EXPECT_EQ(form->ComboBox1->currentText(), expected.back());
@@ -125,12 +116,12 @@ INSTANTIATE_TEST_SUITE_P(Table, AnswersTest,
                                                    {"127.0.0.5", "127.0.0.5"},
                                                    {"127.0.0.5", "127.0.0.5"}},
                                          AnswerRow{"IPv6Loopback", {"::1"}, {"0:0:0:0:0:0:0:1"}}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST_F(DiscoveryWindowTest, AnAnswerAfterTheWindowOrAfterClosingCountsForNothing)
 {
     create();
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     answer("127.0.0.2");
     QTest::qWait(200);
     EXPECT_TRUE(entries().isEmpty());
@@ -148,8 +139,8 @@ TEST_F(DiscoveryWindowTest, FindEmptiesTheListBeforeSendingAgain)
     create();
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     QTest::mouseClick(form->FindBtn, Qt::LeftButton);
     EXPECT_TRUE(entries().isEmpty());
     EXPECT_EQ(form->ComboBox1->currentText(), "");
@@ -157,7 +148,7 @@ TEST_F(DiscoveryWindowTest, FindEmptiesTheListBeforeSendingAgain)
     EXPECT_TRUE(Discovering);
     EXPECT_TRUE(requestArrived());
     answer("127.0.0.3");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     EXPECT_EQ(entries(), QStringList{"127.0.0.3"});
 }
 
@@ -191,14 +182,14 @@ TEST_F(DiscoveryWindowTest, HeldPortKeepsTheResourceStateAndFindRetries)
     EXPECT_FALSE(form->FindBtn->isEnabled());
     EXPECT_TRUE(Discovering);
     EXPECT_FALSE(devices->receive(100ms));
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
 
     holder.reset();
     form->FindBtnClick();
     EXPECT_TRUE(form->IdUDPServer1.Active());
     EXPECT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     // The strips and buttons stay as they were.
     EXPECT_TRUE(form->PowerOnBtn->isEnabled());
     EXPECT_FALSE(form->PowerStatusPnl->isHidden());
@@ -212,21 +203,15 @@ TEST_F(DiscoveryWindowTest, ABurstOfAThousandAnswersGivesAThousandEntries)
     constexpr int Count = 1000;
     for (int i = 0; i < Count; ++i)
         device.send("127.0.0.1", ports.discoveryLocal, "answer " + std::to_string(i));
-    ASSERT_TRUE(waitFor([&] { return form->ComboBox1->count() >= Count || !Discovering; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->ComboBox1->count() >= Count || !Discovering; }));
     QTest::qWait(50);
     EXPECT_EQ(form->ComboBox1->count(), Count);
     EXPECT_TRUE(Discovering) << "the burst outlasted the discovery window";
 }
 
-struct CloseRow {
-    const char *name;
+struct CloseRow : test::Row {
     bool formDestroy; // or straight to the destructor
 };
-
-void PrintTo(const CloseRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithParamInterface<CloseRow> { };
 
@@ -235,7 +220,7 @@ TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards
     create();
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     answer("127.0.0.3"); // may be on its way while the window goes
     const auto start = std::chrono::steady_clock::now();
     if (GetParam().formDestroy)
@@ -252,7 +237,7 @@ TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards
 INSTANTIATE_TEST_SUITE_P(Table, CloseDuringWindowTest,
                          testing::Values(CloseRow{"WithDestroyHandler", true},
                                          CloseRow{"DestructorOnly", false}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         test::RowName());
 
 TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConnectionEnds)
 {
@@ -264,13 +249,13 @@ TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConne
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
     ASSERT_TRUE(Connected);
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.2");
     EXPECT_FALSE(form->ComboBox1->isEnabled());
-    ASSERT_TRUE(waitFor([] { return !Discovering; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Discovering; }));
     EXPECT_FALSE(form->FindBtn->isEnabled());
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton); // DISCONNECT
-    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(form->FindBtn->isEnabled());
 }
 
@@ -279,10 +264,10 @@ TEST_F(DiscoveryWindowTest, AConnectionEndingDuringTheWindowEnablesFindAndAPress
     create(); // the device port is closed: the connection fails at once
     ASSERT_TRUE(requestArrived());
     answer("127.0.0.2");
-    ASSERT_TRUE(waitFor([&] { return entries().size() == 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return entries().size() == 1; }));
     form->ComboBox1->setEditText("127.0.0.1");
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(Discovering);
     EXPECT_TRUE(form->FindBtn->isEnabled());
     QTest::mouseClick(form->FindBtn, Qt::LeftButton);
@@ -294,7 +279,7 @@ TEST_F(DiscoveryWindowTest, ATimerThatCannotStartStopsTheDiscoveryBeforeTheReque
 {
     create();
     ASSERT_TRUE(requestArrived());
-    ASSERT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }));
     form->SetTimerStarter([](QTimer &) { return false; });
     answer("127.0.0.2"); // after the window: counts for nothing either way
     try {
@@ -309,7 +294,7 @@ TEST_F(DiscoveryWindowTest, ATimerThatCannotStartStopsTheDiscoveryBeforeTheReque
     // Only the next connection's end gives FIND back.
     form->ComboBox1->setEditText("127.0.0.1");
     QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([] { return !Connected; }));
+    ASSERT_TRUE(test::WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(form->FindBtn->isEnabled());
 }
 

@@ -1,7 +1,10 @@
 #include "platform/HandOff.h"
 #include "support/FakeDevice.h"
 #include "support/LoopbackPorts.h"
+#include "support/ModalBoxes.h"
+#include "support/Rows.h"
 #include "support/UdpPeer.h"
+#include "support/Wait.h"
 #include "support/WindowFixture.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
@@ -57,14 +60,9 @@ protected:
         click(form->ConnectBtn);
     }
 
-    bool waitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
-    {
-        return QTest::qWaitFor(done, static_cast<int>(limit.count()));
-    }
-
     bool waitIdle()
     {
-        return waitFor([] { return !Connected; });
+        return test::WaitUntil([] { return !Connected; });
     }
 
     std::vector<bool> visibleStrips() const
@@ -232,7 +230,7 @@ TEST_F(MainFormTest, IdleAsCreatedThenFindReturnsWhenTheDiscoveryWindowEnds)
     EXPECT_FALSE(s.anyStrip);
     EXPECT_EQ(form->ComboBox1->currentText(), "");
     EXPECT_TRUE(Discovering);
-    EXPECT_TRUE(waitFor([&] { return form->FindBtn->isEnabled(); }, 5s));
+    EXPECT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }, 5s));
     EXPECT_FALSE(Discovering);
 }
 
@@ -252,7 +250,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_TRUE(Connected);
     EXPECT_NE(ActivePoller, nullptr);
 
-    ASSERT_TRUE(waitFor([&] { return !form->PowerStatusPnl->isHidden(); }));
+    ASSERT_TRUE(test::WaitUntil([&] { return !form->PowerStatusPnl->isHidden(); }));
     EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
     EXPECT_EQ(visibleStrips(), (std::vector<bool>{true, true, true, false, false, true, false, false}));
 
@@ -282,7 +280,7 @@ TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
     create(ClosedPort());
     std::vector<QString> seen;
     connectTo("127.0.0.1");
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(test::WaitUntil([&] {
         seen.push_back(form->StatusText());
         return !Connected;
     }));
@@ -305,7 +303,7 @@ TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
     click(form->InpSelBtn4);
     click(form->InpSelBtn4); // twice: carried once
     connectTo("127.0.0.1");
-    ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }));
     EXPECT_EQ(device.frames()[0].bytes, std::string("@C10104 \r"));
     EXPECT_EQ(device.frames()[1].bytes, std::string("@C1     \r"));
 }
@@ -315,27 +313,21 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
     FakeDevice device; // silent: the poller waits for a reply and builds nothing
     create(device.port());
     connectTo("127.0.0.1");
-    ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 1; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }));
     click(form->ConnectBtn);
     click(form->InpSelBtn5);
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(form->Pending().InpSelCmd, '5');
     click(form->ConnectBtn);
-    ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }));
     EXPECT_EQ(device.frames()[1].bytes, std::string("@C1   5 \r"));
 }
 
-struct StatusRow {
-    const char *name;
+struct StatusRow : test::Row {
     std::vector<std::string> replies; // applied in order; the last one is checked
     std::vector<bool> shown;
     QColor power;
 };
-
-void PrintTo(const StatusRow &c, std::ostream *os)
-{
-    *os << c.name;
-}
 
 class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<StatusRow> { };
 
@@ -382,7 +374,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusRow{"InputSpace", {"000 "}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"InputSix", {"0006"}, {false, false, false, false, false, false, false, false}, {}},
         StatusRow{"QuestionMarkPower", {"?111"}, {false, true, true, true, false, false, false, false}, {}}),
-    [](const auto &info) { return std::string(info.param.name); });
+    test::RowName());
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 {
@@ -441,15 +433,10 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 {
     create(ClosedPort());
-    QString boxText;
-    QTimer::singleShot(0, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            boxText = box->text();
-            box->accept();
-        }
-    });
+    const test::ModalBoxes boxes;
     connectTo("0x1g");
-    EXPECT_EQ(boxText, "CHECK IP ADDRESS!!");
+    ASSERT_EQ(boxes.seen().size(), 1u);
+    EXPECT_EQ(boxes.seen()[0].text, "CHECK IP ADDRESS!!");
     EXPECT_FALSE(Connected);
     EXPECT_EQ(ActivePoller, nullptr);
     EXPECT_EQ(form->ConnectBtn->text(), "CONNECT");
@@ -477,7 +464,7 @@ TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)
     FakeDevice device([](const std::string &, int) { return FakeDevice::reply("1000"); });
     create(device.port());
     connectTo("127.0.0.1");
-    ASSERT_TRUE(waitFor([&] { return device.frames().size() >= 2; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }));
     const auto start = std::chrono::steady_clock::now();
     EndPolling();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);

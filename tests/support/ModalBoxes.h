@@ -3,14 +3,16 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 namespace lumacast::test {
 
-// What a test saw of a message box before it answered it.
+// What a test saw of a message box before it was answered.
 struct SeenBox {
     QString name;
     QString title;
@@ -24,11 +26,14 @@ struct SeenBox {
     QFont buttonFont;
 };
 
-// Answers every modal message box that opens while it lives with its first
-// button, and keeps what it saw.
-class BoxWatcher {
+// Answers every modal message box that opens while it lives: hands it to
+// `answer` when one is given, otherwise clicks its first button; keeps what
+// it saw. Boxes run nested event loops, so the look happens on a timer.
+class ModalBoxes {
 public:
-    BoxWatcher()
+    using Answer = std::function<void(QMessageBox *box)>;
+
+    explicit ModalBoxes(Answer answer = {}) : answer_(std::move(answer))
     {
         timer_.setInterval(5);
         QObject::connect(&timer_, &QTimer::timeout, [this] { look(); });
@@ -41,30 +46,35 @@ private:
     void look()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible())
+        if (box == nullptr || !box->isVisible() || box == last_)
             return;
-        SeenBox s;
-        s.name = box->objectName();
-        s.title = box->windowTitle();
-        s.text = box->text();
+        last_ = box;
+        SeenBox s{box->objectName(),
+                  box->windowTitle(),
+                  box->text(),
+                  {},
+                  box->icon(),
+                  box->windowModality() == Qt::ApplicationModal,
+                  box->palette().color(QPalette::Window)};
         for (QAbstractButton *b : box->buttons())
             s.buttons << b->text();
-        s.icon = box->icon();
-        s.modal = box->windowModality() == Qt::ApplicationModal;
-        s.window = box->palette().color(QPalette::Window);
         if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
             s.textFont = label->font();
         if (!box->buttons().isEmpty())
             s.buttonFont = box->buttons().first()->font();
         seen_.push_back(s);
-        if (!box->buttons().isEmpty())
+        if (answer_)
+            answer_(box);
+        else if (!box->buttons().isEmpty())
             box->buttons().first()->click();
         else
             box->reject();
     }
 
+    Answer answer_;
     QTimer timer_;
     std::vector<SeenBox> seen_;
+    QPointer<QMessageBox> last_; // the box being answered; a later box is a new one
 };
 
 } // namespace lumacast::test

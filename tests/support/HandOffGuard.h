@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/HandOff.h"
+
+namespace lumacast::test {
+
+// Serves hand-offs again when the scope ends, however the test leaves it, so
+// a cut-off in one test never reaches the next.
+struct HandOffGuard {
+    HandOffGuard() { handoff::reopen(); }
+    ~HandOffGuard() { handoff::reopen(); }
+    HandOffGuard(const HandOffGuard &) = delete;
+    HandOffGuard &operator=(const HandOffGuard &) = delete;
+};
+
+} // namespace lumacast::test

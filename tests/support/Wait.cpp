@@ -1,0 +1,26 @@
+#include "support/Wait.h"
+
+#include "platform/HandOff.h"
+
+#include <QCoreApplication>
+
+#include <thread>
+
+namespace lumacast::test {
+
+bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        handoff::drain();
+        if (QCoreApplication::instance() != nullptr)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+} // namespace lumacast::test
