@@ -293,6 +293,7 @@ int main(int argc, char **argv)
     }
 
     QCoreApplication app(argc, argv);
+    handoff::Install();
     Calibrate(app);
 
     std::vector<Result> results;

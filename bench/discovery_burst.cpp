@@ -39,7 +39,7 @@ void pumpUntilSettled(const std::function<int()> &count, int n)
     int last = count();
     while (last < n && Clock::now() - lastChange < std::chrono::milliseconds(500)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        handoff::drain();
+        handoff::Drain();
         if (count() != last) {
             last = count();
             lastChange = Clock::now();
@@ -177,6 +177,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    handoff::Install();
     for (int n : {100, 1000, 5000})
         endpointRun(n);
     for (int n : {100, 1000})

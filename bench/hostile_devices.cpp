@@ -128,11 +128,11 @@ double disconnectToIdle(const Device &device, const std::function<bool()> &until
     });
     poller->SetFreeOnTerminate(true);
     poller->Start();
-    handoff::waitServing([&] { return ended || until(); });
+    handoff::WaitServing([&] { return ended || until(); });
     const auto requested = Clock::now();
     if (!ended)
         poller->Terminate();
-    handoff::waitServing([&] { return ended; });
+    handoff::WaitServing([&] { return ended; });
     WorkerThread::WaitForAllEnded();
     return std::chrono::duration<double, std::milli>(endedAt - requested).count();
 }
@@ -156,6 +156,7 @@ int run(int argc, char **argv)
     }
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
+    handoff::Install();
 
     {
         const long before = peakRssKb();

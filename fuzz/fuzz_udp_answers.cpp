@@ -98,13 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // moment longer so that a datagram handed over twice would show.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (endpoint.handed.size() < expected.size()) {
-        handoff::drain();
+        handoff::Drain();
         if (std::chrono::steady_clock::now() > deadline)
             fail("a datagram was lost");
         ::usleep(50);
     }
     ::usleep(500);
-    handoff::drain();
+    handoff::Drain();
 
     if (endpoint.handed.size() != expected.size())
         fail("a datagram was handed over that should not have been");

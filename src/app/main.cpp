@@ -4,13 +4,13 @@
 #include "app/DarkStyle.h"
 #include "app/GuardScope.h"
 #include "platform/EndSignals.h"
+#include "platform/HandOff.h"
 #include "platform/InstanceGuard.h"
+#include "platform/Process.h"
 
 #include <QIcon>
 
 #include <chrono>
-#include <cstdio>
-#include <unistd.h>
 
 using namespace lumacast;
 
@@ -40,6 +40,7 @@ int main(int argc, char **argv)
     int toolkitArgc = 1;
     char *toolkitArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
     Application app(toolkitArgc, toolkitArgv);
+    handoff::Install();
     QIcon icon;
     for (int size : ProgramIconSizes)
         icon.addFile(QStringLiteral(":/icons/lumacast2-%1.png").arg(size), QSize(size, size));
@@ -74,8 +75,7 @@ int main(int argc, char **argv)
         // The thread can no longer reach the window, but it could reach what
         // the process's own end destroys: end without running destructors.
         // The kernel releases the guard and the port.
-        std::fflush(nullptr);
-        ::_exit(0);
+        EndProcessAtOnce(0);
     }
     delete form;
     return 0;

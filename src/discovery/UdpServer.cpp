@@ -88,7 +88,7 @@ void UdpServer::Deactivate()
         listener->WaitFor();
     // Batches queued just before a listener ended still reach the handler,
     // and none may outlive the listener they point to.
-    handoff::drain();
+    handoff::Drain();
     listeners_.clear();
     // Closed only once no thread waits on them: a descriptor closed under a
     // poll could be reused by an unrelated socket meanwhile.

@@ -25,28 +25,33 @@ void Post(std::function<void()> step);
 
 namespace handoff {
 
-// Runs every queued step in the order queued. UI thread only.
-void drain();
+// Lets workers wake the UI thread. Called once on the UI thread after the
+// application object exists and before any worker hands off; without it,
+// steps run only when the UI thread drains or waits serving.
+void Install();
 
-// Like drain, but starts no further step once `budget` has passed; true
+// Runs every queued step in the order queued. UI thread only.
+void Drain();
+
+// Like Drain, but starts no further step once `budget` has passed; true
 // when steps remain. At least one step runs when any is queued.
-bool drainFor(std::chrono::milliseconds budget);
+bool DrainFor(std::chrono::milliseconds budget);
 
 // Blocks the UI thread until `finished()` is true, running queued steps
 // meanwhile, so that a worker blocked in a hand-off cannot deadlock the wait.
-void waitServing(const std::function<bool()> &finished);
+void WaitServing(const std::function<bool()> &finished);
 
-// Wakes a `waitServing` so that it tests its condition again.
-void notifyWaiters();
+// Wakes a `WaitServing` so that it tests its condition again.
+void NotifyWaiters();
 
 // From now on queued and new steps fail on their worker with HandOffCutOff
 // without running.
-void cutOff();
+void CutOff();
 
 // Serves hand-offs again (tests build and tear down many windows).
-void reopen();
+void Reopen();
 
-bool isCutOff();
+bool IsCutOff();
 
 } // namespace handoff
 } // namespace lumacast

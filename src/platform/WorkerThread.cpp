@@ -51,12 +51,12 @@ void WorkerThread::Run()
     }
     if (counted)
         liveThreads.fetch_sub(1);
-    handoff::notifyWaiters();
+    handoff::NotifyWaiters();
 }
 
 void WorkerThread::WaitFor()
 {
-    handoff::waitServing([this] { return finished_.load(); });
+    handoff::WaitServing([this] { return finished_.load(); });
     if (thread_.joinable())
         thread_.join();
 }
@@ -66,7 +66,7 @@ bool WorkerThread::WaitForAllEnded(std::chrono::milliseconds limit)
     using Clock = std::chrono::steady_clock;
     const bool bounded = limit < std::chrono::hours(24);
     const auto deadline = bounded ? Clock::now() + limit : Clock::time_point::max();
-    handoff::waitServing([&] { return liveThreads.load() == 0 || Clock::now() >= deadline; });
+    handoff::WaitServing([&] { return liveThreads.load() == 0 || Clock::now() >= deadline; });
     return liveThreads.load() == 0;
 }
 

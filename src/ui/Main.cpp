@@ -461,7 +461,7 @@ bool EndPolling(std::chrono::milliseconds limit)
         ActivePoller->Terminate();
         ActivePoller->AbortConnect();
     }
-    handoff::cutOff();
+    handoff::CutOff();
     const bool ended = WorkerThread::WaitForAllEnded(limit);
     // The end notification could not run after the cut-off.
     ActivePoller = nullptr;

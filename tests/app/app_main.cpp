@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "platform/HandOff.h"
 
 #include <gtest/gtest.h>
 
@@ -8,5 +9,6 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);
     lumacast::Application app(argc, argv);
+    lumacast::handoff::Install();
     return RUN_ALL_TESTS();
 }

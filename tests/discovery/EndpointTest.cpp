@@ -30,7 +30,7 @@ bool pumpUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        handoff::drain();
+        handoff::Drain();
         std::this_thread::sleep_for(1ms);
     }
     return true;
@@ -59,7 +59,7 @@ class EndpointTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        handoff::reopen();
+        handoff::Reopen();
         port = test::FreeUdpPort();
         endpoint.SetDefaultPort(port);
         endpoint.OnRead = [this](UdpListenerThread *thread, const std::vector<std::uint8_t> &data,

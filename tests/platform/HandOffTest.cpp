@@ -115,7 +115,7 @@ TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
     while (!queued)
         std::this_thread::yield();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    handoff::cutOff();
+    handoff::CutOff();
     worker.WaitFor();
     EXPECT_EQ(ran, 0);
     ASSERT_TRUE(worker.error);
@@ -139,15 +139,15 @@ TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
     });
     worker.Start();
     worker.WaitFor();
-    handoff::drain();
+    handoff::Drain();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     EXPECT_FALSE(worker.error);
 
-    handoff::cutOff();
+    handoff::CutOff();
     Worker late([&](Worker &) { Post([&] { order.push_back(3); }); });
     late.Start();
     late.WaitFor();
-    handoff::drain();
+    handoff::Drain();
     EXPECT_EQ(order.size(), 3u);
 }
 

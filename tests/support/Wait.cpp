@@ -12,7 +12,7 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        handoff::drain();
+        handoff::Drain();
         if (QCoreApplication::instance() != nullptr)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (done())

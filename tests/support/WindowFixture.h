@@ -14,7 +14,7 @@ class WindowFixture : public testing::Test {
 protected:
     void SetUp() override
     {
-        handoff::reopen();
+        handoff::Reopen();
         Connected = false;
         ActivePoller = nullptr;
         Discovering = false;
@@ -28,7 +28,7 @@ protected:
             form.reset();
         }
         MainForm = nullptr;
-        handoff::reopen();
+        handoff::Reopen();
     }
 
     void openWindow(const PanelPorts &ports, bool runFormCreate)

@@ -1,3 +1,4 @@
+#include "platform/HandOff.h"
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -5,5 +6,6 @@ int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
+    lumacast::handoff::Install();
     return RUN_ALL_TESTS();
 }

@@ -1,6 +1,7 @@
 #include "platform/HandOff.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -27,10 +28,10 @@ struct Step {
 struct Queue {
     std::mutex mutex;
     std::condition_variable stepDone; // workers wait here
-    std::condition_variable queued; // waitServing waits here
+    std::condition_variable queued; // WaitServing waits here
     std::deque<std::shared_ptr<Step>> steps;
     bool cutOff = false;
-    unsigned generation = 0; // bumped by notifyWaiters
+    unsigned generation = 0; // bumped by NotifyWaiters
     // The wake-up: a worker writes, the UI thread's event loop watches. Unlike
     // a posted Qt event it hands the UI thread nothing the worker allocated,
     // and the write/read pair orders both threads for ThreadSanitizer too.
@@ -74,16 +75,15 @@ void wakeUiThread()
 
 void serveOneTurn()
 {
-    if (handoff::drainFor(TurnBudget))
+    if (handoff::DrainFor(TurnBudget))
         wakeUiThread();
 }
 
-// Runs in every QCoreApplication's constructor, so on the UI thread.
-void watchWakeUps()
+QSocketNotifier *watchWakeUps()
 {
     const int fd = queue().wakeFd;
     if (fd < 0)
-        return;
+        return nullptr;
     auto *watcher = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(watcher, &QSocketNotifier::activated, [fd] {
         std::uint64_t count = 0;
@@ -91,16 +91,15 @@ void watchWakeUps()
         [[maybe_unused]] const auto read = ::read(fd, &count, sizeof count);
         serveOneTurn();
     });
+    return watcher;
 }
 
 } // namespace
 
-Q_COREAPP_STARTUP_FUNCTION(watchWakeUps)
-
 void Synchronize(const std::function<void()> &step)
 {
     if (onUiThread()) {
-        if (handoff::isCutOff())
+        if (handoff::IsCutOff())
             throw HandOffCutOff();
         step();
         return;
@@ -140,12 +139,20 @@ void Post(std::function<void()> step)
 
 namespace handoff {
 
-void drain()
+void Install()
 {
-    drainFor(std::chrono::milliseconds::max());
+    // The watcher is a child of the application object: once per object.
+    static QPointer<QSocketNotifier> watcher;
+    if (watcher == nullptr || watcher->parent() != QCoreApplication::instance())
+        watcher = watchWakeUps();
 }
 
-bool drainFor(std::chrono::milliseconds budget)
+void Drain()
+{
+    DrainFor(std::chrono::milliseconds::max());
+}
+
+bool DrainFor(std::chrono::milliseconds budget)
 {
     using Clock = std::chrono::steady_clock;
     const bool bounded = budget < std::chrono::hours(24);
@@ -177,23 +184,23 @@ bool drainFor(std::chrono::milliseconds budget)
     }
 }
 
-void waitServing(const std::function<bool()> &finished)
+void WaitServing(const std::function<bool()> &finished)
 {
     Queue &q = queue();
     for (;;) {
-        drain();
+        Drain();
         if (finished())
             return;
         std::unique_lock lock(q.mutex);
         const unsigned seen = q.generation;
         // The timeout only guards against a condition that changed without a
-        // notification; steps and notifyWaiters wake the wait at once.
+        // notification; steps and NotifyWaiters wake the wait at once.
         q.queued.wait_for(lock, std::chrono::milliseconds(20),
                           [&] { return !q.steps.empty() || q.generation != seen; });
     }
 }
 
-void notifyWaiters()
+void NotifyWaiters()
 {
     Queue &q = queue();
     {
@@ -203,7 +210,7 @@ void notifyWaiters()
     q.queued.notify_all();
 }
 
-void cutOff()
+void CutOff()
 {
     Queue &q = queue();
     {
@@ -218,14 +225,14 @@ void cutOff()
     q.stepDone.notify_all();
 }
 
-void reopen()
+void Reopen()
 {
     Queue &q = queue();
     std::lock_guard lock(q.mutex);
     q.cutOff = false;
 }
 
-bool isCutOff()
+bool IsCutOff()
 {
     Queue &q = queue();
     std::lock_guard lock(q.mutex);
