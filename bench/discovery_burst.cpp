@@ -6,6 +6,7 @@
 #include "discovery/UdpServer.h"
 #include "platform/HandOff.h"
 #include "support/UdpPeer.h"
+#include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
 #include "ui/Main.h"
 

@@ -1,42 +1,21 @@
 #pragma once
 
-#include "platform/AbortSignal.h"
-#include "platform/SocketError.h"
+#include "discovery/EndpointBindError.h"
+#include "discovery/SocketBinding.h"
+#include "discovery/UdpListenerThread.h"
 #include "platform/UdpSocket.h"
-#include "platform/WorkerThread.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 
 namespace lumacast {
 
-class UdpListenerThread;
-
-// One declared socket of the endpoint. While a datagram is handed over it
-// also carries that datagram's sender.
-struct SocketBinding {
-    explicit SocketBinding(IpFamily aFamily) : Family(aFamily) { }
-    const IpFamily Family;
-    std::string PeerIP;
-    std::uint16_t PeerPort = 0;
-    std::unique_ptr<UdpSocket> Socket; // open while the endpoint is active
-};
-
 // Runs on the UI thread, one datagram at a time, in the order they arrived.
 using UdpReadHandler = std::function<void(UdpListenerThread *AThread, const std::vector<std::uint8_t> &AData,
                                           SocketBinding &ABinding)>;
-
-// The endpoint could not be opened because a bind failed; the message is the
-// same whatever the cause.
-class EndpointBindError : public SocketError {
-public:
-    explicit EndpointBindError(int errorNumber);
-};
 
 // A UDP endpoint on one local port, IPv4 and (when the system offers it)
 // IPv6, with a listener thread per socket. All its operations run on the UI
@@ -54,7 +33,6 @@ public:
 
     // Recorded while inactive; applied to every socket at activation.
     void SetBroadcastEnabled(bool enabled) { broadcastEnabled_ = enabled; }
-    bool BroadcastEnabled() const { return broadcastEnabled_; }
 
     // Activation binds every declared socket and starts the listeners, or
     // throws leaving the endpoint inactive with nothing open. Deactivation
@@ -93,34 +71,6 @@ private:
     int receiveBufferGranted_ = 0;
     std::vector<std::unique_ptr<SocketBinding>> bindings_;
     std::vector<std::unique_ptr<UdpListenerThread>> listeners_;
-};
-
-// Waits on one socket and hands what arrives to the UI thread.
-class UdpListenerThread : public WorkerThread {
-public:
-    // The longest a single wait lasts; a stop request ends it at once.
-    static constexpr int WaitMs = 1000;
-    // Datagrams handed over in one step at most, so the window gets its
-    // events handled between batches of a large burst.
-    static constexpr std::size_t MaxBatch = 512;
-    // Batches queued for the UI thread before the listener waits for it to
-    // catch up.
-    static constexpr int MaxPending = 64;
-
-    UdpListenerThread(UdpServer &server, SocketBinding &binding) : server_(server), binding_(binding) { }
-    ~UdpListenerThread() override;
-
-    // The stop request, also waking a wait in progress. Never blocks.
-    void Stop();
-
-protected:
-    void Execute() override;
-
-private:
-    UdpServer &server_;
-    SocketBinding &binding_;
-    AbortSignal stop_;
-    std::atomic<int> pending_{0};
 };
 
 } // namespace lumacast

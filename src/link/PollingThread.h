@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/PollerWindow.h"
 #include "link/Protocol.h"
 #include "platform/AbortSignal.h"
 #include "platform/Ticks.h"
@@ -13,18 +14,6 @@
 namespace lumacast {
 
 class TcpClient;
-
-// What the polling thread's hand-off steps need of the window. Every call
-// runs on the UI thread while the polling thread waits.
-class PollerWindow {
-public:
-    virtual void SetStatusText(const QString &text) = 0;
-    virtual PendingCommands &Pending() = 0;
-    virtual void ShowDeviceStatus(const DeviceStatusChars &status) = 0;
-
-protected:
-    ~PollerWindow() = default;
-};
 
 // The five characters of the next command frame.
 extern std::string CommandField;

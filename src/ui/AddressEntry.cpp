@@ -1,4 +1,5 @@
 #include "ui/AddressEntry.h"
+#include "ui/AddressComboBox.h"
 
 #include "ui/MessageBox.h"
 
@@ -56,12 +57,12 @@ void ComboBox1KeyPress(QObject * /*Sender*/, char16_t &Key)
         Key = 0;
 }
 
-QString FilterTypedText(QObject *sender, const QString &text)
+QString FilterTypedText(const QString &text)
 {
     QString kept;
     for (const QChar c : text) {
         char16_t key = c.unicode();
-        ComboBox1KeyPress(sender, key);
+        ComboBox1KeyPress(nullptr, key);
         if (key != 0)
             kept += QChar(key);
     }
@@ -95,7 +96,7 @@ void AddressComboBox::keyPressEvent(QKeyEvent *event)
         return;
     }
     const QString typed = event->text();
-    const QString kept = FilterTypedText(this, typed);
+    const QString kept = FilterTypedText(typed);
     if (kept == typed) {
         QComboBox::keyPressEvent(event);
         return;
@@ -114,7 +115,7 @@ void AddressComboBox::keyPressEvent(QKeyEvent *event)
 void AddressComboBox::inputMethodEvent(QInputMethodEvent *event)
 {
     const QString commit = event->commitString();
-    const QString kept = FilterTypedText(this, commit);
+    const QString kept = FilterTypedText(commit);
     if (kept == commit) {
         QComboBox::inputMethodEvent(event);
         return;

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QComboBox>
 #include <QString>
 
-class QInputMethodEvent;
-class QKeyEvent;
+class QComboBox;
 class QObject;
 class QWidget;
 
@@ -16,24 +14,7 @@ namespace lumacast {
 void ComboBox1KeyPress(QObject *Sender, char16_t &Key);
 
 // The typed characters of `text` that ComboBox1KeyPress lets through.
-QString FilterTypedText(QObject *sender, const QString &text);
-
-// The address field with its address list: editable, entries kept in the
-// order added, inline completion from them. Every typed character, from the
-// keyboard or committed by an input method, passes ComboBox1KeyPress before
-// the line edit sees it; a discarded one leaves text, caret, selection and
-// completion as they were. Pasted text is not filtered.
-class AddressComboBox : public QComboBox {
-    Q_OBJECT
-public:
-    explicit AddressComboBox(QWidget *parent = nullptr);
-
-protected:
-    // The combo box hands key presses to its line edit itself, so the filter
-    // has to sit here rather than on the line edit.
-    void keyPressEvent(QKeyEvent *event) override;
-    void inputMethodEvent(QInputMethodEvent *event) override;
-};
+QString FilterTypedText(const QString &text);
 
 // Object name of the rejection box, for tests that answer it.
 inline constexpr const char *AddressRejectionName = "AddressRejection";

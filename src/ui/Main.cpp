@@ -3,6 +3,7 @@
 #include "ProgramInfo.h"
 #include "discovery/DiscoveryRequest.h"
 #include "platform/HandOff.h"
+#include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
 #include "ui/AddressValidation.h"
 #include "ui/IndicatorStrip.h"

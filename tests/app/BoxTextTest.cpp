@@ -4,6 +4,7 @@
 #include "app/ErrorBox.h"
 #include "discovery/UdpServer.h"
 #include "platform/SocketErrorText.h"
+#include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
 #include "ui/Main.h"
 

@@ -2,6 +2,7 @@
 #include "platform/HandOff.h"
 #include "support/ModalBoxes.h"
 #include "support/Wait.h"
+#include "ui/AddressComboBox.h"
 #include "ui/MessageBox.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +78,7 @@ TEST(KeyFilterAll, ExactlyControlsDigitsAndFullStopPass)
 
 TEST(KeyFilterText, KeepsOnlyAllowedCharactersInOrder)
 {
-    EXPECT_EQ(FilterTypedText(nullptr, QStringLiteral("1a.b2: \u0663\uFF13")), QStringLiteral("1.2"));
+    EXPECT_EQ(FilterTypedText(QStringLiteral("1a.b2: \u0663\uFF13")), QStringLiteral("1.2"));
 }
 
 TEST(MessageBoxCopy, DividersCaptionsWithoutAmpersandsAndCrLf)

@@ -6,6 +6,7 @@
 #include "support/UdpPeer.h"
 #include "support/Wait.h"
 #include "support/WindowFixture.h"
+#include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Main.h"
