@@ -1,5 +1,7 @@
 #include "link/Protocol.h"
 
+#include "link/IntegerText.h"
+
 namespace lumacast {
 namespace {
 
@@ -13,17 +15,6 @@ char input(char slot)
     return (slot >= '1' && slot < '1' + InputCount) ? slot : ' ';
 }
 
-int hexValue(char16_t c)
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // One part of a connect address: optional sign, then decimal digits or a
 // $, x, X, 0x, 0X prefix and hex digits. Values past 255 stop early.
 std::optional<std::uint32_t> readPart(std::u16string_view part)
@@ -32,31 +23,19 @@ std::optional<std::uint32_t> readPart(std::u16string_view part)
         part.remove_prefix(1);
     while (!part.empty() && part.back() == u' ')
         part.remove_suffix(1);
-    bool negative = false;
-    if (!part.empty() && (part.front() == u'+' || part.front() == u'-')) {
-        negative = part.front() == u'-';
-        part.remove_prefix(1);
-    }
-    int base = 10;
-    if (!part.empty() && (part.front() == u'$' || part.front() == u'x' || part.front() == u'X')) {
-        base = 16;
-        part.remove_prefix(1);
-    } else if (part.size() >= 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X')) {
-        base = 16;
-        part.remove_prefix(2);
-    }
-    if (part.empty())
+    const IntegerText text = SplitIntegerText(part);
+    if (text.digits.empty())
         return std::nullopt;
     std::uint32_t value = 0;
-    for (char16_t c : part) {
-        const int digit = hexValue(c);
-        if (digit < 0 || digit >= base)
+    for (char16_t c : text.digits) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0 || digit >= text.base)
             return std::nullopt;
-        value = value * base + static_cast<std::uint32_t>(digit);
+        value = value * static_cast<std::uint32_t>(text.base) + static_cast<std::uint32_t>(digit);
         if (value > 255)
             return std::nullopt;
     }
-    if (negative && value != 0)
+    if (text.negative && value != 0)
         return std::nullopt;
     return value;
 }

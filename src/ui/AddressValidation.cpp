@@ -1,5 +1,7 @@
 #include "ui/AddressValidation.h"
 
+#include "link/IntegerText.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -7,17 +9,6 @@ namespace lumacast {
 namespace {
 
 constexpr std::size_t npos = std::u16string_view::npos;
-
-int hexDigit(char16_t c) noexcept
-{
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
 
 bool isDecimal(char16_t c) noexcept
 {
@@ -27,7 +18,7 @@ bool isDecimal(char16_t c) noexcept
 bool allHex(std::u16string_view s) noexcept
 {
     for (char16_t c : s)
-        if (hexDigit(c) < 0)
+        if (HexDigitValue(c) < 0)
             return false;
     return true;
 }
@@ -70,19 +61,11 @@ bool isInteger64(std::u16string_view s) noexcept
     if (start == npos)
         return false;
     s.remove_prefix(start);
-    bool negative = false;
-    if (s.front() == u'+' || s.front() == u'-') {
-        negative = s.front() == u'-';
-        s.remove_prefix(1);
-    }
-    if (s.empty())
-        return false;
-    if (s.front() == u'$' || s.front() == u'x' || s.front() == u'X')
-        return isHex64(s.substr(1));
-    if (s.size() >= 2 && s[0] == u'0' && (s[1] == u'x' || s[1] == u'X'))
-        return isHex64(s.substr(2));
+    const IntegerText text = SplitIntegerText(s);
+    if (text.base == 16)
+        return isHex64(text.digits);
     constexpr std::uint64_t maxPositive = INT64_MAX;
-    return isDecimalUpTo(s, negative ? maxPositive + 1 : maxPositive);
+    return isDecimalUpTo(text.digits, text.negative ? maxPositive + 1 : maxPositive);
 }
 
 bool isDottedNumber(std::u16string_view part) noexcept
@@ -146,7 +129,7 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
                 return false;
             if (firstStop == npos)
                 firstStop = i;
-        } else if (hexDigit(c) < 0 || (!isDecimal(c) && firstStop != npos)) {
+        } else if (HexDigitValue(c) < 0 || (!isDecimal(c) && firstStop != npos)) {
             // Not a hex digit, or a hex letter after the IPv4 tail began.
             return false;
         }
