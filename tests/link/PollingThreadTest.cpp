@@ -189,63 +189,9 @@ TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
     WorkerThread::WaitForAllEnded();
 }
 
-// A device that sends without pause and never reads: a status reply, then
-// an endless stream.
-class StreamingDevice {
-public:
-    StreamingDevice()
-    {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        const bool listening = !(::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-                                 ::listen(listen_, 1) != 0 ||
-                                 ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0);
-        EXPECT_TRUE(listening);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] {
-            const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (conn < 0)
-                return;
-            std::string chunk = FakeDevice::reply("1102");
-            chunk.resize(65536, '@');
-            while (!stop_) {
-                const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (n > 0) {
-                    sent_ += static_cast<std::size_t>(n);
-                    continue;
-                }
-                if (n < 0 && errno != EAGAIN)
-                    break;
-                pollfd p{conn, POLLOUT, 0};
-                ::poll(&p, 1, 20);
-            }
-            ::close(conn);
-        });
-    }
-    ~StreamingDevice()
-    {
-        stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        ::close(listen_);
-    }
-    std::uint16_t port() const { return port_; }
-    std::size_t sent() const { return sent_; }
-
-private:
-    int listen_ = -1;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<std::size_t> sent_{0};
-    std::thread thread_;
-};
-
 TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread)
 {
-    StreamingDevice device;
+    FakeDevice device(FakeDevice::Behaviour::Streams);
     PollerRun run;
     run.start(device.port());
     EXPECT_TRUE(test::WaitUntil([&] { return device.sent() > (1u << 20); }, 10s));
