@@ -74,6 +74,10 @@ struct PollerRun {
     }
 };
 
+// The link's own timings, so a changed constant changes the bounds with it.
+constexpr std::chrono::milliseconds Pause(IterationPauseMs);
+constexpr std::chrono::milliseconds ReplyWindow(ReplyWindowMs);
+
 FakeDevice::Answer answerWith(const std::string &status4)
 {
     return [status4](const std::string &, int) { return FakeDevice::reply(status4); };
@@ -105,7 +109,7 @@ TEST(PollingThread, CommandRidesExactlyOneFrame)
     run.stop();
 }
 
-TEST(PollingThread, AcceptedReplyIsShownAndResponsiveCadenceIsAbout300ms)
+TEST(PollingThread, AcceptedReplyIsShownAndAnAnsweringDeviceGetsAFrameEveryThreePauses)
 {
     FakeDevice device(answerWith("2013"));
     PollerRun run;
@@ -116,8 +120,10 @@ TEST(PollingThread, AcceptedReplyIsShownAndResponsiveCadenceIsAbout300ms)
     EXPECT_EQ(DeviceStatus, (DeviceStatusChars{'2', '0', '1', '3'}));
     const auto frames = device.frames();
     const auto period = frames[3].at - frames[2].at;
-    EXPECT_GE(period, 280ms);
-    EXPECT_LT(period, 1500ms); // generous: a loaded machine must not fail this
+    // The pause after the send, and two after the taken reply; generous above,
+    // so that a loaded machine does not fail it.
+    EXPECT_GE(period, 3 * Pause - 20ms);
+    EXPECT_LT(period, 15 * Pause);
     run.stop();
 }
 
@@ -158,8 +164,8 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
     ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 10s));
     const auto frames = device.frames();
     const auto period = frames[1].at - frames[0].at;
-    EXPECT_GE(period, 3050ms);
-    EXPECT_LT(period, 5000ms);
+    EXPECT_GE(period, ReplyWindow + Pause / 2);
+    EXPECT_LT(period, ReplyWindow + 20 * Pause);
     EXPECT_TRUE(run.window.shown.empty());
     run.stop();
 }
@@ -198,7 +204,7 @@ TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread
     const auto requested = std::chrono::steady_clock::now();
     run.poller->Terminate();
     ASSERT_TRUE(run.waitEnded(5s));
-    EXPECT_LT(run.endedAt - requested, 1000ms);
+    EXPECT_LT(run.endedAt - requested, 10 * Pause);
     EXPECT_EQ(run.window.statusTexts.at(0), "CONNECTED [127.0.0.1]");
     EXPECT_TRUE(run.window.shown.empty());
     WorkerThread::WaitForAllEnded();
@@ -224,7 +230,7 @@ TEST(PollingThread, StopWhileAwaitingClosesWithinOnePause)
     run.poller->Terminate();
     ASSERT_TRUE(device.waitForEndOfStream(2s));
     ASSERT_TRUE(run.waitEnded());
-    EXPECT_LT(run.endedAt - requested, 1000ms);
+    EXPECT_LT(run.endedAt - requested, 10 * Pause);
     EXPECT_EQ(device.frames().size(), 1u);
     WorkerThread::WaitForAllEnded();
 }
@@ -241,7 +247,7 @@ TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
     const auto closedAt = std::chrono::steady_clock::now();
     device.closeConnection(GetParam());
     ASSERT_TRUE(run.waitEnded(5s));
-    EXPECT_LT(run.endedAt - closedAt, 1000ms);
+    EXPECT_LT(run.endedAt - closedAt, 10 * Pause);
     EXPECT_EQ(run.window.builds, 1);
     EXPECT_EQ(run.window.pending.PowerCmd, '1');
     WorkerThread::WaitForAllEnded();
