@@ -83,12 +83,19 @@ void endpointRun(int n)
                 endpoint.ReceiveBufferGranted(), msSince(stopStart, Clock::now()));
 }
 
-void windowRun(int n)
+// Ports of their own, so the bench never meets the program's.
+PanelPorts benchPorts()
 {
     PanelPorts ports;
     ports.device = test::FreeUdpPort();
     ports.discoveryLocal = test::FreeUdpPort();
     ports.discoveryRemote = test::FreeUdpPort();
+    return ports;
+}
+
+void windowRun(int n)
+{
+    const PanelPorts ports = benchPorts();
     TMainForm form(ports);
     MainForm = &form;
     form.FormCreate();
@@ -119,10 +126,7 @@ void windowRun(int n)
 // serving a 1 ms timer, and how many answers became entries.
 void floodRun(int senders, int perSender)
 {
-    PanelPorts ports;
-    ports.device = test::FreeUdpPort();
-    ports.discoveryLocal = test::FreeUdpPort();
-    ports.discoveryRemote = test::FreeUdpPort();
+    const PanelPorts ports = benchPorts();
     TMainForm form(ports);
     MainForm = &form;
     form.FormCreate();

@@ -8,6 +8,7 @@
 #include "platform/AbortSignal.h"
 #include "platform/HandOff.h"
 #include "platform/TcpClient.h"
+#include "support/FakeDevice.h"
 
 #include <QCoreApplication>
 
@@ -28,6 +29,7 @@
 #include <unistd.h>
 
 using namespace lumacast;
+using lumacast::test::FakeDevice;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -52,71 +54,9 @@ struct NullWindow : PollerWindow {
     void ShowDeviceStatus(const DeviceStatusChars &) override { }
 };
 
-// One connection on a loopback port: streams without pause, or holds the
-// connection and never reads.
-class Device {
-public:
-    explicit Device(bool streams, std::size_t limit = SIZE_MAX) : streams_(streams), limit_(limit)
-    {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listen_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
-            ::listen(listen_, 1) != 0 ||
-            ::getsockname(listen_, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-            throw std::runtime_error("no loopback listener");
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~Device()
-    {
-        stop_ = true;
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        ::close(listen_);
-    }
-    std::uint16_t port() const { return port_; }
-    std::size_t sent() const { return sent_; }
-
-private:
-    void serve()
-    {
-        const int conn = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (conn < 0)
-            return;
-        const std::string chunk(1 << 20, '@');
-        while (!stop_) {
-            if (!streams_ || sent_ >= limit_) {
-                std::this_thread::sleep_for(5ms);
-                continue;
-            }
-            const ssize_t n = ::send(conn, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                sent_ += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN)
-                break;
-            pollfd p{conn, POLLOUT, 0};
-            ::poll(&p, 1, 20);
-        }
-        ::close(conn);
-    }
-
-    bool streams_;
-    std::size_t limit_;
-    int listen_ = -1;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<std::size_t> sent_{0};
-    std::thread thread_;
-};
-
 // Runs a polling thread against `device` until `until` holds, then makes the
 // stop request and returns the milliseconds until its end notification.
-double disconnectToIdle(const Device &device, const std::function<bool()> &until)
+double disconnectToIdle(const FakeDevice &device, const std::function<bool()> &until)
 {
     NullWindow window;
     bool ended = false;
@@ -160,7 +100,7 @@ int run(int argc, char **argv)
 
     {
         const long before = peakRssKb();
-        Device device(true, streamMb << 20);
+        FakeDevice device(FakeDevice::Behaviour::Streams, streamMb << 20);
         const auto start = Clock::now();
         const double ms = disconnectToIdle(device, [&] {
             return device.sent() >= (streamMb << 20) || Clock::now() - start > std::chrono::seconds(streamS);
@@ -170,7 +110,7 @@ int run(int argc, char **argv)
                     device.sent() >> 20, msSince(start) / 1000.0 - ms / 1000.0, before, peakRssKb(), ms);
     }
     {
-        Device device(false);
+        FakeDevice device(FakeDevice::Behaviour::NeverReads);
         const auto start = Clock::now();
         const double ms = disconnectToIdle(device, [&] { return Clock::now() - start > 1s; });
         std::printf("device that never reads: DISCONNECT to idle %.1f ms\n", ms);
@@ -178,7 +118,7 @@ int run(int argc, char **argv)
     {
         // A send that the device never makes room for, as the link's send
         // waits once the buffers are full: stop request to return.
-        Device device(false);
+        FakeDevice device(FakeDevice::Behaviour::NeverReads);
         TcpClient client;
         client.Connect(Ipv4Address{INADDR_LOOPBACK}, device.port());
         AbortSignal stop;

@@ -72,6 +72,11 @@ BLUE = (0, 128, 255)
 YELLOW = (255, 255, 0)
 
 
+# The one bound for the program's end, in every state: generous for loaded and
+# instrumented builds; the figures are printed (bench/ measures them exactly).
+END_BOUND = 1.5
+
+
 class Failure(Exception):
     pass
 
@@ -443,7 +448,7 @@ def case_second_copy(ctx):
 
 
 def case_close_while_connected(ctx):
-    """Closing the window while connected: exit 0 within 500 ms, end of stream, no more frames."""
+    """Closing the window while connected: exit 0 promptly, end of stream, no more frames."""
     sim = ctx.simulator()
     panel = ctx.panel()
     time.sleep(1.7)
@@ -454,7 +459,7 @@ def case_close_while_connected(ctx):
     code = panel.proc.wait(5)
     took = time.monotonic() - closed_at
     check(code == 0, f"exit code {code}")
-    check(took < 0.5, f"exit took {took * 1000:.0f} ms")
+    check(took < END_BOUND, f"exit took {took * 1000:.0f} ms")
     wait_for(lambda: "closed by peer" in sim.text(), 2, "the end of stream at the device")
     count = len(sim.frames())
     time.sleep(0.7)
@@ -660,10 +665,6 @@ def case_accessibility(ctx):
     finally:
         bus.close()
 
-
-# The bound for the program's end in every state: generous for loaded and
-# instrumented builds; the figures are printed (bench/ measures them exactly).
-END_BOUND = 1.5
 
 
 class LoopbackDevice:

@@ -10,7 +10,14 @@
 
 namespace lumacast::test {
 
-FakeDevice::FakeDevice(Answer answer) : answer_(std::move(answer))
+FakeDevice::FakeDevice(Answer answer) : FakeDevice(std::move(answer), Behaviour::Frames, SIZE_MAX) { }
+
+FakeDevice::FakeDevice(Behaviour behaviour, std::size_t streamLimit) : FakeDevice({}, behaviour, streamLimit)
+{
+}
+
+FakeDevice::FakeDevice(Answer answer, Behaviour behaviour, std::size_t streamLimit)
+    : answer_(std::move(answer)), behaviour_(behaviour), streamLimit_(streamLimit)
 {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
@@ -90,12 +97,28 @@ void FakeDevice::send(const std::string &bytes)
     ::send(connFd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
+void FakeDevice::stream()
+{
+    static const std::string chunk = [] {
+        std::string c = reply("1102");
+        c.resize(65536, '@');
+        return c;
+    }();
+    const ssize_t n = ::send(connFd_, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0)
+        sent_ += static_cast<std::size_t>(n);
+}
+
 void FakeDevice::serve()
 {
     std::string pending;
     for (;;) {
-        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}, {connFd_, POLLIN, 0}};
-        ::poll(fds, connFd_ >= 0 ? 3 : 2, -1);
+        const Behaviour behaviour = behaviour_;
+        const short connEvents = behaviour == Behaviour::Frames              ? POLLIN
+            : behaviour == Behaviour::Streams && sent_.load() < streamLimit_ ? POLLOUT
+                                                                             : 0;
+        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}, {connFd_, connEvents, 0}};
+        ::poll(fds, connFd_ >= 0 ? 3 : 2, connFd_ >= 0 && connEvents == 0 ? 20 : -1);
         if (fds[0].revents & POLLIN) {
             std::uint64_t v;
             [[maybe_unused]] auto n = ::read(wakeFd_, &v, sizeof v);
@@ -127,6 +150,11 @@ void FakeDevice::serve()
                 endOfStream_ = false;
                 pending.clear();
             }
+            continue;
+        }
+        if (connFd_ >= 0 && behaviour != Behaviour::Frames) {
+            if (fds[2].revents & POLLOUT)
+                stream();
             continue;
         }
         if (connFd_ >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {

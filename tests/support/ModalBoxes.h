@@ -49,13 +49,13 @@ private:
         if (box == nullptr || !box->isVisible() || box == last_)
             return;
         last_ = box;
-        SeenBox s{box->objectName(),
-                  box->windowTitle(),
-                  box->text(),
-                  {},
-                  box->icon(),
-                  box->windowModality() == Qt::ApplicationModal,
-                  box->palette().color(QPalette::Window)};
+        SeenBox s;
+        s.name = box->objectName();
+        s.title = box->windowTitle();
+        s.text = box->text();
+        s.icon = box->icon();
+        s.modal = box->windowModality() == Qt::ApplicationModal;
+        s.window = box->palette().color(QPalette::Window);
         for (QAbstractButton *b : box->buttons())
             s.buttons << b->text();
         if (const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label")))
