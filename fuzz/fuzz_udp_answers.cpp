@@ -48,7 +48,7 @@ struct Listening {
     {
         server.SetDefaultPort(0);
         server.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &data,
-                                  SocketBinding &binding) {
+                               SocketBinding &binding) {
             handed.push_back({std::string(data.begin(), data.end()), binding.PeerIP});
         };
         server.SetActive(true);
