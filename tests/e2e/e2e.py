@@ -45,6 +45,16 @@ def read_layout():
 LAYOUT = read_layout()
 
 
+def read_window_size():
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "ui", "Layout.h")
+    with open(source, encoding="utf-8") as f:
+        text = f.read()
+    return tuple(int(re.search(name + r" = (\d+);", text).group(1)) for name in ("WindowWidth", "WindowHeight"))
+
+
+WINDOW_SIZE = read_window_size()
+
+
 def centre(name, across=0.5):
     _, left, top, width, height = LAYOUT[name]
     return (left + int(width * across), top + height // 2)
@@ -480,7 +490,7 @@ def case_start_up(ctx):
     took = time.monotonic() - started
     info = run("xwininfo", "-id", str(panel.window), env=ctx.screen.env)
     size = tuple(int(re.search(name + r":\s+(\d+)", info).group(1)) for name in ("Width", "Height"))
-    check(size == (434, 182), f"window size {size}")
+    check(size == WINDOW_SIZE, f"window size {size}")
     sizes = icon_sizes(ctx.screen, panel.window)
     check(sizes == [128, 96, 64, 48, 32], f"icon sizes {sizes}")
     ctx.figures.append(f"start-up to a viewable window: {took * 1000:.0f} ms")
