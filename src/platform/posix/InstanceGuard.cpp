@@ -63,8 +63,9 @@ std::optional<GuardOutcome> takeIn(const std::string &path, const std::string &f
     }
     // The sticky bit keeps the runtime folder's periodic clean-up away from a
     // file in use; a deleted guard file would let a second copy in. Only ever
-    // set on the file checked above.
-    ::fchmod(fd, (st.st_mode & 07777) | S_ISVTX);
+    // set on the file checked above. Where it cannot be set the lock still
+    // holds; only the clean-up protection is lost.
+    (void)::fchmod(fd, (st.st_mode & 07777) | S_ISVTX);
     // Deliberately never closed: the lock lives exactly as long as the process.
     return GuardOutcome::Taken;
 }
@@ -99,14 +100,15 @@ GuardOutcome TakeInstanceGuard(const std::string &fileName, const GuardFolders &
     // first is refused like any other folder that is not private.
     if (!folders.temp.empty()) {
         const std::string temp = folders.temp + "/lumacast2-" + std::to_string(::geteuid());
-        ::mkdir(temp.c_str(), 0700);
+        // An existing folder fails here and is checked by takeIn like any other.
+        (void)::mkdir(temp.c_str(), 0700);
         if (const auto outcome = takeIn(temp, fileName))
             return *outcome;
     }
     if (!folders.cache.empty()) {
         const std::string cache = folders.cache + "/lumacast2";
-        ::mkdir(folders.cache.c_str(), 0700);
-        ::mkdir(cache.c_str(), 0700);
+        (void)::mkdir(folders.cache.c_str(), 0700);
+        (void)::mkdir(cache.c_str(), 0700);
         if (const auto outcome = takeIn(cache, fileName))
             return *outcome;
     }

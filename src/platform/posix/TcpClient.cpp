@@ -191,7 +191,8 @@ void TcpClient::Disconnect() noexcept
 {
     if (fd_ < 0)
         return;
-    ::shutdown(fd_, SHUT_WR);
+    // Fails only on a connection already gone; the reads below then end at once.
+    (void)::shutdown(fd_, SHUT_WR);
     // Input left unread makes the close reset the connection. So read away
     // what is there and what the device still sends until it ends its side,
     // for a short while only: a device that streams or never closes gets
