@@ -1,7 +1,9 @@
 // The reference for the start-up and memory figures: a plain Qt Widgets window
 // with the panel's controls (a label, an editable combo box, thirteen buttons,
 // eight strips, a status bar) in the Fusion style, but none of the panel's
-// own code: no discovery, no guard, no stored style.
+// own code beyond its layout table: no discovery, no guard, no stored style.
+
+#include "ui/Layout.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,52 +14,52 @@
 #include <QStyleFactory>
 #include <QWidget>
 
+using namespace lumacast;
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QWidget window;
     window.setWindowTitle(QStringLiteral("Reference window"));
-    window.setFixedSize(434, 182);
+    window.setFixedSize(WindowWidth, WindowHeight);
 
     QFont bold(QStringLiteral("Tahoma"));
     bold.setPixelSize(11);
     bold.setBold(true);
-    auto *label = new QLabel(QStringLiteral("IP Address:"), &window);
-    label->setGeometry(9, 19, 64, 13);
-    label->setFont(bold);
-    auto *combo = new QComboBox(&window);
-    combo->setEditable(true);
-    combo->setGeometry(86, 16, 163, 21);
-    combo->setFont(bold);
-
-    const struct {
-        const char *caption;
-        int left, top, width;
-    } buttons[] = {
-        {"FIND", 259, 14, 63},    {"CONNECT", 330, 14, 83},  {"POWER ON ", 6, 56, 79},
-        {"LAMP ON ", 88, 56, 79}, {"MUTE ON ", 170, 56, 79}, {"POWER OFF", 6, 84, 79},
-        {"LAMP OFF", 88, 84, 79}, {"MUTE OFF", 170, 84, 79}, {"1", 6, 126, 79},
-        {"2", 88, 126, 79},       {"3", 170, 126, 79},       {"4", 252, 126, 79},
-        {"5", 334, 126, 79},
-    };
-    for (const auto &b : buttons) {
-        auto *button = new QPushButton(QString::fromLatin1(b.caption), &window);
-        button->setGeometry(b.left, b.top, b.width, 25);
-        button->setFont(bold);
+    for (const ControlSpec &spec : Controls) {
+        QWidget *widget = nullptr;
+        const QString caption = QString::fromUtf8(spec.caption);
+        switch (spec.kind) {
+        case ControlKind::Label:
+            widget = new QLabel(caption, &window);
+            break;
+        case ControlKind::Button:
+            widget = new QPushButton(caption, &window);
+            break;
+        case ControlKind::AddressField: {
+            auto *combo = new QComboBox(&window);
+            combo->setEditable(true);
+            widget = combo;
+            break;
+        }
+        case ControlKind::StatusBar: {
+            auto *status = new QStatusBar(&window);
+            status->setSizeGripEnabled(false);
+            status->showMessage(QStringLiteral("DISCONNECTED"));
+            widget = status;
+            break;
+        }
+        case ControlKind::Strip:
+            widget = new QFrame(&window);
+            widget->setAutoFillBackground(true);
+            widget->setPalette(QPalette(QColor(255, 96, 0)));
+            break;
+        }
+        widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        if (spec.bold)
+            widget->setFont(bold);
     }
-    const int strips[][2] = {{6, 51},   {88, 51},   {170, 51},  {6, 121},
-                             {88, 121}, {170, 121}, {252, 121}, {334, 121}};
-    for (const auto &s : strips) {
-        auto *strip = new QFrame(&window);
-        strip->setGeometry(s[0], s[1], 79, 4);
-        strip->setAutoFillBackground(true);
-        strip->setPalette(QPalette(QColor(255, 96, 0)));
-    }
-    auto *status = new QStatusBar(&window);
-    status->setGeometry(0, 163, 434, 19);
-    status->setSizeGripEnabled(false);
-    status->showMessage(QStringLiteral("DISCONNECTED"));
 
     window.show();
     return app.exec();
