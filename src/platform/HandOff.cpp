@@ -1,12 +1,10 @@
 #include "platform/HandOff.h"
 
+#include "platform/WakeUp.h"
+
 #include <QCoreApplication>
 #include <QPointer>
-#include <QSocketNotifier>
 #include <QThread>
-
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -32,11 +30,9 @@ struct Queue {
     std::deque<std::shared_ptr<Step>> steps;
     bool cutOff = false;
     unsigned generation = 0; // bumped by NotifyWaiters
-    // The wake-up: a worker writes, the UI thread's event loop watches. Unlike
-    // a posted Qt event it hands the UI thread nothing the worker allocated,
-    // and the write/read pair orders both threads for ThreadSanitizer too.
-    // Without one (the process is out of descriptors) a posted call wakes it.
-    int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Without a wake-up (the process is out of descriptors) a posted call
+    // wakes the UI thread.
+    WakeUp wake;
 };
 
 Queue &queue()
@@ -62,36 +58,19 @@ void serveOneTurn();
 
 void wakeUiThread()
 {
-    const int fd = queue().wakeFd;
-    if (fd < 0) {
+    WakeUp &wake = queue().wake;
+    if (!wake.Valid()) {
         if (auto *app = QCoreApplication::instance())
             QMetaObject::invokeMethod(app, serveOneTurn, Qt::QueuedConnection);
         return;
     }
-    const std::uint64_t one = 1;
-    // Fails only when the counter is full, and then a wake-up is pending anyway.
-    [[maybe_unused]] const auto written = ::write(fd, &one, sizeof one);
+    wake.Raise();
 }
 
 void serveOneTurn()
 {
     if (handoff::DrainFor(TurnBudget))
         wakeUiThread();
-}
-
-QSocketNotifier *watchWakeUps()
-{
-    const int fd = queue().wakeFd;
-    if (fd < 0)
-        return nullptr;
-    auto *watcher = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(watcher, &QSocketNotifier::activated, [fd] {
-        std::uint64_t count = 0;
-        // Only the counter's reset matters: an empty counter reads EAGAIN.
-        [[maybe_unused]] const auto read = ::read(fd, &count, sizeof count);
-        serveOneTurn();
-    });
-    return watcher;
 }
 
 } // namespace
@@ -142,9 +121,9 @@ namespace handoff {
 void Install()
 {
     // The watcher is a child of the application object: once per object.
-    static QPointer<QSocketNotifier> watcher;
+    static QPointer<QObject> watcher;
     if (watcher == nullptr || watcher->parent() != QCoreApplication::instance())
-        watcher = watchWakeUps();
+        watcher = queue().wake.Watch(serveOneTurn);
 }
 
 void Drain()
