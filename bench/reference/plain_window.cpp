@@ -27,10 +27,10 @@ int main(int argc, char **argv)
     QFont bold(QStringLiteral("Tahoma"));
     bold.setPixelSize(11);
     bold.setBold(true);
-    for (const ControlSpec &spec : Controls) {
+    for (const ControlSpec &control : Controls) {
         QWidget *widget = nullptr;
-        const QString caption = QString::fromUtf8(spec.caption);
-        switch (spec.kind) {
+        const QString caption = QString::fromUtf8(control.caption);
+        switch (control.kind) {
         case ControlKind::Label:
             widget = new QLabel(caption, &window);
             break;
@@ -56,8 +56,8 @@ int main(int argc, char **argv)
             widget->setPalette(QPalette(QColor(255, 96, 0)));
             break;
         }
-        widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
-        if (spec.bold)
+        widget->setGeometry(control.left, control.top, control.width, control.height);
+        if (control.bold)
             widget->setFont(bold);
     }
 

@@ -37,9 +37,9 @@ const std::array<ControlSpec, 24> Controls = {{
 
 const ControlSpec &Control(std::string_view name)
 {
-    for (const ControlSpec &spec : Controls)
-        if (name == spec.name)
-            return spec;
+    for (const ControlSpec &control : Controls)
+        if (name == control.name)
+            return control;
     std::abort();
 }
 

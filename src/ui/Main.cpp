@@ -53,15 +53,15 @@ QFont windowFont(bool bold)
 }
 
 // Gives a control what the layout table holds for it.
-template <class Widget> Widget *place(Widget *widget, const ControlSpec &spec)
+template <class Widget> Widget *place(Widget *widget, const ControlSpec &control)
 {
-    widget->setObjectName(QLatin1String(spec.name));
-    widget->setGeometry(spec.left, spec.top, spec.width, spec.height);
-    const QString accessible = QString::fromUtf8(spec.accessible);
-    switch (spec.kind) {
+    widget->setObjectName(QLatin1String(control.name));
+    widget->setGeometry(control.left, control.top, control.width, control.height);
+    const QString accessible = QString::fromUtf8(control.accessible);
+    switch (control.kind) {
     case ControlKind::Label:
         // A label is read by its text.
-        widget->setFont(windowFont(spec.bold));
+        widget->setFont(windowFont(control.bold));
         break;
     case ControlKind::Strip:
         widget->setAccessibleDescription(accessible);
@@ -74,7 +74,7 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &spec)
         break;
     case ControlKind::Button:
     case ControlKind::AddressField:
-        widget->setFont(windowFont(spec.bold));
+        widget->setFont(windowFont(control.bold));
         widget->setAccessibleName(accessible);
         break;
     }
@@ -83,15 +83,15 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &spec)
 
 template <class Widget> Widget *make(QWidget *parent, const char *name)
 {
-    const ControlSpec &spec = Control(name);
+    const ControlSpec &control = Control(name);
     if constexpr (std::is_same_v<Widget, QPushButton>) {
-        auto *button = new QPushButton(QString::fromUtf8(spec.caption), parent);
+        auto *button = new QPushButton(QString::fromUtf8(control.caption), parent);
         button->setAutoDefault(false);
-        return place(button, spec);
+        return place(button, control);
     } else if constexpr (std::is_same_v<Widget, QLabel>) {
-        return place(new QLabel(QString::fromUtf8(spec.caption), parent), spec);
+        return place(new QLabel(QString::fromUtf8(control.caption), parent), control);
     } else {
-        return place(new Widget(parent), spec);
+        return place(new Widget(parent), control);
     }
 }
 
@@ -180,9 +180,9 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     Label1->setFocusPolicy(Qt::NoFocus);
     StatusBar1->setFocusPolicy(Qt::NoFocus);
     std::vector<std::pair<int, QWidget *>> tabOrder;
-    for (const ControlSpec &spec : Controls)
-        if (spec.tabPosition >= 0)
-            tabOrder.emplace_back(spec.tabPosition, findChild<QWidget *>(QLatin1String(spec.name)));
+    for (const ControlSpec &control : Controls)
+        if (control.tabPosition >= 0)
+            tabOrder.emplace_back(control.tabPosition, findChild<QWidget *>(QLatin1String(control.name)));
     std::sort(tabOrder.begin(), tabOrder.end());
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);

@@ -92,15 +92,15 @@ protected:
     }
 };
 
-QWidget *widgetOf(QWidget *window, const ControlSpec &spec)
+QWidget *widgetOf(QWidget *window, const ControlSpec &control)
 {
-    const auto found = window->findChildren<QWidget *>(QLatin1String(spec.name));
+    const auto found = window->findChildren<QWidget *>(QLatin1String(control.name));
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-QRect rectOf(const ControlSpec &spec)
+QRect rectOf(const ControlSpec &control)
 {
-    return {spec.left, spec.top, spec.width, spec.height};
+    return {control.left, control.top, control.width, control.height};
 }
 
 TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
@@ -117,34 +117,34 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
         if (child->isWidgetType() && !child->objectName().isEmpty())
             created << child->objectName();
     QStringList listed;
-    for (const ControlSpec &spec : Controls)
-        listed << QLatin1String(spec.name);
+    for (const ControlSpec &control : Controls)
+        listed << QLatin1String(control.name);
     EXPECT_EQ(created.join(u' ').toStdString(), listed.join(u' ').toStdString())
         << "created in the table's order";
 
-    for (const ControlSpec &spec : Controls) {
-        SCOPED_TRACE(spec.name);
-        QWidget *widget = widgetOf(form.get(), spec);
+    for (const ControlSpec &control : Controls) {
+        SCOPED_TRACE(control.name);
+        QWidget *widget = widgetOf(form.get(), control);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), rectOf(spec));
+        EXPECT_EQ(widget->geometry(), rectOf(control));
         EXPECT_TRUE(form->rect().contains(widget->geometry()));
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty());
-        if (spec.kind == ControlKind::Strip)
-            EXPECT_EQ(widget->accessibleDescription(), spec.accessible);
-        else if (spec.kind == ControlKind::Label)
-            EXPECT_EQ(accessible->text(QAccessible::Name), spec.accessible);
+        if (control.kind == ControlKind::Strip)
+            EXPECT_EQ(widget->accessibleDescription(), control.accessible);
+        else if (control.kind == ControlKind::Label)
+            EXPECT_EQ(accessible->text(QAccessible::Name), control.accessible);
         else
-            EXPECT_EQ(widget->accessibleName(), spec.accessible);
-        if (spec.kind == ControlKind::Button || spec.kind == ControlKind::Label ||
-            spec.kind == ControlKind::AddressField) {
-            EXPECT_EQ(widget->font().bold(), spec.bold);
+            EXPECT_EQ(widget->accessibleName(), control.accessible);
+        if (control.kind == ControlKind::Button || control.kind == ControlKind::Label ||
+            control.kind == ControlKind::AddressField) {
+            EXPECT_EQ(widget->font().bold(), control.bold);
             EXPECT_EQ(widget->font().pixelSize(), 11);
         }
         if (auto *button = qobject_cast<QPushButton *>(widget); button != nullptr)
-            EXPECT_EQ(button->text(), spec.caption);
+            EXPECT_EQ(button->text(), control.caption);
         if (auto *label = qobject_cast<QLabel *>(widget); label != nullptr)
-            EXPECT_EQ(label->text(), spec.caption);
+            EXPECT_EQ(label->text(), control.caption);
     }
     for (const ControlSpec &a : Controls)
         for (const ControlSpec &b : Controls)
@@ -165,10 +165,10 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
         {form->ConnectBtn, "DISCONNECT", 4},
         {form->ComboBox1->lineEdit(), "255.255.255.255", 2},
     };
-    for (const ControlSpec &spec : Controls)
-        if (spec.kind == ControlKind::Button || spec.kind == ControlKind::Label)
-            rows.push_back({widgetOf(form.get(), spec), QString::fromUtf8(spec.caption),
-                            spec.kind == ControlKind::Button ? 4 : 0});
+    for (const ControlSpec &control : Controls)
+        if (control.kind == ControlKind::Button || control.kind == ControlKind::Label)
+            rows.push_back({widgetOf(form.get(), control), QString::fromUtf8(control.caption),
+                            control.kind == ControlKind::Button ? 4 : 0});
     // Run again under display scales (see CMakeLists.txt): the layout scales as a whole.
     const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
     EXPECT_DOUBLE_EQ(form->devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
@@ -184,15 +184,15 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
     create(ClosedPort(), false);
     std::vector<QWidget *> expected;
     for (int position = 0;; ++position) {
-        const auto spec = std::find_if(Controls.begin(), Controls.end(),
+        const auto control = std::find_if(Controls.begin(), Controls.end(),
                                        [&](const ControlSpec &c) { return c.tabPosition == position; });
-        if (spec == Controls.end())
+        if (control == Controls.end())
             break;
-        expected.push_back(widgetOf(form.get(), *spec));
+        expected.push_back(widgetOf(form.get(), *control));
     }
-    for (const ControlSpec &spec : Controls)
-        if (spec.tabPosition < 0)
-            EXPECT_EQ(widgetOf(form.get(), spec)->focusPolicy(), Qt::NoFocus) << spec.name;
+    for (const ControlSpec &control : Controls)
+        if (control.tabPosition < 0)
+            EXPECT_EQ(widgetOf(form.get(), control)->focusPolicy(), Qt::NoFocus) << control.name;
     std::vector<QWidget *> chain;
     QWidget *w = expected.front();
     do {
