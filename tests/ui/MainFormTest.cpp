@@ -185,7 +185,7 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
     std::vector<QWidget *> expected;
     for (int position = 0;; ++position) {
         const auto control = std::find_if(Controls.begin(), Controls.end(),
-                                       [&](const ControlSpec &c) { return c.tabPosition == position; });
+                                          [&](const ControlSpec &c) { return c.tabPosition == position; });
         if (control == Controls.end())
             break;
         expected.push_back(widgetOf(form.get(), *control));
