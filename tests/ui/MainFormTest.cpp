@@ -182,14 +182,15 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
 TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
     create(ClosedPort(), false);
+    std::vector<const ControlSpec *> ordered;
+    for (const ControlSpec &control : Controls)
+        if (control.tabPosition >= 0)
+            ordered.push_back(&control);
+    std::sort(ordered.begin(), ordered.end(),
+              [](const ControlSpec *a, const ControlSpec *b) { return a->tabPosition < b->tabPosition; });
     std::vector<QWidget *> expected;
-    for (int position = 0;; ++position) {
-        const auto control = std::find_if(Controls.begin(), Controls.end(),
-                                          [&](const ControlSpec &c) { return c.tabPosition == position; });
-        if (control == Controls.end())
-            break;
+    for (const ControlSpec *control : ordered)
         expected.push_back(widgetOf(form.get(), *control));
-    }
     for (const ControlSpec &control : Controls)
         if (control.tabPosition < 0)
             EXPECT_EQ(widgetOf(form.get(), control)->focusPolicy(), Qt::NoFocus) << control.name;
