@@ -191,9 +191,11 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
     std::vector<QWidget *> expected;
     for (const ControlSpec *control : ordered)
         expected.push_back(widgetOf(form.get(), *control));
-    for (const ControlSpec &control : Controls)
-        if (control.tabPosition < 0)
+    for (const ControlSpec &control : Controls) {
+        if (control.tabPosition < 0) {
             EXPECT_EQ(widgetOf(form.get(), control)->focusPolicy(), Qt::NoFocus) << control.name;
+        }
+    }
     std::vector<QWidget *> chain;
     QWidget *w = expected.front();
     do {
