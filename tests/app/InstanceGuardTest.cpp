@@ -149,10 +149,13 @@ struct Scene {
     }
     void symlink(const char *target, const std::string &name)
     {
-        ::symlink(target, path(name).c_str());
+        EXPECT_EQ(::symlink(target, path(name).c_str()), 0);
         own(path(name), taker);
     }
-    static void own(const std::string &path, uid_t owner) { ::lchown(path.c_str(), owner, owner); }
+    static void own(const std::string &path, uid_t owner)
+    {
+        EXPECT_EQ(::lchown(path.c_str(), owner, owner), 0);
+    }
 };
 
 // Runs `body` in a child process as `uid` and hands back its exit code.
@@ -222,7 +225,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
         {"a hard link to a file of ours",
          [](Scene &s) {
              s.make("cache/notes", 0600, s.taker);
-             ::link(s.watched.c_str(), s.path("run/guard.lock").c_str());
+             EXPECT_EQ(::link(s.watched.c_str(), s.path("run/guard.lock").c_str()), 0);
          },
          Place::Temp},
         {"another user's folder in the temporary folder",

@@ -141,10 +141,12 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
             EXPECT_EQ(widget->font().bold(), control.bold);
             EXPECT_EQ(widget->font().pixelSize(), 11);
         }
-        if (auto *button = qobject_cast<QPushButton *>(widget); button != nullptr)
+        if (auto *button = qobject_cast<QPushButton *>(widget); button != nullptr) {
             EXPECT_EQ(button->text(), control.caption);
-        if (auto *label = qobject_cast<QLabel *>(widget); label != nullptr)
+        }
+        if (auto *label = qobject_cast<QLabel *>(widget); label != nullptr) {
             EXPECT_EQ(label->text(), control.caption);
+        }
     }
     for (const ControlSpec &a : Controls)
         for (const ControlSpec &b : Controls)
