@@ -133,6 +133,7 @@ void floodRun(int senders, int perSender)
     form.show();
     const int n = senders * perSender;
     std::vector<std::unique_ptr<test::UdpPeer>> peers;
+    peers.reserve(static_cast<std::size_t>(senders));
     for (int i = 0; i < senders; ++i)
         peers.push_back(std::make_unique<test::UdpPeer>("127.0.0." + std::to_string(2 + i)));
     const auto start = Clock::now();

@@ -172,7 +172,7 @@ protected:
     }
 
     Process start(int gate = -1, int gateWrite = -1, const std::map<std::string, std::string> &change = {},
-                  std::vector<std::string> argv = {LC_APP_BINARY})
+                  const std::vector<std::string> &argv = {LC_APP_BINARY})
     {
         Process p;
         p.log = runtime.filePath(QStringLiteral("out-%1.log").arg(counter++)).toStdString();
