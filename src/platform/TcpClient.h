@@ -2,8 +2,10 @@
 
 #include "platform/NetAddress.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,20 +13,31 @@ namespace lumacast {
 
 class AbortSignal;
 
+// How long the system tries to reach a device that does not answer: as long
+// as a desktop system's first SYN and two retries (3 + 6 + 12 s), instead of
+// the two minutes and more of Linux's own retries.
+inline constexpr std::chrono::milliseconds ConnectAttemptBound{21000};
+
 // An IPv4 TCP connection used by one thread. A send that waits for room, a
 // short look for received data, orderly shutdown. Nagle stays on.
 class TcpClient {
 public:
     // A look keeps at most `keep` bytes of what it reads and discards the
     // rest, so a device that streams cannot grow the input buffer.
-    explicit TcpClient(std::size_t keep = SIZE_MAX) : keep_(keep) { }
+    // `attemptBound` bounds the system's connect attempt (tests shorten it).
+    explicit TcpClient(std::size_t keep = SIZE_MAX,
+                       std::chrono::milliseconds attemptBound = ConnectAttemptBound)
+        : keep_(keep), attemptBound_(attemptBound)
+    {
+    }
     ~TcpClient();
     TcpClient(const TcpClient &) = delete;
     TcpClient &operator=(const TcpClient &) = delete;
 
     // Binds to any local address and a system-chosen port, then connects with
-    // no time limit of our own. `abort`, when given and signalled, fails the
-    // attempt at once. Throws SocketError.
+    // no time limit of our own: the system gives up after the attempt bound.
+    // `abort`, when given and signalled, fails the attempt at once. Throws
+    // SocketError.
     void Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort = nullptr);
 
     // Hands every byte to the system before returning, waiting for room as
@@ -54,11 +67,17 @@ public:
     // thread). Throws SocketError.
     static Ipv4Address ResolveIPv4(const std::string &host, const AbortSignal *abort = nullptr);
 
+    // Tests only: runs inside a look, between the count of waiting bytes and
+    // the read, so that a reply can be made to land in between.
+    void SetAfterCount(std::function<void()> step) { afterCount_ = std::move(step); }
+
 private:
     bool ReadAvailable(); // true when end of stream or a reset was seen
 
     int fd_ = -1;
     std::size_t keep_;
+    std::chrono::milliseconds attemptBound_;
+    std::function<void()> afterCount_;
     std::string input_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/TcpClient.h"
 #include "platform/AbortSignal.h"
 #include "platform/SocketError.h"
+#include "support/LoopbackPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,40 @@ TEST(TcpClient, ALookTakesWhatHasArrivedAndKeepsOnlyWhatWasAskedFor)
         // What was discarded was read all the same: nothing is left over.
         EXPECT_FALSE(pair.client.CheckForData(1).received) << c.written;
     }
+}
+
+TEST(TcpClient, AReplyThatLandsBetweenTheCountAndTheReadIsTakenWhole)
+{
+    Pair pair(13);
+    pair.client.SetAfterCount([&] {
+        pair.peerWrites(12);
+        std::this_thread::sleep_for(20ms); // in the client's buffer now
+    });
+    ASSERT_TRUE(pair.client.CheckForData(0).received);
+    EXPECT_EQ(pair.client.TakeInput().size(), 12u);
+}
+
+TEST(TcpClient, TheSystemGivesUpAConnectThatIsNeverAnsweredAfterTheBound)
+{
+    // The listener's full queue drops every further SYN.
+    const test::StalledListener stalled;
+    // Shared with an attempt that may outlive the test.
+    auto abort = std::make_shared<AbortSignal>();
+    auto error = std::make_shared<std::atomic<int>>(0);
+    const auto begin = Clock::now();
+    const bool ended = endsWithin(6s, [abort, error, port = stalled.port()] {
+        TcpClient client(SIZE_MAX, 1000ms);
+        try {
+            client.Connect(Ipv4Address{INADDR_LOOPBACK}, port, abort.get());
+        } catch (const SocketError &e) {
+            *error = e.ErrorNumber();
+        }
+    });
+    const auto took = Clock::now() - begin;
+    abort->Signal(); // ends an attempt that the system would go on with
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(*error, ETIMEDOUT);
+    EXPECT_GE(took, 900ms);
 }
 
 TEST(TcpClient, ALookEndsWhileThePeerStreamsWithoutPause)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -22,6 +23,15 @@ namespace {
 bool isClosedError(int e)
 {
     return e == ECONNRESET || e == ECONNABORTED || e == ESHUTDOWN || e == EPIPE || e == ENOTCONN;
+}
+
+// The system's user timeout also bounds its SYN retries; 0 is its default
+// (no bound of ours).
+void setUserTimeout(int fd, std::chrono::milliseconds bound)
+{
+    const auto ms = static_cast<unsigned>(bound.count());
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms) != 0)
+        throw SocketError("setsockopt TCP_USER_TIMEOUT", errno);
 }
 
 void setNonBlocking(int fd)
@@ -85,8 +95,10 @@ void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSign
         remote.sin_addr.s_addr = htonl(address.value);
         remote.sin_port = htons(port);
         // Non-blocking for good: every wait on this socket also watches a
-        // signal that can end it. The connect wait has no limit of its own.
+        // signal that can end it. The connect wait has no limit of its own;
+        // the system's attempt ends after the bound.
         setNonBlocking(fd);
+        setUserTimeout(fd, attemptBound_);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
             if (errno != EINPROGRESS)
                 throw SocketError("connect", errno);
@@ -98,6 +110,9 @@ void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSign
             if (error != 0)
                 throw SocketError("connect", error);
         }
+        // The bound is the attempt's alone: the connection keeps the system's
+        // own patience with a device that stops acknowledging.
+        setUserTimeout(fd, std::chrono::milliseconds(0));
     } catch (...) {
         ::close(fd);
         fd_ = -1;
@@ -127,12 +142,17 @@ void TcpClient::Send(std::string_view bytes, const AbortSignal *stop)
 bool TcpClient::ReadAvailable()
 {
     // Only what has arrived by now: a device that streams must not keep the
-    // look going. At least one read, since only a read tells end of stream.
+    // look going. But the count is only a floor: a reply may land after it,
+    // so the first read always has room for a whole one, and it is the read,
+    // not the count, that tells end of stream.
     int counted = 0;
     if (::ioctl(fd_, FIONREAD, &counted) != 0)
         throw SocketError("ioctl", errno);
-    std::size_t left = counted > 0 ? static_cast<std::size_t>(counted) : 1;
+    if (afterCount_)
+        afterCount_();
     char buffer[16384];
+    std::size_t left =
+        std::max(counted > 0 ? static_cast<std::size_t>(counted) : 0, std::min(keep_, sizeof buffer));
     while (left > 0) {
         const ssize_t n = ::recv(fd_, buffer, std::min(sizeof buffer, left), MSG_DONTWAIT);
         if (n > 0) {
