@@ -16,7 +16,9 @@ namespace lumacast {
 void BlockEndSignals();
 
 // Delivers the blocked signals to `onSignal` on the thread that creates the
-// watcher (it needs a running Qt event loop). Throws std::system_error.
+// watcher (it needs a running Qt event loop). Where the system cannot watch
+// them (out of descriptors), they are let through instead, and end the
+// program at once as they would any other.
 class EndSignalWatcher {
 public:
     explicit EndSignalWatcher(std::function<void()> onSignal);

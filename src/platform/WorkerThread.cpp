@@ -1,6 +1,10 @@
 #include "platform/WorkerThread.h"
 
 #include "platform/HandOff.h"
+#include "platform/SocketError.h"
+#include "platform/SocketErrorText.h"
+
+#include <system_error>
 
 namespace lumacast {
 namespace {
@@ -22,6 +26,11 @@ void WorkerThread::Start()
         liveThreads.fetch_add(1);
     try {
         thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error &e) {
+        if (counted_)
+            liveThreads.fetch_sub(1);
+        // Reported like the sockets' own failures, in the box too.
+        throw SocketError(SocketErrorMessage(e.code().value()), e.code().value());
     } catch (...) {
         if (counted_)
             liveThreads.fetch_sub(1);

@@ -25,7 +25,8 @@ public:
     void SetOnTerminate(EndNotification notification) { onTerminate_ = std::move(notification); }
     void SetFreeOnTerminate(bool free) { freeOnTerminate_ = free; }
 
-    // Throws std::system_error when the system refuses a new thread.
+    // Throws SocketError with the socket layer's message when the system
+    // refuses a new thread.
     void Start();
 
     // The stop request: never blocks, may be repeated. Besides the flag it

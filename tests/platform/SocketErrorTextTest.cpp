@@ -1,9 +1,19 @@
 #include "platform/SocketErrorText.h"
+#include "platform/AbortSignal.h"
+#include "platform/EndSignals.h"
+#include "platform/WorkerThread.h"
 #include "support/Rows.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
 
 using namespace lumacast;
 
@@ -49,5 +59,107 @@ INSTANTIATE_TEST_SUITE_P(
         MessageRow{"NoSuchFile", ENOENT, ENOENT, "Socket エラー # 2\r\n"},
         MessageRow{"Pipe", EPIPE, EPIPE, "Socket エラー # 32\r\n"}),
     test::RowName());
+
+// Runs `body` in a child process, so that the limits it sets go with it;
+// hands back its wait status and what it wrote to `out`.
+std::pair<int, std::string> inChild(const std::function<int(int out)> &body)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {-1, {}};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        ::_exit(body(pipeFds[1]));
+    }
+    ::close(pipeFds[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {status, said};
+}
+
+// Leaves no descriptor to open: the lowest free one is the limit.
+bool noDescriptorLeft(int any)
+{
+    const auto lowestFree = static_cast<rlim_t>(::dup(any));
+    const rlimit none{lowestFree, lowestFree};
+    return ::setrlimit(RLIMIT_NOFILE, &none) == 0;
+}
+
+// What the program's own descriptors and threads say when the system runs
+// short: the socket layer's words, as every other such failure in the box.
+TEST(OwnResourceFailure, ReadsLikeASocketError)
+{
+    struct Idle : WorkerThread {
+        void Execute() override { }
+    };
+    const struct {
+        const char *what;
+        bool threads;
+        std::function<void()> make;
+        std::string message;
+    } cases[] = {
+        {"an abort signal without a descriptor", false, [] { AbortSignal signal; },
+         "Socket エラー # 10024\r\n開いているファイルが多すぎます。"},
+        {"a thread the system refuses", true,
+         [] {
+             Idle thread;
+             thread.Start();
+         },
+         "Socket エラー # 10035\r\n操作はブロックされます。"},
+    };
+    for (const auto &c : cases) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        // The sanitizers' own checks of the error's object need descriptors too.
+        if (!c.threads) {
+            std::printf("not under a sanitizer: %s\n", c.what);
+            continue;
+        }
+#endif
+        const auto [status, said] = inChild([&](int out) {
+            // Threads are counted per user, and the system's administrator has none.
+            if (c.threads) {
+                const rlimit none{0, 0};
+                if ((::geteuid() == 0 && ::setresuid(65534, 65534, 65534) != 0) ||
+                    ::setrlimit(RLIMIT_NPROC, &none) != 0)
+                    return 2;
+            } else if (!noDescriptorLeft(out)) {
+                return 2;
+            }
+            std::string text = "nothing failed";
+            try {
+                c.make();
+            } catch (const std::exception &e) {
+                text = e.what();
+            }
+            return ::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 3;
+        });
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.what << ": status " << status;
+        EXPECT_EQ(said, c.message) << c.what;
+    }
+}
+
+TEST(OwnResourceFailure, EndSignalsThatCannotBeWatchedStillEndTheProgram)
+{
+    const auto [status, said] = inChild([](int out) {
+        BlockEndSignals();
+        if (!noDescriptorLeft(out))
+            return 2;
+        try {
+            const EndSignalWatcher watcher([] {});
+            ::kill(::getpid(), SIGTERM);
+            ::sleep(5);
+        } catch (...) {
+            return 3;
+        }
+        return 0;
+    });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+}
 
 } // namespace

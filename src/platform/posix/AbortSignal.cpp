@@ -1,6 +1,7 @@
 #include "platform/AbortSignal.h"
 
 #include "platform/SocketError.h"
+#include "platform/SocketErrorText.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,8 +14,9 @@ namespace lumacast {
 
 AbortSignal::AbortSignal() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
+    // Its failure reads like any other socket resource's, in the box too.
     if (fd_ < 0)
-        throw SocketError("eventfd", errno);
+        throw SocketError(SocketErrorMessage(errno), errno);
 }
 
 AbortSignal::~AbortSignal()

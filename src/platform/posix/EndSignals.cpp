@@ -35,8 +35,12 @@ EndSignalWatcher::EndSignalWatcher(std::function<void()> onSignal) : onSignal_(s
 {
     const sigset_t set = endSignals();
     fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd_ < 0)
-        throw std::system_error(errno, std::generic_category(), "signalfd");
+    if (fd_ < 0) {
+        // Blocked and unwatched they would be lost, and a program that no
+        // signal ends is worse than one that ends abruptly.
+        (void)::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        return;
+    }
     notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] {
         signalfd_siginfo info{};
@@ -52,7 +56,8 @@ EndSignalWatcher::EndSignalWatcher(std::function<void()> onSignal) : onSignal_(s
 EndSignalWatcher::~EndSignalWatcher()
 {
     notifier_.reset();
-    ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 } // namespace lumacast
