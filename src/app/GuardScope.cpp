@@ -1,5 +1,7 @@
 #include "app/GuardScope.h"
 
+#include "platform/UserSession.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -101,10 +103,16 @@ std::string escaped(std::string_view text)
 
 } // namespace
 
-std::string InstanceGuardFileName(const EnvironmentLookup &environment)
+std::string InstanceGuardFileName(std::optional<std::uint32_t> auditSession,
+                                  const EnvironmentLookup &environment)
 {
     std::string name = InstanceGuardName;
-    if (const std::string_view session = value(environment, "XDG_SESSION_ID"); validSession(session)) {
+    // logind names a session after its audit session where there is one, so
+    // both readings of one logon give one name.
+    if (auditSession) {
+        name += ".session-";
+        name += std::to_string(*auditSession);
+    } else if (const std::string_view session = value(environment, "XDG_SESSION_ID"); validSession(session)) {
         name += ".session-";
         name += session;
     } else if (const std::string shown = display(environment); !shown.empty()) {
@@ -116,7 +124,8 @@ std::string InstanceGuardFileName(const EnvironmentLookup &environment)
 
 std::string InstanceGuardFileName()
 {
-    return InstanceGuardFileName([](const char *name) -> const char * { return std::getenv(name); });
+    return InstanceGuardFileName(AuditSession(),
+                                 [](const char *name) -> const char * { return std::getenv(name); });
 }
 
 } // namespace lumacast

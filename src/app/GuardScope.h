@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace lumacast {
@@ -12,14 +14,16 @@ inline constexpr const char *InstanceGuardName = "LUMACAST 2 FOR RK-DX420";
 using EnvironmentLookup = std::function<const char *(const char *)>;
 
 // The name of the guard file: one copy runs per login session. The session is
-// the one that XDG_SESSION_ID names; where none is named, the display that
-// the window opens on stands for it, and without a display one scope serves
-// the whole user. "LUMACAST 2 FOR RK-DX420.session-3.lock",
+// the kernel's audit session of the logon, which no environment can change;
+// without one, the one that XDG_SESSION_ID names; where none is named, the
+// display that the window opens on stands for it, and without a display one
+// scope serves the whole user. "LUMACAST 2 FOR RK-DX420.session-3.lock",
 // "LUMACAST 2 FOR RK-DX420.display-:0.lock", "LUMACAST 2 FOR RK-DX420.lock".
 // The scope is escaped so that it stays part of one file name.
-std::string InstanceGuardFileName(const EnvironmentLookup &environment);
+std::string InstanceGuardFileName(std::optional<std::uint32_t> auditSession,
+                                  const EnvironmentLookup &environment);
 
-// The same for this process's environment.
+// The same for this process's audit session and environment.
 std::string InstanceGuardFileName();
 
 } // namespace lumacast

@@ -16,11 +16,17 @@ enum class GuardOutcome {
 // left it there, only sends the guard on to the next one.
 struct GuardFolders {
     std::string runtime; // the runtime folder, used as it is
-    std::string temp; // holds the folder "lumacast2-<uid>", made when missing
+    // The system's runtime folder of the user, used as it is: a copy started
+    // without the runtime folder's name still meets one started with it.
+    std::string systemRuntime;
+    // Holds the folder "lumacast2-<uid>", made when missing; where that is
+    // not ours, the first of "lumacast2-<uid>.1" to ".7" that is.
+    std::string temp;
     std::string cache; // holds the folder "lumacast2", both made when missing
 };
 
-// The user's runtime folder, /tmp and the user's cache folder.
+// The runtime folder that the environment names, the system's runtime
+// folder of the user, /tmp and the user's cache folder.
 GuardFolders GuardFoldersOfUser();
 
 // Tests and takes the guard file `fileName` in the first folder that can keep

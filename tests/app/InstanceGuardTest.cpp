@@ -17,6 +17,7 @@
 #include <climits>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -32,7 +33,11 @@ TEST(InstanceGuardTest, OneGuardPerSessionOrElseDisplay)
     const struct {
         std::map<std::string, std::string> env;
         std::string expected;
+        std::optional<std::uint32_t> audit = std::nullopt;
     } cases[] = {
+        // The kernel's audit session comes first, whatever the environment says.
+        {{{"XDG_SESSION_ID", "3"}, {"DISPLAY", ":0"}}, Name + ".session-7.lock", 7},
+        {{{"DISPLAY", ":0"}}, Name + ".session-4294967294.lock", 4294967294u},
         {{{"XDG_SESSION_ID", "3"}, {"DISPLAY", ":0"}}, Name + ".session-3.lock"},
         {{{"XDG_SESSION_ID", "c12"}, {"QT_QPA_PLATFORM", "offscreen"}}, Name + ".session-c12.lock"},
         // Not a session name: the display decides.
@@ -62,13 +67,13 @@ TEST(InstanceGuardTest, OneGuardPerSessionOrElseDisplay)
             const auto it = c.env.find(name);
             return it != c.env.end() ? it->second.c_str() : nullptr;
         };
-        EXPECT_EQ(InstanceGuardFileName(lookup), c.expected) << c.expected;
+        EXPECT_EQ(InstanceGuardFileName(c.audit, lookup), c.expected) << c.expected;
     }
 
     // Long display names still give distinct names that fit in a folder.
     const auto longDisplay = [&](char last) {
         std::string name = longName + last;
-        return InstanceGuardFileName([&](const char *variable) -> const char * {
+        return InstanceGuardFileName(std::nullopt, [&](const char *variable) -> const char * {
             return std::string_view(variable) == "WAYLAND_DISPLAY" ||
                     std::string_view(variable) == "QT_QPA_PLATFORM"
                 ? (variable[0] == 'Q' ? "wayland" : name.c_str())
@@ -97,7 +102,7 @@ int openDescriptorOf(const std::string &path)
 TEST(InstanceGuardTest, TakenOnceThenHeldForEveryLaterTry)
 {
     QTemporaryDir dir;
-    const GuardFolders folders{dir.path().toStdString(), "", ""};
+    const GuardFolders folders{dir.path().toStdString(), "", "", ""};
     EXPECT_EQ(TakeInstanceGuard("guard.lock", folders), GuardOutcome::Taken);
     EXPECT_EQ(TakeInstanceGuard("guard.lock", folders), GuardOutcome::HeldElsewhere);
     EXPECT_EQ(TakeInstanceGuard("guard.lock", folders), GuardOutcome::HeldElsewhere);
@@ -112,8 +117,8 @@ TEST(InstanceGuardTest, TakenOnceThenHeldForEveryLaterTry)
 }
 
 // Where the guard may end up: the runtime folder, the folder of our own under
-// the temporary folder, the cache folder, or nowhere.
-enum class Place { Runtime, Temp, Cache, Nowhere };
+// the temporary folder or the next name in its row, the cache folder, or nowhere.
+enum class Place { Runtime, Temp, TempNext, Cache, Nowhere };
 
 constexpr uid_t Nobody = 65534;
 
@@ -130,7 +135,7 @@ struct Scene {
     std::string temp() const { return "tmp/lumacast2-" + std::to_string(taker); }
     std::string guardIn(Place place) const
     {
-        const std::string folder[] = {"run", temp(), "cache/lumacast2"};
+        const std::string folder[] = {"run", temp(), temp() + ".1", "cache/lumacast2"};
         return path(folder[static_cast<int>(place)] + "/guard.lock");
     }
     // Makes a file (or folder) of `owner`, to be watched.
@@ -188,8 +193,15 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
         std::function<void(Scene &)> setup;
         Place expected;
         bool needsOther = false;
+        std::function<void(Scene &)> between = nullptr; // between the two tries, as root
     } cases[] = {
         {"a private runtime folder", [](Scene &) {}, Place::Runtime},
+        {"the system's runtime folder where none is named",
+         [](Scene &s) {
+             s.folders.systemRuntime = s.folders.runtime;
+             s.folders.runtime.clear();
+         },
+         Place::Runtime},
         {"our own file from an earlier run",
          [](Scene &s) {
              s.make("run/guard.lock", 0600, s.taker);
@@ -233,24 +245,39 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
              s.folders.runtime.clear();
              s.make(s.temp(), 0700, s.other, true);
          },
-         Place::Cache, true},
+         Place::TempNext, true},
+        {"our folder further down the row, once the one before it has gone",
+         [](Scene &s) {
+             s.folders.runtime.clear();
+             s.make(s.temp(), 0700, s.other, true);
+             s.watched.clear();
+         },
+         Place::TempNext, true, [](Scene &s) { ::rmdir(s.path(s.temp()).c_str()); }},
         {"a link in the temporary folder to a private folder",
          [](Scene &s) {
              s.folders.runtime.clear();
              s.symlink("../cache", s.temp());
          },
-         Place::Cache},
+         Place::TempNext},
         {"our folder in the temporary folder open to others",
          [](Scene &s) {
              s.folders.runtime.clear();
              s.make(s.temp(), 0755, s.taker, true);
          },
-         Place::Cache},
+         Place::TempNext},
+        {"the whole row in the temporary folder taken by another user",
+         [](Scene &s) {
+             s.folders.runtime.clear();
+             for (int i = 7; i >= 0; --i)
+                 s.make(s.temp() + (i > 0 ? "." + std::to_string(i) : ""), 0700, s.other, true);
+         },
+         Place::Cache, true},
         {"no folder that can keep it",
          [](Scene &s) {
              s.folders.runtime.clear();
              s.folders.cache.clear();
-             s.make(s.temp(), 0700, s.other, true);
+             for (int i = 7; i >= 0; --i)
+                 s.make(s.temp() + (i > 0 ? "." + std::to_string(i) : ""), 0700, s.other, true);
          },
          Place::Nowhere, true},
     };
@@ -261,7 +288,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
         roles = {{0, Nobody}, {Nobody, 0}};
     for (const auto &[taker, other] : roles) {
         for (const auto &c : cases) {
-            if (c.needsOther && taker == other)
+            if ((c.needsOther && taker == other) || (c.between && taker != 0))
                 continue;
             QTemporaryDir dir;
             Scene s{dir.path().toStdString(), taker, other, {}, {}};
@@ -269,7 +296,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
             s.make("run", 0700, taker, true);
             s.make("tmp", 01777, 0, true);
             s.make("cache", 0700, taker, true);
-            s.folders = {s.path("run"), s.path("tmp"), s.path("cache")};
+            s.folders = {s.path("run"), "", s.path("tmp"), s.path("cache")};
             s.watched.clear();
             c.setup(s);
             struct stat before {
@@ -279,6 +306,8 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
             // Two tries: the second must find the first's guard, wherever it is.
             const int code = runAs(taker, [&] {
                 const auto first = TakeInstanceGuard("guard.lock", s.folders);
+                if (c.between)
+                    c.between(s);
                 const auto second = TakeInstanceGuard("guard.lock", s.folders);
                 return static_cast<int>(first) * 3 + static_cast<int>(second);
             });
@@ -287,7 +316,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
                 ? static_cast<int>(GuardOutcome::NoGuard) * 3 + static_cast<int>(GuardOutcome::NoGuard)
                 : static_cast<int>(GuardOutcome::Taken) * 3 + static_cast<int>(GuardOutcome::HeldElsewhere);
             EXPECT_EQ(code, expected) << row;
-            for (const Place place : {Place::Runtime, Place::Temp, Place::Cache}) {
+            for (const Place place : {Place::Runtime, Place::Temp, Place::TempNext, Place::Cache}) {
                 struct stat st { };
                 const bool guard = ::lstat(s.guardIn(place).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
                     st.st_uid == taker && st.st_nlink == 1 && (st.st_mode & 07777) == (01000 | 0600);

@@ -1,5 +1,7 @@
 #include "platform/InstanceGuard.h"
 
+#include "platform/UserSession.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -70,6 +72,62 @@ std::optional<GuardOutcome> takeIn(const std::string &path, const std::string &f
     return GuardOutcome::Taken;
 }
 
+// True when another process holds the guard in the folder at `path`. Makes
+// nothing and takes nothing for longer than the look.
+bool heldIn(const std::string &path, const std::string &fileName)
+{
+    const int folder = openPrivateFolder(path);
+    if (folder < 0)
+        return false;
+    const int fd =
+        ::openat(folder, fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    ::close(folder);
+    if (fd < 0)
+        return false;
+    struct stat st { };
+    bool held = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+        int result;
+        while ((result = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) { }
+        held = result != 0 && errno == EWOULDBLOCK;
+    }
+    ::close(fd); // a lock taken by the look goes with it
+    return held;
+}
+
+// Another user may have made our folder in the shared temporary folder
+// first; then the next name of a short, fixed row is ours. Every copy walks
+// the same row, so copies started together still meet in one folder.
+constexpr int TempFolderNames = 8;
+
+std::string tempFolder(const std::string &base, int index)
+{
+    std::string name = base + "/lumacast2-" + std::to_string(::geteuid());
+    if (index > 0)
+        name += "." + std::to_string(index);
+    return name;
+}
+
+std::optional<GuardOutcome> takeInTemp(const std::string &base, const std::string &fileName)
+{
+    for (int i = 0; i < TempFolderNames; ++i) {
+        const std::string folder = tempFolder(base, i);
+        // An existing folder fails here and is checked by takeIn like any other.
+        (void)::mkdir(folder.c_str(), 0700);
+        const int fd = openPrivateFolder(folder);
+        if (fd < 0)
+            continue;
+        ::close(fd);
+        // A folder before this one that its maker removed since a copy
+        // settled further down the row must not let a second copy in.
+        for (int later = i + 1; later < TempFolderNames; ++later)
+            if (heldIn(tempFolder(base, later), fileName))
+                return GuardOutcome::HeldElsewhere;
+        return takeIn(folder, fileName);
+    }
+    return std::nullopt;
+}
+
 std::string cacheBase()
 {
     if (const char *cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
@@ -89,22 +147,21 @@ std::string cacheBase()
 GuardFolders GuardFoldersOfUser()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    return {runtime != nullptr ? runtime : "", "/tmp", cacheBase()};
+    return {runtime != nullptr ? runtime : "", SystemRuntimeFolder(), "/tmp", cacheBase()};
 }
 
 GuardOutcome TakeInstanceGuard(const std::string &fileName, const GuardFolders &folders)
 {
     if (const auto outcome = takeIn(folders.runtime, fileName))
         return *outcome;
+    if (folders.systemRuntime != folders.runtime)
+        if (const auto outcome = takeIn(folders.systemRuntime, fileName))
+            return *outcome;
     // The fallbacks are made only when reached; one that someone else made
     // first is refused like any other folder that is not private.
-    if (!folders.temp.empty()) {
-        const std::string temp = folders.temp + "/lumacast2-" + std::to_string(::geteuid());
-        // An existing folder fails here and is checked by takeIn like any other.
-        (void)::mkdir(temp.c_str(), 0700);
-        if (const auto outcome = takeIn(temp, fileName))
+    if (!folders.temp.empty())
+        if (const auto outcome = takeInTemp(folders.temp, fileName))
             return *outcome;
-    }
     if (!folders.cache.empty()) {
         const std::string cache = folders.cache + "/lumacast2";
         (void)::mkdir(folders.cache.c_str(), 0700);
