@@ -2,15 +2,20 @@
 #include "ProgramInfo.h"
 #include "app/Application.h"
 #include "app/DarkStyle.h"
+#include "app/DisplayCheck.h"
 #include "app/GuardScope.h"
 #include "platform/EndSignals.h"
 #include "platform/HandOff.h"
 #include "platform/InstanceGuard.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Process.h"
+#include "platform/UserSession.h"
 
 #include <QIcon>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 
 using namespace lumacast;
 
@@ -20,6 +25,14 @@ namespace {
 // reply (200 ms) and the read-away of disconnecting (100 ms) fit in it; the
 // connect, the lookup and a send waiting for room end on the stop request.
 constexpr std::chrono::milliseconds PollerEndWait{450};
+
+// Open descriptors: a soft limit below what the panel asks for is raised
+// towards the hard limit. Below what it needs (the display connection and the
+// toolkit's shared-memory painting, the discovery sockets and threads, a
+// connection, with room to spare) the toolkit would block for ever waiting
+// for a display that it can no longer talk to.
+constexpr std::uint64_t OpenFilesWanted = 1024;
+constexpr std::uint64_t OpenFilesNeeded = 64;
 
 char programName[] = "lumacast2";
 
@@ -31,15 +44,29 @@ int main(int argc, char **argv)
     // action: they reach the event loop instead.
     BlockEndSignals();
 
+    const std::uint64_t openFiles = RaiseOpenFileLimit(OpenFilesWanted);
+
     // The guard comes first: a copy that gives way shows nothing at all.
     if (TakeInstanceGuard(InstanceGuardFileName()) == GuardOutcome::HeldElsewhere)
         return 0;
+
+    if (openFiles < OpenFilesNeeded) {
+        std::fprintf(stderr,
+                     "lumacast2: cannot start: %llu open files are allowed, the panel needs %llu "
+                     "(raise the limit with ulimit -n)\n",
+                     static_cast<unsigned long long>(openFiles),
+                     static_cast<unsigned long long>(OpenFilesNeeded));
+        return 1;
+    }
+    KeepSessionBusFromAutolaunching();
 
     // The program takes no arguments: the toolkit sees only the program's
     // name, so none of its own options is read.
     int toolkitArgc = 1;
     char *toolkitArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
+    DisplayCheck displayCheck;
     Application app(toolkitArgc, toolkitArgv);
+    displayCheck.Finish();
     handoff::Install();
     QIcon icon;
     for (int size : ProgramIconSizes)

@@ -1,4 +1,5 @@
 #include "app/AppText.h"
+#include "app/DisplayCheck.h"
 #include "app/ErrorBox.h"
 
 #include <gtest/gtest.h>
@@ -76,6 +77,25 @@ TEST(ErrorMessageTest, ReadsWhatAsUtf8AndNamesOtherErrors)
     };
     for (const auto &c : cases)
         EXPECT_EQ(ErrorMessage(c.error), c.expected);
+}
+
+// The toolkit's own words for the cases the program's test cannot start here.
+TEST(NoDisplayReason, SaysWhatIsMissing)
+{
+    const auto none = [](const char *) -> const char * { return nullptr; };
+    const auto wayland = [](const char *name) -> const char * {
+        return std::string_view(name) == "WAYLAND_DISPLAY" ? "wayland-3" : nullptr;
+    };
+    EXPECT_EQ(NoDisplayReason({"Failed to create wl_display (No such file or directory)"}, wayland),
+              "the Wayland display wayland-3 cannot be reached");
+    EXPECT_EQ(NoDisplayReason({"Failed to create wl_display (No such file or directory)"}, none),
+              "the Wayland display wayland-0 cannot be reached");
+    EXPECT_EQ(NoDisplayReason({"Could not find the Qt platform plugin \"wayland\" in \"\"",
+                               "could not connect to display "},
+                              none),
+              "DISPLAY is not set");
+    EXPECT_EQ(NoDisplayReason({"something else broke\nand more"}, none), "something else broke");
+    EXPECT_EQ(NoDisplayReason({}, none), "the toolkit gave no reason");
 }
 
 } // namespace

@@ -10,14 +10,17 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,10 +48,13 @@ struct Process {
 
 std::vector<std::string> environment(const std::map<std::string, std::string> &set)
 {
+    // The desktop the tests run on is none of the program's business.
+    const std::set<std::string> desktop = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"};
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        if (set.count(entry.substr(0, entry.find('='))) == 0)
+        const std::string name = entry.substr(0, entry.find('='));
+        if (set.count(name) == 0 && desktop.count(name) == 0)
             env.push_back(entry);
     }
     for (const auto &[name, value] : set) {
@@ -60,10 +66,39 @@ std::vector<std::string> environment(const std::map<std::string, std::string> &s
     return env;
 }
 
-// Starts `argv` with `env`; with `gate`, the child waits until the gate's
-// write end is closed, so that many copies start in the same instant.
+// Gives the calling process an audit session of its own, as a logon does;
+// false where the system keeps none or we may not.
+bool newLogon()
+{
+    const int fd = ::open("/proc/self/loginuid", O_WRONLY | O_CLOEXEC);
+    const std::string uid = std::to_string(::getuid());
+    const bool written = fd >= 0 && ::write(fd, uid.data(), uid.size()) == static_cast<ssize_t>(uid.size());
+    if (fd >= 0)
+        ::close(fd);
+    return written;
+}
+
+// The audit session of process `pid` ("self" for this one), if it has one.
+std::optional<std::string> auditSession(const std::string &pid = "self")
+{
+    std::ifstream in("/proc/" + pid + "/sessionid");
+    std::string id;
+    if (!(in >> id) || id == "4294967295")
+        return std::nullopt;
+    return id;
+}
+
+// How a copy is started besides its environment.
+struct Launch {
+    int gate = -1; // the child waits until the gate's write end is closed
+    int gateWrite = -1;
+    bool newLogon = false; // in an audit session of its own
+    rlim_t softFiles = 0, hardFiles = 0; // the open files it may have; 0: as ours
+};
+
+// Starts `argv` with `env`; with a gate, many copies start in the same instant.
 pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &log,
-            int gate = -1, int gateWrite = -1)
+            const Launch &launch = {})
 {
     std::vector<char *> args, envp;
     for (const auto &a : argv)
@@ -75,10 +110,17 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (gate >= 0) {
-            ::close(gateWrite);
+        if (launch.gate >= 0) {
+            ::close(launch.gateWrite);
             char c;
-            while (::read(gate, &c, 1) < 0 && errno == EINTR) { }
+            while (::read(launch.gate, &c, 1) < 0 && errno == EINTR) { }
+        }
+        if (launch.newLogon && !newLogon())
+            ::_exit(126);
+        if (launch.softFiles != 0) {
+            const rlimit files{launch.softFiles, launch.hardFiles};
+            if (::setrlimit(RLIMIT_NOFILE, &files) != 0)
+                ::_exit(125);
         }
         ::dup2(out, 1);
         ::dup2(out, 2);
@@ -146,7 +188,20 @@ protected:
             GTEST_SKIP() << "needs a private network namespace (run the suite through ctest in one)";
         ASSERT_TRUE(runtime.isValid());
         ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
-        guard = guardIn(runtime.path().toStdString(), session);
+        // The kernel's audit session names the guard where there is one: a
+        // fresh one per test where we may, like a logon of its own.
+        logons = newLogon();
+        audit = auditSession();
+        guard = guardIn(runtime.path().toStdString(), audit.value_or(session));
+        fallback =
+            privateFolder(systemRuntime) ? systemRuntime : "/tmp/lumacast2-" + std::to_string(::geteuid());
+    }
+
+    static bool privateFolder(const std::string &path)
+    {
+        struct stat st { };
+        return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+            (st.st_mode & 077) == 0;
     }
 
     // A session of our own, so that no copy outside the test meets the guard.
@@ -161,7 +216,7 @@ protected:
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
-        ::unlink(guardIn(fallback, session).c_str());
+        ::unlink(guardIn(fallback, audit.value_or(session)).c_str());
     }
 
     virtual std::map<std::string, std::string> variables() const
@@ -171,7 +226,7 @@ protected:
                 {"QT_QPA_PLATFORM", "offscreen"}};
     }
 
-    Process start(int gate = -1, int gateWrite = -1, const std::map<std::string, std::string> &change = {},
+    Process start(const Launch &launch = {}, const std::map<std::string, std::string> &change = {},
                   const std::vector<std::string> &argv = {LC_APP_BINARY})
     {
         Process p;
@@ -179,7 +234,7 @@ protected:
         auto set = variables();
         for (const auto &[name, value] : change)
             set[name] = value;
-        p.pid = spawn(argv, environment(set), p.log, gate, gateWrite);
+        p.pid = spawn(argv, environment(set), p.log, launch);
         started.push_back(p.pid);
         return p;
     }
@@ -197,8 +252,11 @@ protected:
 
     QTemporaryDir runtime;
     const std::string session = "t" + std::to_string(::getpid());
+    const std::string systemRuntime = "/run/user/" + std::to_string(::geteuid());
+    bool logons = false; // copies can be given logons of their own
+    std::optional<std::string> audit;
     // The next private folder when the runtime folder cannot keep the guard.
-    const std::string fallback = "/tmp/lumacast2-" + std::to_string(::geteuid());
+    std::string fallback;
     std::string guard;
     std::vector<pid_t> started;
     int counter = 0;
@@ -223,9 +281,17 @@ TEST_F(ProgramTest, ASecondCopyGivesWayAtOnceSilentlyAndLeavesTheFirstRunning)
     EXPECT_TRUE(lockHeld(guard));
 
     // Another login session of the same user runs its own copy.
+    if (audit && !logons)
+        GTEST_SKIP() << "no logon of its own for another copy here";
     const std::string other = session + "b";
-    const Process beside = start(-1, -1, {{"XDG_SESSION_ID", other}});
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guardIn(runtime.path().toStdString(), other)); }, 10s));
+    const Process beside = start({.newLogon = logons}, {{"XDG_SESSION_ID", other}});
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto id =
+                logons ? auditSession(std::to_string(beside.pid)) : std::optional<std::string>(other);
+            return id && *id != audit && lockHeld(guardIn(runtime.path().toStdString(), *id));
+        },
+        10s));
     EXPECT_TRUE(running(beside));
     EXPECT_TRUE(running(first));
 }
@@ -240,7 +306,7 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
         std::vector<Process> copies;
         copies.reserve(Copies);
         for (int i = 0; i < Copies; ++i)
-            copies.push_back(start(gate[0], gate[1]));
+            copies.push_back(start({.gate = gate[0], .gateWrite = gate[1]}));
         ::close(gate[0]);
         ::close(gate[1]); // all go
 
@@ -285,10 +351,96 @@ TEST_F(ProgramTest, WhatBlocksTheGuardFileSendsItToTheNextPrivateFolder)
 {
     ASSERT_EQ(::mkdir(guard.c_str(), 0700), 0); // a folder where the file should be
     const Process first = start();
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guardIn(fallback, session)); }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guardIn(fallback, audit.value_or(session))); }, 10s));
     const Process second = start();
     EXPECT_TRUE(exitedZero(reap(second, 5s)));
     EXPECT_TRUE(running(first));
+}
+
+TEST_F(ProgramTest, CopiesOfOneLogonMeetWhateverTheirEnvironmentSays)
+{
+    // The system's runtime folder of the user, made for the test where it is missing.
+    const bool madeRuntime = ::geteuid() == 0 && ::mkdir(systemRuntime.c_str(), 0700) == 0;
+    const struct {
+        const char *what;
+        bool runs;
+        std::map<std::string, std::string> first, second;
+        std::string guardFolder;
+    } cases[] = {
+        {"without the session's name",
+         audit.has_value(),
+         {},
+         {{"XDG_SESSION_ID", ""}},
+         runtime.path().toStdString()},
+        {"without the runtime folder's name",
+         privateFolder(systemRuntime),
+         {{"XDG_RUNTIME_DIR", systemRuntime}},
+         {{"XDG_RUNTIME_DIR", ""}},
+         systemRuntime},
+    };
+    for (const auto &c : cases) {
+        if (!c.runs) {
+            std::printf("skipped here: %s\n", c.what);
+            continue;
+        }
+        const std::string held = guardIn(c.guardFolder, audit.value_or(session));
+        const Process first = start({}, c.first);
+        ASSERT_TRUE(WaitUntil([&] { return lockHeld(held); }, 10s)) << c.what;
+        const Process second = start({}, c.second);
+        EXPECT_TRUE(exitedZero(reap(second, 5s))) << c.what;
+        ::kill(first.pid, SIGKILL);
+        reap(first, 5s);
+        if (c.guardFolder == systemRuntime)
+            ::unlink(held.c_str());
+    }
+    if (madeRuntime)
+        ::rmdir(systemRuntime.c_str());
+}
+
+TEST_F(ProgramTest, WithoutADisplayOneLineSaysWhatIsMissingAndTheStatusIsOne)
+{
+    const struct {
+        std::map<std::string, std::string> change;
+        std::string reason;
+    } cases[] = {
+        {{{"QT_QPA_PLATFORM", ""}}, "DISPLAY is not set"},
+        {{{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":7777"}}, "the X display :7777 cannot be reached"},
+        {{{"QT_QPA_PLATFORM", "bogus"}}, "no display platform \"bogus\" is installed (QT_QPA_PLATFORM)"},
+    };
+    for (const auto &c : cases) {
+        const Process p = start({}, c.change);
+        const auto status = reap(p, 10s);
+        ASSERT_TRUE(status) << c.reason;
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << c.reason << ": status " << *status;
+        EXPECT_EQ(readAll(p.log), "lumacast2: cannot open a display: " + c.reason + "\n");
+    }
+}
+
+TEST_F(ProgramTest, ALowLimitOnOpenFilesIsRaisedAndOneTooLowToRaiseEndsTheStart)
+{
+    rlimit ours{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &ours), 0);
+    ASSERT_GE(ours.rlim_max, 1024u);
+
+    // Room for the guard and little else: raised, the program runs on.
+    const Process raised = start({.softFiles = 12, .hardFiles = ours.rlim_max});
+    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(running(raised));
+    const std::string limits = readAll("/proc/" + std::to_string(raised.pid) + "/limits");
+    EXPECT_NE(limits.find("Max open files            1024"), std::string::npos) << limits;
+    ::kill(raised.pid, SIGKILL);
+    reap(raised, 5s);
+
+    // Not allowed any more: one line, status 1, before any window.
+    const Process low = start({.softFiles = 12, .hardFiles = 12});
+    const auto status = reap(low, 10s);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "status " << *status;
+    const std::string line = readAll(low.log);
+    EXPECT_TRUE(line.starts_with("lumacast2: cannot start: 12 open files are allowed, the panel needs "))
+        << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
 }
 
 } // namespace

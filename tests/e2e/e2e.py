@@ -848,10 +848,40 @@ def case_no_options_and_own_title(ctx):
         held.close()
 
 
+def marked_processes(mark):
+    """The processes whose environment carries `mark`."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if mark in f.read().split(b"\0"):
+                    with open(f"/proc/{pid}/comm") as c:
+                        found.append((int(pid), c.read().strip()))
+        except OSError:
+            pass
+    return found
+
+
+def case_no_session_bus(ctx):
+    """Without a session bus a start and an end leave no bus daemon behind."""
+    if not shutil.which("dbus-launch"):
+        raise Skip("dbus-launch is missing: nothing could start a bus")
+    mark = f"LC_E2E_MARK={os.getpid()}-{time.monotonic_ns()}"
+    panel = ctx.panel(env={"DBUS_SESSION_BUS_ADDRESS": "", mark.split("=")[0]: mark.split("=")[1]})
+    time.sleep(1.0)
+    ctx.screen.x.request_close(panel.window)
+    check(panel.proc.wait(5) == 0, "exit code after the close")
+    time.sleep(0.5)
+    left = marked_processes(mark.encode())
+    for pid, _ in left:
+        os.kill(pid, signal.SIGKILL)
+    check(not left, f"processes left behind: {left}")
+
+
 CASES = [case_discovery_and_control, case_silent_device, case_device_closes,
          case_invalid_address, case_second_copy, case_close_while_connected,
          case_bind_failure_box, case_accessibility, case_start_up, case_copy_while_ending,
-         case_end_in_every_state, case_no_options_and_own_title]
+         case_end_in_every_state, case_no_options_and_own_title, case_no_session_bus]
 
 
 def read_udp_packets(path):
