@@ -21,7 +21,7 @@ Announcer::Announcer(QWidget *statusBar) : QObject(statusBar)
 
 void Announcer::Say(const QString &text)
 {
-    if (text.isEmpty() || !QAccessible::isActive())
+    if (text.isEmpty())
         return;
     Announcement *announcement = ring_[next_];
     next_ = (next_ + 1) % ring_.size();
@@ -42,7 +42,7 @@ void RenameButton(QAbstractButton &button, const QString &caption, const QString
     // is reported focused again: the screen reader presents it as newly
     // focused, new name and all. A button without the focus is read afresh
     // when the focus comes to it.
-    const bool refocus = button.hasFocus() && QAccessible::isActive();
+    const bool refocus = button.hasFocus();
     if (refocus) {
         if (QAccessibleInterface *old = QAccessible::queryAccessibleInterface(&button))
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(old));

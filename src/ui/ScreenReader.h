@@ -26,7 +26,6 @@ class Announcer : public QObject {
 public:
     explicit Announcer(QWidget *statusBar);
 
-    // Nothing while no screen reader listens.
     void Say(const QString &text);
 
 private:
