@@ -6,8 +6,8 @@ DeviceState ReadDeviceState(const DeviceStatusChars &status)
 {
     DeviceState state;
     state.power = status.Power == '1' ? PowerState::On
-                  : status.Power == '2' ? PowerState::Changing
-                                        : PowerState::Off;
+        : status.Power == '2'         ? PowerState::Changing
+                                      : PowerState::Off;
     state.lamp = status.Lamp == '1';
     state.mute = status.Mute == '1';
     if (status.Input >= '1' && status.Input < '1' + InputCount)

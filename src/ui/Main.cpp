@@ -385,8 +385,7 @@ void TMainForm::ConnectBtnClick()
 
 void TMainForm::PollerEnded(WorkerThread *)
 {
-    RenameButton(*ConnectBtn, QStringLiteral("CONNECT"),
-                 QString::fromUtf8(Control("ConnectBtn").accessible));
+    RenameButton(*ConnectBtn, QStringLiteral("CONNECT"), QString::fromUtf8(Control("ConnectBtn").accessible));
     Connected = false;
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
@@ -500,12 +499,12 @@ void TMainForm::DescribeDeviceState()
     // The command buttons carry the state of their item, so each state can be
     // read on demand, off included, which hides its strip.
     const StateWords words = WordsFor(shownState_);
-    for (QWidget *widget : {static_cast<QWidget *>(PowerOnBtn), static_cast<QWidget *>(PowerOffBtn)})
-        setDescriptionIfChanged(widget, words.power);
-    for (QWidget *widget : {static_cast<QWidget *>(LampOnBtn), static_cast<QWidget *>(LampOffBtn)})
-        setDescriptionIfChanged(widget, words.lamp);
-    for (QWidget *widget : {static_cast<QWidget *>(MuteOnBtn), static_cast<QWidget *>(MuteOffBtn)})
-        setDescriptionIfChanged(widget, words.mute);
+    for (QPushButton *button : {PowerOnBtn, PowerOffBtn})
+        setDescriptionIfChanged(button, words.power);
+    for (QPushButton *button : {LampOnBtn, LampOffBtn})
+        setDescriptionIfChanged(button, words.lamp);
+    for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
+        setDescriptionIfChanged(button, words.mute);
     for (QPushButton *button : InputButtons())
         setDescriptionIfChanged(button, words.input);
     setNameIfChanged(PowerStatusPnl, words.power);

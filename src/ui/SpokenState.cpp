@@ -20,9 +20,9 @@ StateWords WordsFor(const std::optional<DeviceState> &state)
                 QStringLiteral("Mute: not known"), QStringLiteral("Input: not known")};
     // The second power state claims no more than that the power is changing:
     // the reply does not say which way.
-    const QString power = state->power == PowerState::On         ? QStringLiteral("Power: on")
-                          : state->power == PowerState::Changing ? QStringLiteral("Power: changing")
-                                                                 : QStringLiteral("Power: off");
+    const QString power = state->power == PowerState::On ? QStringLiteral("Power: on")
+        : state->power == PowerState::Changing           ? QStringLiteral("Power: changing")
+                                                         : QStringLiteral("Power: off");
     const QString input = state->input != 0 ? QStringLiteral("Input %1").arg(state->input)
                                             : QStringLiteral("No input selected");
     return {power, onOff("Lamp", state->lamp), onOff("Mute", state->mute), input};

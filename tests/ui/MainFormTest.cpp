@@ -269,7 +269,8 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
     form->ConnectBtn->setFocus();
-    const QAccessible::Id before = QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form->ConnectBtn));
+    const QAccessible::Id before =
+        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form->ConnectBtn));
     const Announcements log;
     QTest::keyClick(form->ConnectBtn, Qt::Key_Return);
     // A focused button is renamed as a new accessible object, which a screen
@@ -311,8 +312,9 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.1");
 
     // Each text once as it appears; the device's state once, for all its polls.
-    EXPECT_EQ(log.said, (std::vector<QString>{"CONNECTING... [127.0.0.1]", "CONNECTED [127.0.0.1]",
-                                              "Power: on, Lamp: on, Mute: on, Input 3", "DISCONNECTED"}));
+    EXPECT_EQ(log.said,
+              (std::vector<QString>{"CONNECTING... [127.0.0.1]", "CONNECTED [127.0.0.1]",
+                                    "Power: on, Lamp: on, Mute: on, Input 3", "DISCONNECTED"}));
 }
 
 TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
