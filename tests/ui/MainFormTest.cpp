@@ -471,7 +471,7 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 
 // Each item's state, off included, is read on demand from its command
 // buttons and named by its strips, and only as a reply gave it.
-TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsARepliedIt)
+TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
 {
     create(ClosedPort(), false); // the resource state: every strip shows, in yellow
     const auto expect = [this](const char *when, const StateWords &words) {
