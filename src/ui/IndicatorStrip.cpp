@@ -18,26 +18,6 @@ void IndicatorStrip::SetColor(const QColor &color)
     update();
 }
 
-void IndicatorStrip::SetStateTexts(const QString &shown, const QString &hidden)
-{
-    shownText_ = shown;
-    hiddenText_ = hidden;
-    Describe();
-}
-
-void IndicatorStrip::setVisible(bool visible)
-{
-    QWidget::setVisible(visible);
-    Describe();
-}
-
-void IndicatorStrip::Describe()
-{
-    const QString &text = isHidden() ? hiddenText_ : shownText_;
-    if (accessibleName() != text)
-        setAccessibleName(text);
-}
-
 void IndicatorStrip::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

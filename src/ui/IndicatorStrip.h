@@ -18,20 +18,11 @@ public:
     // Repaints only when the colour changes.
     void SetColor(const QColor &color);
 
-    // The strip's name for a screen reader while it shows and while it is hidden.
-    void SetStateTexts(const QString &shown, const QString &hidden);
-
-    void setVisible(bool visible) override;
-
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void Describe();
-
     QColor color_;
-    QString shownText_;
-    QString hiddenText_;
 };
 
 } // namespace lumacast

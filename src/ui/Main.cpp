@@ -8,9 +8,12 @@
 #include "ui/AddressValidation.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Layout.h"
+#include "ui/ScreenReader.h"
+#include "ui/SpokenState.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -105,7 +108,42 @@ QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
         return new QAccessibleWidget(widget, QAccessible::Window);
     if (key == QLatin1String(IndicatorStrip::staticMetaObject.className()))
         return new QAccessibleWidget(widget, QAccessible::StaticText);
+    if (key == QLatin1String(Announcement::staticMetaObject.className()))
+        return new QAccessibleWidget(widget, QAccessible::Notification);
     return nullptr;
+}
+
+// Return and Enter press the focused button, as Space does. The buttons are
+// not auto-default, which would do the same but draw the focused one framed
+// as the window's default button.
+class ReturnPresses : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if (!key->isAutoRepeat())
+            static_cast<QPushButton *>(watched)->click();
+        return true;
+    }
+};
+
+void setNameIfChanged(QWidget *widget, const QString &name)
+{
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
+}
+
+void setDescriptionIfChanged(QWidget *widget, const QString &description)
+{
+    if (widget->accessibleDescription() != description)
+        widget->setAccessibleDescription(description);
 }
 
 } // namespace
@@ -146,6 +184,7 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     statusLabel_ = new QLabel(StatusBar1);
     statusLabel_->setFont(QApplication::font(StatusBar1));
     StatusBar1->addPermanentWidget(statusLabel_, 1);
+    announcer_ = new Announcer(StatusBar1);
     FindBtn = make<QPushButton>(this, "FindBtn");
     PowerStatusPnl = make<IndicatorStrip>(this, "PowerStatusPnl");
     InpSelBtn5 = make<QPushButton>(this, "InpSelBtn5");
@@ -169,13 +208,10 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
         return timer.isActive();
     };
 
-    PowerStatusPnl->SetStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
-    LampStatusPnl->SetStateTexts(QStringLiteral("Lamp: on"), QStringLiteral("Lamp: off"));
-    MuteStatusPnl->SetStateTexts(QStringLiteral("Mute: on"), QStringLiteral("Mute: off"));
-    const auto inputs = InputStrips();
-    for (int i = 0; i < InputCount; ++i)
-        inputs[i]->SetStateTexts(QStringLiteral("Input %1 selected").arg(i + 1),
-                                 QStringLiteral("Input %1: off").arg(i + 1));
+    DescribeDeviceState();
+    auto *returnPresses = new ReturnPresses(this);
+    for (QPushButton *button : findChildren<QPushButton *>(Qt::FindDirectChildrenOnly))
+        button->installEventFilter(returnPresses);
 
     Label1->setFocusPolicy(Qt::NoFocus);
     StatusBar1->setFocusPolicy(Qt::NoFocus);
@@ -338,9 +374,8 @@ void TMainForm::ConnectBtnClick()
         throw;
     }
     ActivePoller = poller;
-    ConnectBtn->setText(QStringLiteral("DISCONNECT"));
     // Its name follows the caption.
-    ConnectBtn->setAccessibleName(QStringLiteral("Disconnect"));
+    RenameButton(*ConnectBtn, QStringLiteral("DISCONNECT"), QStringLiteral("Disconnect"));
     SetStatusText(QStringLiteral("CONNECTING... [") + address + QStringLiteral("]"));
     Connected = true;
     ComboBox1->setEnabled(false);
@@ -350,8 +385,7 @@ void TMainForm::ConnectBtnClick()
 
 void TMainForm::PollerEnded(WorkerThread *)
 {
-    ConnectBtn->setText(QStringLiteral("CONNECT"));
-    ConnectBtn->setAccessibleName(QString::fromUtf8(Control("ConnectBtn").accessible));
+    RenameButton(*ConnectBtn, QStringLiteral("CONNECT"), QString::fromUtf8(Control("ConnectBtn").accessible));
     Connected = false;
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
@@ -359,6 +393,9 @@ void TMainForm::PollerEnded(WorkerThread *)
     HideStrips();
     SetCommandButtonsEnabled(false);
     FindBtn->setEnabled(true);
+    // The strips no longer show the device: what it reported is not known now.
+    shownState_.reset();
+    DescribeDeviceState();
 }
 
 void TMainForm::PowerOnBtnClick()
@@ -410,6 +447,7 @@ void TMainForm::SetStatusText(const QString &text)
 {
     statusLabel_->setText(text);
     StatusBar1->setAccessibleName(text.isEmpty() ? QStringLiteral("Connection") : text);
+    announcer_->Say(text);
 }
 
 QString TMainForm::StatusText() const
@@ -419,41 +457,61 @@ QString TMainForm::StatusText() const
 
 void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
 {
-    switch (status.Power) {
-    case '1':
+    const DeviceState state = ReadDeviceState(status);
+    switch (state.power) {
+    case PowerState::On:
         PowerStatusPnl->SetColor(StripOn);
-        PowerStatusPnl->SetStateTexts(QStringLiteral("Power: on"), QStringLiteral("Power: off"));
         PowerStatusPnl->setVisible(true);
         break;
-    case '2':
+    case PowerState::Changing:
         PowerStatusPnl->SetColor(PowerSecond);
-        PowerStatusPnl->SetStateTexts(QStringLiteral("Power: status 2"), QStringLiteral("Power: off"));
         PowerStatusPnl->setVisible(true);
         break;
-    default:
+    case PowerState::Off:
         PowerStatusPnl->setVisible(false);
+        break;
     }
 
-    if (status.Lamp == '1') {
+    if (state.lamp)
         LampStatusPnl->SetColor(StripOn);
-        LampStatusPnl->setVisible(true);
-    } else {
-        LampStatusPnl->setVisible(false);
-    }
+    LampStatusPnl->setVisible(state.lamp);
 
-    if (status.Mute == '1') {
+    if (state.mute)
         MuteStatusPnl->SetColor(StripOn);
-        MuteStatusPnl->setVisible(true);
-    } else {
-        MuteStatusPnl->setVisible(false);
-    }
+    MuteStatusPnl->setVisible(state.mute);
 
     const auto inputs = InputStrips();
-    const int selected = (status.Input >= '1' && status.Input < '1' + InputCount) ? status.Input - '0' : 0;
-    if (selected != 0)
-        inputs[selected - 1]->SetColor(StripOn);
+    if (state.input != 0)
+        inputs[state.input - 1]->SetColor(StripOn);
     for (int i = 0; i < InputCount; ++i)
-        inputs[i]->setVisible(i + 1 == selected);
+        inputs[i]->setVisible(i + 1 == state.input);
+
+    // Spoken once per change, never for a reply that only repeats the last.
+    if (state != shownState_) {
+        announcer_->Say(ChangeWords(shownState_, state));
+        shownState_ = state;
+        DescribeDeviceState();
+    }
+}
+
+void TMainForm::DescribeDeviceState()
+{
+    // The command buttons carry the state of their item, so each state can be
+    // read on demand, off included, which hides its strip.
+    const StateWords words = WordsFor(shownState_);
+    for (QPushButton *button : {PowerOnBtn, PowerOffBtn})
+        setDescriptionIfChanged(button, words.power);
+    for (QPushButton *button : {LampOnBtn, LampOffBtn})
+        setDescriptionIfChanged(button, words.lamp);
+    for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
+        setDescriptionIfChanged(button, words.mute);
+    for (QPushButton *button : InputButtons())
+        setDescriptionIfChanged(button, words.input);
+    setNameIfChanged(PowerStatusPnl, words.power);
+    setNameIfChanged(LampStatusPnl, words.lamp);
+    setNameIfChanged(MuteStatusPnl, words.mute);
+    for (IndicatorStrip *strip : InputStrips())
+        setNameIfChanged(strip, words.input);
 }
 
 bool EndPolling(std::chrono::milliseconds limit)

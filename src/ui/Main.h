@@ -1,6 +1,7 @@
 #pragma once
 
 #include "discovery/UdpServer.h"
+#include "link/DeviceState.h"
 #include "link/PollingThread.h"
 
 #include <QWidget>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QLabel;
@@ -19,6 +21,7 @@ class QTimer;
 namespace lumacast {
 
 class AddressComboBox;
+class Announcer;
 class IndicatorStrip;
 
 // The ports the window talks on; tests move them so windows can run side by side.
@@ -116,11 +119,16 @@ private:
     void StartDiscovery();
     void SetCommandButtonsEnabled(bool enabled);
     void HideStrips();
+    void DescribeDeviceState();
 
     PendingCommands Commands;
     PanelPorts ports_;
     TimerStarter startTimer_;
     QLabel *statusLabel_;
+    Announcer *announcer_;
+    // What the strips show of the device; nothing before the first accepted
+    // reply of a connection.
+    std::optional<DeviceState> shownState_;
     bool centred_ = false;
 };
 

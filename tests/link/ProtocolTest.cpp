@@ -1,4 +1,5 @@
 #include "link/Protocol.h"
+#include "link/DeviceState.h"
 #include "support/Rows.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +96,29 @@ INSTANTIATE_TEST_SUITE_P(
                               "c11102ABCDE",
                               std::nullopt},
                     ReplyCase{"Empty", "", std::nullopt}),
+    test::RowName());
+
+struct MeaningCase : test::Row {
+    DeviceStatusChars status;
+    DeviceState state;
+};
+
+class MeaningTest : public testing::TestWithParam<MeaningCase> { };
+
+TEST_P(MeaningTest, StatusCharacters)
+{
+    EXPECT_EQ(ReadDeviceState(GetParam().status), GetParam().state);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Meanings, MeaningTest,
+    testing::Values(
+        MeaningCase{"AllOn", {'1', '1', '1', '1'}, {PowerState::On, true, true, 1}},
+        MeaningCase{"PowerChangingLastInput", {'2', '0', '0', '5'}, {PowerState::Changing, false, false, 5}},
+        // Only "1" is on and only the five digits select; the rest means off or none.
+        MeaningCase{"OtherBytes", {'?', '2', ' ', '6'}, {PowerState::Off, false, false, 0}},
+        MeaningCase{"BeforeAnyReply", {0, 0, 0, 0}, {PowerState::Off, false, false, 0}},
+        MeaningCase{"InputZero", {'3', '1', '0', '0'}, {PowerState::Off, true, false, 0}}),
     test::RowName());
 
 struct AddressCase {

@@ -11,6 +11,8 @@
 #include "ui/IndicatorStrip.h"
 #include "ui/Layout.h"
 #include "ui/Main.h"
+#include "ui/ScreenReader.h"
+#include "ui/SpokenState.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +42,25 @@ namespace {
 const QColor Yellow(255, 255, 0);
 const QColor Orange(255, 96, 0);
 const QColor Blue(0, 128, 255);
+
+// The texts that the window announces to a screen reader while it lives.
+// (The platform tells a screen reader of an announcement as it shows; there
+// is no screen reader on the test's platform, so the showing is recorded.)
+class Announcements : public QObject {
+public:
+    Announcements() { qApp->installEventFilter(this); }
+
+    std::vector<QString> said;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show)
+            if (auto *announcement = qobject_cast<Announcement *>(watched))
+                said.push_back(announcement->accessibleName());
+        return false;
+    }
+};
 
 class MainFormTest : public test::WindowFixture {
 protected:
@@ -191,6 +212,7 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
     std::sort(ordered.begin(), ordered.end(),
               [](const ControlSpec *a, const ControlSpec *b) { return a->tabPosition < b->tabPosition; });
     std::vector<QWidget *> expected;
+    expected.reserve(ordered.size());
     for (const ControlSpec *control : ordered)
         expected.push_back(widgetOf(form.get(), *control));
     for (const ControlSpec &control : Controls) {
@@ -244,7 +266,17 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
 {
     FakeDevice device([](const std::string &, int) { return FakeDevice::reply("1113"); });
     create(device.port());
-    connectTo("127.0.0.1");
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
+    form->ConnectBtn->setFocus();
+    const QAccessible::Id before =
+        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form->ConnectBtn));
+    const Announcements log;
+    QTest::keyClick(form->ConnectBtn, Qt::Key_Return);
+    // A focused button is renamed as a new accessible object, which a screen
+    // reader presents as newly focused.
+    EXPECT_NE(QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form->ConnectBtn)), before);
     auto s = snapshot(); // connecting: nothing has been served yet
     EXPECT_EQ(s.caption, "DISCONNECT");
     EXPECT_EQ(form->ConnectBtn->accessibleName(), "Disconnect");
@@ -279,6 +311,11 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_EQ(ActivePoller, nullptr);
     EXPECT_TRUE(device.waitForEndOfStream(2s));
     EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.1");
+
+    // Each text once as it appears; the device's state once, for all its polls.
+    EXPECT_EQ(log.said,
+              (std::vector<QString>{"CONNECTING... [127.0.0.1]", "CONNECTED [127.0.0.1]",
+                                    "Power: on, Lamp: on, Mute: on, Input 3", "DISCONNECTED"}));
 }
 
 TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
@@ -411,7 +448,6 @@ TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 {
     create(ClosedPort());
-    form->ShowDeviceStatus({'1', '0', '0', '3'});
     form->SetStatusText(QStringLiteral("CONNECTED [10.0.0.1]"));
     struct Row {
         QWidget *widget;
@@ -420,10 +456,7 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
     };
     const Row rows[] = {
         {form.get(), QAccessible::Window, "Lumacast2 For RK-DX420 Ver.1.00"},
-        {form->PowerStatusPnl, QAccessible::StaticText, "Power: on"},
-        {form->LampStatusPnl, QAccessible::StaticText, "Lamp: off"},
-        {form->InpSelStatusPnl3, QAccessible::StaticText, "Input 3 selected"},
-        {form->InpSelStatusPnl1, QAccessible::StaticText, "Input 1: off"},
+        {form->PowerStatusPnl, QAccessible::StaticText, "Power: not known"},
         {form->StatusBar1, QAccessible::StatusBar, "CONNECTED [10.0.0.1]"},
         {form->ConnectBtn, QAccessible::Button, "Connect"},
     };
@@ -435,6 +468,108 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
     }
     EXPECT_EQ(form->Label1->buddy(), form->ComboBox1);
 }
+
+// Each item's state, off included, is read on demand from its command
+// buttons and named by its strips, and only as a reply gave it.
+TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
+{
+    create(ClosedPort(), false); // the resource state: every strip shows, in yellow
+    const auto expect = [this](const char *when, const StateWords &words) {
+        SCOPED_TRACE(when);
+        const std::pair<std::vector<QWidget *>, QString> items[] = {
+            {{form->PowerOnBtn, form->PowerOffBtn}, words.power},
+            {{form->LampOnBtn, form->LampOffBtn}, words.lamp},
+            {{form->MuteOnBtn, form->MuteOffBtn}, words.mute},
+            {{form->InpSelBtn1, form->InpSelBtn2, form->InpSelBtn3, form->InpSelBtn4, form->InpSelBtn5},
+             words.input},
+        };
+        for (const auto &[buttons, text] : items)
+            for (QWidget *button : buttons)
+                EXPECT_EQ(button->accessibleDescription(), text) << button->objectName().toStdString();
+        const std::vector<std::pair<QWidget *, QString>> strips = {
+            {form->PowerStatusPnl, words.power},   {form->LampStatusPnl, words.lamp},
+            {form->MuteStatusPnl, words.mute},     {form->InpSelStatusPnl1, words.input},
+            {form->InpSelStatusPnl5, words.input},
+        };
+        for (const auto &[strip, text] : strips)
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Name), text);
+    };
+    const StateWords unknown{"Power: not known", "Lamp: not known", "Mute: not known", "Input: not known"};
+    expect("before any reply", unknown);
+    form->ShowDeviceStatus({'2', '0', '1', '4'});
+    expect("after a reply", {"Power: changing", "Lamp: off", "Mute: on", "Input 4"});
+    form->ShowDeviceStatus({'0', '1', '0', '0'});
+    expect("after the next", {"Power: off", "Lamp: on", "Mute: off", "No input selected"});
+    connectTo("127.0.0.1"); // refused: the connection ends at once
+    ASSERT_TRUE(waitIdle());
+    expect("after the connection", unknown);
+}
+
+struct SpokenRow : test::Row {
+    std::vector<std::string> replies;
+    std::vector<QString> said;
+};
+
+class SpokenChangeTest : public MainFormTest, public testing::WithParamInterface<SpokenRow> { };
+
+TEST_P(SpokenChangeTest, AChangeIsSaidOnceAsTheReplyBringsIt)
+{
+    create(ClosedPort());
+    const Announcements log;
+    for (const auto &r : GetParam().replies)
+        form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
+    EXPECT_EQ(log.said, GetParam().said);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SpokenChangeTest,
+    testing::Values(
+        SpokenRow{"TheFirstReplyTellsEveryItem", {"0001"}, {"Power: off, Lamp: off, Mute: off, Input 1"}},
+        SpokenRow{"ARepeatedReplySaysNothing",
+                  {"1113", "1113", "1113"},
+                  {"Power: on, Lamp: on, Mute: on, Input 3"}},
+        SpokenRow{"PowerChangingThenOn",
+                  {"0001", "2001", "1001"},
+                  {"Power: off, Lamp: off, Mute: off, Input 1", "Power: changing", "Power: on"}},
+        SpokenRow{"OnlyTheItemsThatChanged",
+                  {"1113", "1003", "1005"},
+                  {"Power: on, Lamp: on, Mute: on, Input 3", "Lamp: off, Mute: off", "Input 5"}},
+        SpokenRow{"NoInputSelected",
+                  {"0003", "0000"},
+                  {"Power: off, Lamp: off, Mute: off, Input 3", "No input selected"}},
+        SpokenRow{"OtherBytesOfTheSameMeaningSayNothing",
+                  {"0000", "?2 6"},
+                  {"Power: off, Lamp: off, Mute: off, No input selected"}}),
+    test::RowName());
+
+struct KeyRow : test::Row {
+    const char *control;
+    Qt::Key key;
+    PendingCommands pending;
+};
+
+class KeyPressTest : public MainFormTest, public testing::WithParamInterface<KeyRow> { };
+
+TEST_P(KeyPressTest, ReturnAndEnterPressTheFocusedButton)
+{
+    create(ClosedPort(), false); // the resource state: the command buttons are enabled
+    QWidget *control = form->findChild<QWidget *>(QLatin1String(GetParam().control));
+    QTest::keyClick(control, GetParam().key);
+    const PendingCommands &pending = form->Pending();
+    EXPECT_EQ(pending.PowerCmd, GetParam().pending.PowerCmd);
+    EXPECT_EQ(pending.LampCmd, GetParam().pending.LampCmd);
+    EXPECT_EQ(pending.InpSelCmd, GetParam().pending.InpSelCmd);
+    EXPECT_FALSE(Connected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, KeyPressTest,
+    testing::Values(KeyRow{"Return", "PowerOnBtn", Qt::Key_Return, {'1', 0, 0, 0}},
+                    KeyRow{"Enter", "LampOffBtn", Qt::Key_Enter, {0, '0', 0, 0}},
+                    KeyRow{"Space", "InpSelBtn3", Qt::Key_Space, {0, 0, 0, '3'}},
+                    // The field keeps its own Return: it neither connects nor presses a button.
+                    KeyRow{"ReturnInTheAddressField", "ComboBox1", Qt::Key_Return, {0, 0, 0, 0}}),
+    test::RowName());
 
 TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 {
