@@ -16,7 +16,9 @@
 #include <thread>
 
 using namespace lumacast;
+using namespace std::chrono_literals;
 using test::ModalBoxes;
+using test::Serving;
 using test::WaitUntil;
 
 namespace {
@@ -106,10 +108,13 @@ TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
         done = true;
     });
     // Served by the event loop, the way the program serves it.
-    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }, 5s, Serving::EventLoop));
     worker.join();
     EXPECT_EQ(caught, "step failed");
-    QTest::qWait(50);
+    // A box for the step would have come before an event posted now.
+    bool after = false;
+    QTimer::singleShot(0, qApp, [&] { after = true; });
+    ASSERT_TRUE(WaitUntil([&] { return after; }, 5s, Serving::EventLoop));
     EXPECT_TRUE(watcher.seen().empty());
 }
 
