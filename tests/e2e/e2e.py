@@ -317,14 +317,26 @@ class Panel:
         self.screen = screen
         self.env = dict(screen.env, XDG_RUNTIME_DIR=runtime_dir, **(env or {}))
         command = [*prefix, binary] if with_binary else list(prefix)
-        self.proc = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.PIPE)
+        self.err_path = runtime_dir + ".stderr"
+        with open(self.err_path, "w") as err:
+            self.proc = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL, stderr=err)
         self.window = screen.find(TITLE) if wait_window else None
 
     def stop(self):
+        """Ends it as the end of a session does, so that a leak checker gets to run."""
         if self.proc.poll() is None:
-            self.proc.kill()
+            self.proc.send_signal(signal.SIGCONT)
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
         self.proc.wait(5)
+
+    def leaks(self):
+        """What a leak checker reported at its end (in builds that have one)."""
+        with open(self.err_path, errors="replace") as f:
+            return leak_report(f.read())
 
 
 def expect_strips(screen, window, expected, what):
@@ -342,6 +354,11 @@ def expect_strips(screen, window, expected, what):
         wait_for(matches, 5, what, step=0.2)
     except Failure:
         raise Failure(f"{what}: strips are {screen.strips(window)}, expected {expected}")
+
+
+def leak_report(output):
+    at = output.find("LeakSanitizer")
+    return output[at:at + 4000] if at >= 0 else ""
 
 
 def wait_for_address(ctx, panel):
@@ -865,12 +882,17 @@ class Context:
             run("import", "-window", str(window), os.path.join(self.args.shots, name + ".png"),
                 env=self.screen.env)
 
-    def clean(self):
+    def clean(self, check=True):
+        """Ends every panel and simulator; with `check`, a leak they reported fails the case."""
         for panel in self.panels:
             panel.stop()
         for sim in self.sims:
             sim.stop()
+        leaks = [p.leaks() for p in self.panels] + [leak_report(s.text()) for s in self.sims]
         self.panels, self.sims = [], []
+        leaks = [report for report in leaks if report]
+        if check and leaks:
+            raise Failure("leaks reported at the end:\n" + "\n".join(leaks))
 
 
 def main():
@@ -912,6 +934,7 @@ def main():
             ran += 1
             try:
                 case(ctx)
+                ctx.clean()
                 status = "ok"
             except Skip as e:
                 skipped += 1
@@ -922,7 +945,7 @@ def main():
                 for sim in ctx.sims:
                     print("--- simulator log\n" + sim.text()[-3000:])
             finally:
-                ctx.clean()
+                ctx.clean(check=False)
             print(f"{case.__name__} ({time.monotonic() - started:.1f} s): {status}")
             for figure in ctx.figures:
                 print("  " + figure)

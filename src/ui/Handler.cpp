@@ -1,0 +1,13 @@
+#include "ui/Handler.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace lumacast {
+
+void RaiseFromEventLoop(std::exception_ptr error)
+{
+    QTimer::singleShot(0, QCoreApplication::instance(), [error] { std::rethrow_exception(error); });
+}
+
+} // namespace lumacast
