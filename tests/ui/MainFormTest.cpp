@@ -189,6 +189,7 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
     std::sort(ordered.begin(), ordered.end(),
               [](const ControlSpec *a, const ControlSpec *b) { return a->tabPosition < b->tabPosition; });
     std::vector<QWidget *> expected;
+    expected.reserve(ordered.size());
     for (const ControlSpec *control : ordered)
         expected.push_back(widgetOf(form.get(), *control));
     for (const ControlSpec &control : Controls) {
