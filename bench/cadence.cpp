@@ -5,7 +5,7 @@
 #include "link/PollingThread.h"
 #include "platform/HandOff.h"
 #include "platform/Ticks.h"
-#include "support/FakeDevice.h"
+#include "support/Device.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -30,7 +30,7 @@
 
 using namespace lumacast;
 using namespace std::chrono;
-using test::FakeDevice;
+using test::Device;
 
 namespace {
 
@@ -102,7 +102,8 @@ double Percentile(const std::vector<double> &sorted, double p)
 
 // Runs one polling thread against `device` for `duration`, serving its
 // hand-offs from the event loop as the window does.
-Result Run(QCoreApplication &app, const char *name, double idealMs, FakeDevice &device, milliseconds duration)
+Result Run(QCoreApplication &app, const char *name, double idealMs, const Device &device,
+           milliseconds duration)
 {
     BenchWindow window;
     Result result{name, idealMs};
@@ -127,7 +128,7 @@ Result Run(QCoreApplication &app, const char *name, double idealMs, FakeDevice &
     WorkerThread::WaitForAllEnded();
     const double cpu = CpuSeconds() - cpuBefore;
 
-    const auto frames = device.frames();
+    const auto frames = device.Record().frames;
     result.frames = frames.size();
     result.shown = window.shown;
     if (!frames.empty())
@@ -239,10 +240,10 @@ void PrintTable(const std::vector<Result> &results)
                     r.name, r.frames, r.meanMs, r.idealMs, r.p50, r.p99, r.max, r.cpuMsPerFrame,
                     r.steadyMsPerFrame, r.pollerMs, r.uiMs, r.deviceMs);
     std::printf("\ndev: period between two frames minus the ideal, ms.\n"
-                "CPU, ms per frame: user+system time of the whole process (fake device included);\n"
+                "CPU, ms per frame: user+system time of the whole process (the simulated device included);\n"
                 "  CPU/frame over the whole run, thread start, connect and end included;\n"
                 "  steady: the steady cycle only, then split by thread (poller, UI thread serving\n"
-                "  the hand-offs, the fake device).\n\n");
+                "  the hand-offs, the simulated device).\n\n");
     for (const auto &r : results) {
         if (r.frames < 2) {
             std::printf("%s: too few frames to judge\n", r.name);
@@ -300,14 +301,14 @@ int main(int argc, char **argv)
     if (responsiveS > 0) {
         std::printf("responsive device: %d s ...\n", responsiveS);
         std::fflush(stdout);
-        FakeDevice device([](const std::string &, int) { return FakeDevice::reply("1013"); });
+        const Device device;
         // Three pauses a cycle: the one after the send, and two after a taken reply.
         results.push_back(Run(app, "responsive", 3 * IterationPauseMs, device, seconds(responsiveS)));
     }
     if (silentS > 0) {
         std::printf("silent device: %d s ...\n", silentS);
         std::fflush(stdout);
-        FakeDevice device;
+        const Device device({.silent = true});
         results.push_back(Run(app, "silent", ReplyWindowMs + IterationPauseMs, device, seconds(silentS)));
     }
     PrintTable(results);

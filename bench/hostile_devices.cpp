@@ -8,7 +8,7 @@
 #include "platform/AbortSignal.h"
 #include "platform/HandOff.h"
 #include "platform/TcpClient.h"
-#include "support/FakeDevice.h"
+#include "support/Device.h"
 
 #include <QCoreApplication>
 
@@ -29,7 +29,7 @@
 #include <unistd.h>
 
 using namespace lumacast;
-using lumacast::test::FakeDevice;
+using lumacast::test::Device;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -56,7 +56,7 @@ struct NullWindow : PollerWindow {
 
 // Runs a polling thread against `device` until `until` holds, then makes the
 // stop request and returns the milliseconds until its end notification.
-double disconnectToIdle(const FakeDevice &device, const std::function<bool()> &until)
+double disconnectToIdle(const Device &device, const std::function<bool()> &until)
 {
     NullWindow window;
     bool ended = false;
@@ -100,17 +100,19 @@ int run(int argc, char **argv)
 
     {
         const long before = peakRssKb();
-        FakeDevice device(FakeDevice::Behaviour::Streams, streamMb << 20);
+        const Device device({.stream = true, .streamLimit = streamMb << 20});
         const auto start = Clock::now();
         const double ms = disconnectToIdle(device, [&] {
-            return device.sent() >= (streamMb << 20) || Clock::now() - start > std::chrono::seconds(streamS);
+            return device.Record().streamed >= (streamMb << 20) ||
+                Clock::now() - start > std::chrono::seconds(streamS);
         });
         std::printf("streaming device: %zu MB taken in %.1f s; peak RSS %ld kB before, %ld kB after; "
                     "DISCONNECT to idle %.1f ms\n",
-                    device.sent() >> 20, msSince(start) / 1000.0 - ms / 1000.0, before, peakRssKb(), ms);
+                    device.Record().streamed >> 20, msSince(start) / 1000.0 - ms / 1000.0, before,
+                    peakRssKb(), ms);
     }
     {
-        FakeDevice device(FakeDevice::Behaviour::NeverReads);
+        const Device device({.neverRead = true});
         const auto start = Clock::now();
         const double ms = disconnectToIdle(device, [&] { return Clock::now() - start > 1s; });
         std::printf("device that never reads: DISCONNECT to idle %.1f ms\n", ms);
@@ -118,7 +120,7 @@ int run(int argc, char **argv)
     {
         // A send that the device never makes room for, as the link's send
         // waits once the buffers are full: stop request to return.
-        FakeDevice device(FakeDevice::Behaviour::NeverReads);
+        const Device device({.neverRead = true});
         TcpClient client;
         client.Connect(Ipv4Address{INADDR_LOOPBACK}, device.port());
         AbortSignal stop;

@@ -6,6 +6,7 @@
 #include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
 #include "ui/AddressValidation.h"
+#include "ui/Handler.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Layout.h"
 #include "ui/ScreenReader.h"
@@ -223,20 +224,24 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
 
-    connect(ConnectBtn, &QPushButton::clicked, this, &TMainForm::ConnectBtnClick);
-    connect(PowerOnBtn, &QPushButton::clicked, this, &TMainForm::PowerOnBtnClick);
-    connect(PowerOffBtn, &QPushButton::clicked, this, &TMainForm::PowerOffBtnClick);
-    connect(LampOnBtn, &QPushButton::clicked, this, &TMainForm::LampOnBtnClick);
-    connect(LampOffBtn, &QPushButton::clicked, this, &TMainForm::LampOffBtnClick);
-    connect(MuteOnBtn, &QPushButton::clicked, this, &TMainForm::MuteOnBtnClick);
-    connect(MuteOffBtn, &QPushButton::clicked, this, &TMainForm::MuteOffBtnClick);
-    connect(InpSelBtn1, &QPushButton::clicked, this, &TMainForm::InpSelBtn1Click);
-    connect(InpSelBtn2, &QPushButton::clicked, this, &TMainForm::InpSelBtn2Click);
-    connect(InpSelBtn3, &QPushButton::clicked, this, &TMainForm::InpSelBtn3Click);
-    connect(InpSelBtn4, &QPushButton::clicked, this, &TMainForm::InpSelBtn4Click);
-    connect(InpSelBtn5, &QPushButton::clicked, this, &TMainForm::InpSelBtn5Click);
-    connect(FindBtn, &QPushButton::clicked, this, &TMainForm::FindBtnClick);
-    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    // Every handler's error reaches the event loop without unwinding the toolkit.
+    const auto handler = [this](void (TMainForm::*run)()) {
+        return Handler([this, run] { (this->*run)(); });
+    };
+    connect(ConnectBtn, &QPushButton::clicked, this, handler(&TMainForm::ConnectBtnClick));
+    connect(PowerOnBtn, &QPushButton::clicked, this, handler(&TMainForm::PowerOnBtnClick));
+    connect(PowerOffBtn, &QPushButton::clicked, this, handler(&TMainForm::PowerOffBtnClick));
+    connect(LampOnBtn, &QPushButton::clicked, this, handler(&TMainForm::LampOnBtnClick));
+    connect(LampOffBtn, &QPushButton::clicked, this, handler(&TMainForm::LampOffBtnClick));
+    connect(MuteOnBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOnBtnClick));
+    connect(MuteOffBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOffBtnClick));
+    connect(InpSelBtn1, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn1Click));
+    connect(InpSelBtn2, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn2Click));
+    connect(InpSelBtn3, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn3Click));
+    connect(InpSelBtn4, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn4Click));
+    connect(InpSelBtn5, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn5Click));
+    connect(FindBtn, &QPushButton::clicked, this, handler(&TMainForm::FindBtnClick));
+    connect(Timer1, &QTimer::timeout, this, handler(&TMainForm::Timer1Timer));
     IdUDPServer1.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
                                  SocketBinding &ABinding) {
         IdUDPServer1UDPRead(QString::fromStdString(ABinding.PeerIP));

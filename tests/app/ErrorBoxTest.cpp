@@ -4,7 +4,10 @@
 
 #include "support/HandOffGuard.h"
 #include "support/ModalBoxes.h"
+#include "support/UdpPeer.h"
 #include "support/Wait.h"
+#include "ui/Handler.h"
+#include "ui/Main.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +19,9 @@
 #include <thread>
 
 using namespace lumacast;
+using namespace std::chrono_literals;
 using test::ModalBoxes;
+using test::Serving;
 using test::WaitUntil;
 
 namespace {
@@ -31,11 +36,12 @@ TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
     auto *working = new QPushButton(QStringLiteral("work"), &window);
     working->move(0, 40);
     bool before = false, after = false, workingRan = false;
-    QObject::connect(failing, &QPushButton::clicked, [&] {
-        before = true;
-        throw std::runtime_error("ソケットエラー # 10048");
-        after = true;
-    });
+    // Connected the way the window connects its handlers.
+    QObject::connect(failing, &QPushButton::clicked, Handler([&] {
+                         before = true;
+                         throw std::runtime_error("ソケットエラー # 10048");
+                         after = true;
+                     }));
     QObject::connect(working, &QPushButton::clicked, [&] { workingRan = true; });
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -58,6 +64,25 @@ TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
     EXPECT_TRUE(workingRan);
     QTest::mouseClick(failing, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
+}
+
+TEST(ErrorBoxTest, AWindowThatCannotBindShowsItsErrorAtStartAndOnFind)
+{
+    ASSERT_TRUE(test::InPrivateNetwork()) << "the window broadcasts: run it in a private network namespace";
+    PanelPorts ports;
+    ports.discoveryLocal = test::FreeUdpPort();
+    ports.discoveryRemote = test::FreeUdpPort();
+    const test::UdpPeer holder("0.0.0.0", ports.discoveryLocal);
+    ModalBoxes watcher;
+    TMainForm window(ports);
+    EXPECT_FALSE(RunHandler([&] { window.FormCreate(); })); // as the program starts it
+    ASSERT_EQ(watcher.seen().size(), 1u);
+    EXPECT_TRUE(watcher.seen()[0].text.startsWith(QStringLiteral("ソケットをバインドできませんでした。")));
+    window.show();
+    QTest::mouseClick(window.FindBtn, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
+    EXPECT_EQ(watcher.seen()[1].text, watcher.seen()[0].text);
+    EXPECT_FALSE(window.FindBtn->isEnabled()) << "the discovery window runs all the same";
 }
 
 TEST(ErrorBoxTest, ErrorsFromTimersAndOfUnknownKindAreShown)
@@ -106,10 +131,13 @@ TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
         done = true;
     });
     // Served by the event loop, the way the program serves it.
-    ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return done.load(); }, 5s, Serving::EventLoop));
     worker.join();
     EXPECT_EQ(caught, "step failed");
-    QTest::qWait(50);
+    // A box for the step would have come before an event posted now.
+    bool after = false;
+    QTimer::singleShot(0, qApp, [&] { after = true; });
+    ASSERT_TRUE(WaitUntil([&] { return after; }, 5s, Serving::EventLoop));
     EXPECT_TRUE(watcher.seen().empty());
 }
 

@@ -1,5 +1,6 @@
 #include "platform/InstanceGuard.h"
 #include "app/GuardScope.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 
 using namespace lumacast;
 
@@ -175,13 +175,11 @@ int runAs(uid_t uid, const std::function<int()> &body)
         ::_exit(body());
     }
     int status = 0;
-    for (int waited = 0; ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
-        if (waited == 1000) { // 10 s: a try that blocks
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!test::WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) != 0; }, std::chrono::seconds(10),
+                         test::Serving::Nothing)) { // a try that blocks
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -23,13 +23,14 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern char **environ;
 
 using namespace std::chrono_literals;
 using lumacast::test::InPrivateNetwork;
+using lumacast::test::Serving;
+using lumacast::test::UdpPeer;
 using lumacast::test::WaitUntil;
 using Clock = std::chrono::steady_clock;
 
@@ -134,16 +135,10 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
 // The exit status once the process has ended within `timeout`.
 std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout)
 {
-    const auto end = Clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            return status;
-        if (r < 0 || Clock::now() >= end)
-            return std::nullopt;
-        std::this_thread::sleep_for(1ms);
-    }
+    int status = 0;
+    pid_t r = 0;
+    WaitUntil([&] { return (r = ::waitpid(pid, &status, WNOHANG)) != 0; }, timeout, Serving::Nothing);
+    return r == pid ? std::optional<int>(status) : std::nullopt;
 }
 
 std::string readAll(const std::string &path)
@@ -187,6 +182,7 @@ protected:
         if (!InPrivateNetwork())
             GTEST_SKIP() << "needs a private network namespace (run the suite through ctest in one)";
         ASSERT_TRUE(runtime.isValid());
+        ASSERT_TRUE(requests.ok()) << "the discovery port is taken";
         ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
         // The kernel's audit session names the guard where there is one: a
         // fresh one per test where we may, like a logon of its own.
@@ -250,6 +246,15 @@ protected:
 
     bool running(const Process &p) { return ::waitpid(p.pid, nullptr, WNOHANG) == 0; }
 
+    // A copy has opened its window: its discovery request came. (Copies run
+    // one at a time, so the port is the test's.)
+    bool windowOpened()
+    {
+        const auto got = requests.receive(10s);
+        return got && got->data.size() == 64;
+    }
+
+    UdpPeer requests{"0.0.0.0", 54321};
     QTemporaryDir runtime;
     const std::string session = "t" + std::to_string(::getpid());
     const std::string systemRuntime = "/run/user/" + std::to_string(::geteuid());
@@ -328,7 +333,7 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
             5s);
         EXPECT_EQ(gaveWay, Copies - 1) << "round " << round;
         ASSERT_EQ(left.size(), 1u) << "round " << round;
-        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(windowOpened()) << "round " << round;
         EXPECT_TRUE(running(left[0]));
         ::kill(left[0].pid, SIGKILL);
         reap(left[0], 5s);
@@ -341,9 +346,10 @@ TEST_F(ProgramTest, TheGuardGoesWithACrashedCopy)
     ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
     ::kill(first.pid, SIGKILL);
     ASSERT_TRUE(reap(first, 5s));
+    while (requests.receive(0ms)) { } // whatever the first copy sent
     const Process next = start();
     ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
-    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(windowOpened());
     EXPECT_TRUE(running(next));
 }
 

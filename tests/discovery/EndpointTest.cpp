@@ -3,43 +3,26 @@
 #include "platform/HandOff.h"
 #include "support/Rows.h"
 #include "support/UdpPeer.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-
 #include <chrono>
-#include <functional>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace lumacast;
 using namespace std::chrono_literals;
+using test::Serving;
 using test::UdpPeer;
+using test::WaitUntil;
 
 namespace {
 
 const std::string BindMessage = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
-
-bool pumpUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 5s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        handoff::Drain();
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-void pumpFor(std::chrono::milliseconds span)
-{
-    pumpUntil([] { return false; }, span);
-}
 
 int broadcastFlag(const UdpServer &endpoint)
 {
@@ -94,7 +77,7 @@ TEST_P(RequestOnTheWireTest, SixtyFourBytesFromTheLocalPortAndThePermissionResto
     EXPECT_EQ(got->data.size(), 64u);
     EXPECT_EQ(got->data, DiscoveryRequest());
     EXPECT_EQ(got->senderPort, port);
-    EXPECT_FALSE(device.receive(100ms)) << "one datagram per send";
+    EXPECT_TRUE(device.quiet()) << "one datagram per send";
     EXPECT_EQ(broadcastFlag(endpoint), allowed ? 1 : 0);
 }
 
@@ -117,7 +100,7 @@ TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)
         payload[i] = static_cast<char>(i * 7);
     device.send("127.0.0.1", port, payload);
     device.send("127.0.0.1", port, "end"); // whatever came before has been dealt with by then
-    ASSERT_TRUE(pumpUntil([&] { return !seen.empty() && seen.back().data == "end"; }));
+    ASSERT_TRUE(WaitUntil([&] { return !seen.empty() && seen.back().data == "end"; }));
     ASSERT_EQ(seen.size(), GetParam().counted ? 2u : 1u);
     if (GetParam().counted) {
         EXPECT_EQ(seen[0].data, payload);
@@ -155,7 +138,7 @@ TEST_P(BindFailureTest, HeldPortLeavesNothingOpenAndTheNextSendRetries)
 
     UdpPeer device("0.0.0.0", test::FreeUdpPort());
     EXPECT_THROW(endpoint.Broadcast(DiscoveryRequest(), device.port()), EndpointBindError);
-    EXPECT_FALSE(device.receive(100ms)) << "nothing is sent while the port is held";
+    EXPECT_TRUE(device.quiet()) << "nothing is sent while the port is held";
 
     holder.reset();
     endpoint.Broadcast(DiscoveryRequest(), device.port());
@@ -164,7 +147,7 @@ TEST_P(BindFailureTest, HeldPortLeavesNothingOpenAndTheNextSendRetries)
     ASSERT_TRUE(got);
     EXPECT_EQ(got->senderPort, port);
     UdpPeer("127.0.0.1").send("127.0.0.1", port, "answer");
-    EXPECT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return seen.size() == 1; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(HeldBy, BindFailureTest, testing::Values("0.0.0.0", "::"),
@@ -200,9 +183,14 @@ TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
     endpoint.SetActive(true);
     if (GetParam().answerWaiting) {
         UdpPeer("127.0.0.1").send("127.0.0.1", port, "late");
-        std::this_thread::sleep_for(100ms); // no events served: the listener waits on its hand-off
-    } else {
-        pumpFor(100ms);
+        // No events served: once its listener has taken it, its hand-off waits.
+        const int fd = endpoint.Bindings().front()->Socket->Fd();
+        ASSERT_TRUE(WaitUntil(
+            [fd] {
+                int waiting = 0;
+                return ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting == 0;
+            },
+            5s, Serving::Nothing));
     }
     const auto start = std::chrono::steady_clock::now();
     endpoint.SetActive(false);
@@ -210,10 +198,13 @@ TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
     EXPECT_LT(took, 500ms);
     EXPECT_FALSE(endpoint.Active());
     EXPECT_EQ(seen.size(), GetParam().answerWaiting ? 1u : 0u);
-    // The port is free again: every socket was closed.
-    EXPECT_TRUE(UdpPeer("0.0.0.0", port).ok());
+    // Every socket was closed: the port is free, and what comes to it now
+    // reaches whoever holds it then.
+    const UdpPeer heir("0.0.0.0", port);
+    ASSERT_TRUE(heir.ok());
     UdpPeer("127.0.0.1").send("127.0.0.1", port, "after");
-    pumpFor(100ms);
+    ASSERT_TRUE(heir.receive(2s));
+    ASSERT_TRUE(WaitUntil([] { return true; }));
     EXPECT_EQ(seen.size(), GetParam().answerWaiting ? 1u : 0u);
 }
 
@@ -228,12 +219,12 @@ TEST_F(EndpointTest, IPv6AnswerCarriesTheLongIPv6Form)
     if (endpoint.Bindings().size() < 2 || !device.ok())
         GTEST_SKIP() << "no IPv6 loopback here";
     device.send("::1", port, "v6");
-    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return seen.size() == 1; }));
     EXPECT_EQ(seen[0].peer, "0:0:0:0:0:0:0:1");
     EXPECT_EQ(seen[0].family, IpFamily::IPv6);
     // IPv4 still arrives on the IPv4 socket.
     UdpPeer("127.0.0.1").send("127.0.0.1", port, "v4");
-    ASSERT_TRUE(pumpUntil([&] { return seen.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return seen.size() == 2; }));
     EXPECT_EQ(seen[1].peer, "127.0.0.1");
     EXPECT_EQ(seen[1].family, IpFamily::IPv4);
 }
@@ -245,9 +236,10 @@ TEST_F(EndpointTest, ABurstOfAThousandAnswersLosesNoneAndKeepsTheirOrder)
     constexpr int Count = 1000;
     for (int i = 0; i < Count; ++i)
         device.send("127.0.0.1", port, std::to_string(i));
-    ASSERT_TRUE(pumpUntil([&] { return seen.size() >= Count; }, 10s)) << seen.size() << " arrived";
-    pumpFor(50ms);
-    ASSERT_EQ(seen.size(), std::size_t(Count));
+    device.send("127.0.0.1", port, "end"); // whatever came before has been dealt with by then
+    ASSERT_TRUE(WaitUntil([&] { return !seen.empty() && seen.back().data == "end"; }, 10s))
+        << seen.size() << " arrived";
+    ASSERT_EQ(seen.size(), std::size_t(Count) + 1);
     for (int i = 0; i < Count; ++i)
         ASSERT_EQ(seen[i].data, std::to_string(i));
 }
@@ -263,7 +255,7 @@ TEST_F(EndpointTest, AFailingHandlerCostsNoOtherDatagram)
     UdpPeer device;
     for (int i = 0; i < 3; ++i)
         device.send("127.0.0.1", port, "x");
-    EXPECT_TRUE(pumpUntil([&] { return calls == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return calls == 3; }));
 }
 
 // A send that the system refuses: the endpoint lives on a thread that has a

@@ -1,26 +1,18 @@
 #include "link/PollingThread.h"
 #include "platform/HandOff.h"
-#include "support/FakeDevice.h"
-#include "support/LoopbackPorts.h"
+#include "support/Device.h"
+#include "support/Rows.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <chrono>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace lumacast;
 using namespace std::chrono_literals;
-using test::ClosedPort;
-using test::FakeDevice;
-using test::StalledListener;
+using test::Device;
+using test::WaitUntil;
 
 namespace {
 
@@ -62,7 +54,7 @@ struct PollerRun {
 
     bool waitEnded(std::chrono::milliseconds limit = 5s)
     {
-        return test::WaitUntil([this] { return ended; }, limit);
+        return WaitUntil([this] { return ended; }, limit);
     }
 
     void stop()
@@ -78,47 +70,38 @@ struct PollerRun {
 constexpr std::chrono::milliseconds Pause(IterationPauseMs);
 constexpr std::chrono::milliseconds ReplyWindow(ReplyWindowMs);
 
-FakeDevice::Answer answerWith(const std::string &status4)
+std::size_t framesAt(const Device &device)
 {
-    return [status4](const std::string &, int) { return FakeDevice::reply(status4); };
+    return device.Record().frames.size();
 }
 
 TEST(PollingThread, FirstFrameCarriesSpacesAndConnectionIsShown)
 {
-    FakeDevice device(answerWith("1102"));
+    Device device;
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 5s));
-    EXPECT_EQ(device.frames()[0].bytes, std::string("@C1     \r"));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    EXPECT_EQ(device.Record().frames[0].bytes, "@C1     \r");
     ASSERT_FALSE(run.window.statusTexts.empty());
     EXPECT_EQ(run.window.statusTexts[0], "CONNECTED [127.0.0.1]");
     run.stop();
 }
 
-TEST(PollingThread, CommandRidesExactlyOneFrame)
+TEST(PollingThread, CommandRidesExactlyOneFrameAndTheAcceptedReplyIsShownEveryThreePauses)
 {
-    FakeDevice device(answerWith("1102"));
+    Device device;
     PollerRun run;
-    run.window.pending = {'1', 0, 0, '3'};
+    run.window.pending = {'1', '0', '1', '3'};
     run.start(device.port());
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 3; }, 5s));
-    const auto frames = device.frames();
-    EXPECT_EQ(frames[0].bytes, std::string("@C11  3 \r"));
-    EXPECT_EQ(frames[1].bytes, std::string("@C1     \r"));
-    EXPECT_EQ(frames[2].bytes, std::string("@C1     \r"));
-    run.stop();
-}
-
-TEST(PollingThread, AcceptedReplyIsShownAndAnAnsweringDeviceGetsAFrameEveryThreePauses)
-{
-    FakeDevice device(answerWith("2013"));
-    PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 4; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 4; }));
+    const auto frames = device.Record().frames;
+    EXPECT_EQ(frames[0].bytes, "@C11013 \r");
+    EXPECT_EQ(frames[1].bytes, "@C1     \r");
+    EXPECT_EQ(frames[2].bytes, "@C1     \r");
+    // The device warms up after power on and reports the rest as set.
     ASSERT_FALSE(run.window.shown.empty());
     EXPECT_EQ(run.window.shown[0], (DeviceStatusChars{'2', '0', '1', '3'}));
     EXPECT_EQ(DeviceStatus, (DeviceStatusChars{'2', '0', '1', '3'}));
-    const auto frames = device.frames();
     const auto period = frames[3].at - frames[2].at;
     // The pause after the send, and two after the taken reply; generous above,
     // so that a loaded machine does not fail it.
@@ -127,30 +110,33 @@ TEST(PollingThread, AcceptedReplyIsShownAndAnAnsweringDeviceGetsAFrameEveryThree
     run.stop();
 }
 
-TEST(PollingThread, RepliesThatAreNotAcceptedAreDropped)
+struct RejectRow : test::Row {
+    sim::SimOptions device;
+};
+
+class RejectedReplyTest : public testing::TestWithParam<RejectRow> { };
+
+TEST_P(RejectedReplyTest, IsDroppedAndTheNextFrameFollows)
 {
-    // Frame 0: the reply comes in two parts taken at two looks. Frame 1: two
-    // replies at once, as a late reply joins the next one.
-    FakeDevice device([](const std::string &, int index) -> std::optional<std::string> {
-        if (index == 0) {
-            return std::string("@c111");
-        }
-        if (index == 1)
-            return std::string("0200000@c11102ABCDE"); // rest of part one + a reply: 19 bytes
-        if (index == 2)
-            return FakeDevice::reply("1102") + FakeDevice::reply("1102");
-        return std::nullopt;
-    });
+    Device device(GetParam().device);
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 4; }, 8s));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 3; }));
     EXPECT_TRUE(run.window.shown.empty());
     run.stop();
 }
 
+INSTANTIATE_TEST_SUITE_P(Table, RejectedReplyTest,
+                         testing::Values(
+                             // Each part is taken at a look of its own.
+                             RejectRow{"InTwoParts", {.split = true, .splitGap = 150ms}},
+                             // Two replies' worth at one look, as a late reply joins the next one.
+                             RejectRow{"TwoRepliesLong", {.fault = {.length = 2 * 12}}}),
+                         test::RowName());
+
 TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
 {
-    FakeDevice device;
+    Device device({.silent = true});
     PollerRun run;
     // The counter wraps about one second into the first reply window.
     const auto base = std::chrono::steady_clock::now();
@@ -161,8 +147,8 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
         return static_cast<std::uint32_t>(0xFFFFFFFFu - 1000u + static_cast<std::uint32_t>(ms));
     };
     run.start(device.port(), "127.0.0.1", ticks);
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }, 10s));
-    const auto frames = device.frames();
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }, 10s));
+    const auto frames = device.Record().frames;
     const auto period = frames[1].at - frames[0].at;
     EXPECT_GE(period, ReplyWindow + Pause / 2);
     EXPECT_LT(period, ReplyWindow + 20 * Pause);
@@ -172,8 +158,9 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
 
 TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
 {
+    const Device device({.refuse = true});
     PollerRun run;
-    run.start(ClosedPort());
+    run.start(device.port());
     ASSERT_TRUE(run.waitEnded(5s));
     EXPECT_TRUE(run.window.statusTexts.empty());
     EXPECT_EQ(run.window.builds, 0);
@@ -183,7 +170,7 @@ TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
 TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
 {
     // A device listens on 127.0.0.1, which the IPv4-mapped spellings name.
-    FakeDevice device(answerWith("1102"));
+    const Device device;
     for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1", "::FFFF:7F00:1",
                              "0:0:0:0:0:ffff:127.0.0.1", "::ffff:7f00:0001", "[::ffff:127.0.0.1]"}) {
         PollerRun run;
@@ -191,16 +178,16 @@ TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
         ASSERT_TRUE(run.waitEnded(10s)) << ip.toStdString();
         EXPECT_TRUE(run.window.statusTexts.empty()) << ip.toStdString();
     }
-    EXPECT_EQ(device.connections(), 0);
+    EXPECT_EQ(device.Record().connections, 0);
     WorkerThread::WaitForAllEnded();
 }
 
 TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread)
 {
-    FakeDevice device(FakeDevice::Behaviour::Streams);
+    const Device device({.stream = true});
     PollerRun run;
     run.start(device.port());
-    EXPECT_TRUE(test::WaitUntil([&] { return device.sent() > (1u << 20); }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return device.Record().streamed > (1u << 20); }, 10s));
     const auto requested = std::chrono::steady_clock::now();
     run.poller->Terminate();
     ASSERT_TRUE(run.waitEnded(5s));
@@ -212,26 +199,26 @@ TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread
 
 TEST(PollingThread, DottedTextWithLeadingZerosConnects)
 {
-    FakeDevice device(answerWith("1000"));
+    const Device device;
     PollerRun run;
     run.start(device.port(), "0127.000.000.001");
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
     EXPECT_EQ(run.window.statusTexts.at(0), "CONNECTED [0127.000.000.001]");
     run.stop();
 }
 
 TEST(PollingThread, StopWhileAwaitingClosesWithinOnePause)
 {
-    FakeDevice device; // never answers
+    const Device device({.silent = true});
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
     const auto requested = std::chrono::steady_clock::now();
     run.poller->Terminate();
-    ASSERT_TRUE(device.waitForEndOfStream(2s));
     ASSERT_TRUE(run.waitEnded());
     EXPECT_LT(run.endedAt - requested, 10 * Pause);
-    EXPECT_EQ(device.frames().size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
+    EXPECT_EQ(framesAt(device), 1u);
     WorkerThread::WaitForAllEnded();
 }
 
@@ -239,13 +226,14 @@ class DeviceGoneTest : public testing::TestWithParam<bool> { };
 
 TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
 {
-    FakeDevice device; // silent, so the thread is awaiting a reply
+    // Silent, so the thread is awaiting a reply when the device goes.
+    const bool reset = GetParam();
+    const Device device({.silent = true, .closeAfter = reset ? 0 : 1, .resetAfter = reset ? 1 : 0});
     PollerRun run;
     run.start(device.port());
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
     run.window.pending.PowerCmd = '1';
     const auto closedAt = std::chrono::steady_clock::now();
-    device.closeConnection(GetParam());
     ASSERT_TRUE(run.waitEnded(5s));
     EXPECT_LT(run.endedAt - closedAt, 10 * Pause);
     EXPECT_EQ(run.window.builds, 1);
@@ -258,23 +246,22 @@ INSTANTIATE_TEST_SUITE_P(CloseOrReset, DeviceGoneTest, testing::Values(false, tr
 
 TEST(PollingThread, FailingHandOffStepEndsTheThread)
 {
-    FakeDevice device(answerWith("1102"));
+    const Device device;
     PollerRun run;
     run.window.throwOnBuild = 1;
     run.start(device.port());
     ASSERT_TRUE(run.waitEnded(5s));
-    EXPECT_EQ(device.frames().size(), 1u);
-    EXPECT_TRUE(device.waitForEndOfStream(2s));
+    EXPECT_EQ(framesAt(device), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
     WorkerThread::WaitForAllEnded();
 }
 
 TEST(PollingThread, AbortEndsAConnectAttemptThatWouldHang)
 {
-    // A listener whose backlog is full leaves further connects pending.
-    const StalledListener listener;
+    const Device device({.stall = true});
     PollerRun run;
-    run.start(listener.port());
-    std::this_thread::sleep_for(300ms);
+    run.start(device.port());
+    ASSERT_TRUE(WaitUntil([&] { return test::ConnectPending(device.port()); }));
     EXPECT_FALSE(run.ended);
     run.poller->Terminate();
     run.poller->AbortConnect();

@@ -1,6 +1,7 @@
 #include "platform/HandOff.h"
 #include "platform/WorkerThread.h"
 #include "support/HandOffGuard.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,9 @@
 #include <vector>
 
 using namespace lumacast;
+using namespace std::chrono_literals;
+using test::Serving;
+using test::WaitUntil;
 
 namespace {
 
@@ -61,15 +65,7 @@ TEST(HandOff, TheEventLoopServesStepsThroughTheWakeUp)
     std::atomic<bool> ran{false};
     Worker worker([&](Worker &) { Synchronize([&] { ran = true; }); });
     worker.Start();
-    QTimer::singleShot(5000, qApp, &QCoreApplication::quit); // a bound, not a wait
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (ran)
-            QCoreApplication::quit();
-    });
-    poll.start(5);
-    QCoreApplication::exec();
-    EXPECT_TRUE(ran);
+    EXPECT_TRUE(WaitUntil([&] { return ran.load(); }, 5s, Serving::EventLoop));
     worker.WaitFor();
 }
 
@@ -85,19 +81,11 @@ TEST(HandOff, TheEventLoopGetsATurnBetweenQueuedStepsThatTakeLong)
             Post([&, i] {
                 if (i == 0)
                     QTimer::singleShot(0, qApp, [&] { ranWhenTimerFired = ran; });
-                std::this_thread::sleep_for(std::chrono::milliseconds(15));
+                std::this_thread::sleep_for(15ms); // the step's own work
                 ++ran;
             });
         }).join();
-    QTimer::singleShot(5000, qApp, &QCoreApplication::quit); // a bound, not a wait
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (ran == Steps && ranWhenTimerFired >= 0)
-            QCoreApplication::quit();
-    });
-    poll.start(5);
-    QCoreApplication::exec();
-    EXPECT_EQ(ran, Steps);
+    EXPECT_TRUE(WaitUntil([&] { return ran == Steps && ranWhenTimerFired >= 0; }, 5s, Serving::EventLoop));
     EXPECT_GE(ranWhenTimerFired, 0);
     EXPECT_LT(ranWhenTimerFired, Steps);
 }
@@ -112,9 +100,9 @@ TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
         Synchronize([&] { ++ran; }); // queued before the cut-off, never served
     });
     worker.Start();
-    while (!queued)
-        std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitUntil([&] { return queued.load(); }, 5s, Serving::Nothing));
+    // Nothing shows a queued step without running it: time lets it be queued.
+    std::this_thread::sleep_for(50ms);
     handoff::CutOff();
     worker.WaitFor();
     EXPECT_EQ(ran, 0);

@@ -140,4 +140,12 @@ std::optional<UdpPeer::Received> UdpPeer::receive(std::chrono::milliseconds wait
     return r;
 }
 
+bool UdpPeer::quiet() const
+{
+    const std::string loopback = family_ == AF_INET6 ? "::1" : "127.0.0.1";
+    UdpPeer(loopback).send(loopback, port(), "sentinel");
+    const auto got = receive(std::chrono::seconds(2));
+    return got && got->data == "sentinel";
+}
+
 } // namespace lumacast::test

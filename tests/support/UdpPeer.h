@@ -36,6 +36,10 @@ public:
     };
     std::optional<Received> receive(std::chrono::milliseconds wait) const;
 
+    // Nothing is on its way here: a datagram sent to this socket now is the
+    // next to arrive (a check that something is not sent, without waiting).
+    bool quiet() const;
+
 private:
     int family_ = 0;
     int fd_ = -1;

@@ -8,12 +8,13 @@
 
 namespace lumacast::test {
 
-bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit, Serving serving)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        handoff::Drain();
-        if (QCoreApplication::instance() != nullptr)
+        if (serving == Serving::All)
+            handoff::Drain();
+        if (serving != Serving::Nothing && QCoreApplication::instance() != nullptr)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (done())
             return true;

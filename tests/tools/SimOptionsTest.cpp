@@ -74,6 +74,17 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"CloseAfterZero", {"--close-after", "0"}, {}},
         OptionCase{"ResetAfter", {"--reset-after=1"}, [](const SimOptions &o) { return o.resetAfter == 1; }},
         OptionCase{"CloseAndResetExcludeEachOther", {"--close-after", "1", "--reset-after", "2"}, {}},
+        OptionCase{"Stall",
+                   {"--stall"},
+                   [](const SimOptions &o) { return o.stall && !o.refuse && !o.neverRead && !o.stream; }},
+        OptionCase{"NeverRead", {"--never-read"}, [](const SimOptions &o) { return o.neverRead; }},
+        OptionCase{
+            "StreamBare", {"--stream"}, [](const SimOptions &o) { return o.stream && o.streamLimit == 0; }},
+        OptionCase{"StreamLimit",
+                   {"--stream=1048576"},
+                   [](const SimOptions &o) { return o.stream && o.streamLimit == 1048576; }},
+        OptionCase{"StreamLimitZero", {"--stream=0"}, {}},
+        OptionCase{"PortModesExcludeEachOther", {"--stall", "--stream"}, {}},
         OptionCase{"DiscoveryAnswer",
                    {"--discovery-answer", "hello"},
                    [](const SimOptions &o) { return o.discoveryAnswer == "hello"; }},
@@ -88,7 +99,7 @@ TEST(SimOptions, HelpNamesEveryOption)
     for (const char *option :
          {"--port", "--bind", "--discovery-port", "--discovery-answer", "--refuse", "--no-discovery",
           "--warmup-ms", "--silent", "--delay-ms", "--split", "--split-gap-ms", "--bad-header",
-          "--bad-length", "--close-after", "--reset-after", "--help"})
+          "--bad-length", "--close-after", "--reset-after", "--stall", "--never-read", "--stream", "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -1,6 +1,5 @@
 #include "platform/HandOff.h"
-#include "support/FakeDevice.h"
-#include "support/LoopbackPorts.h"
+#include "support/Device.h"
 #include "support/ModalBoxes.h"
 #include "support/Rows.h"
 #include "support/UdpPeer.h"
@@ -26,16 +25,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace lumacast;
 using namespace std::chrono_literals;
-using test::ClosedPort;
-using test::FakeDevice;
-using test::StalledListener;
+using test::Device;
+using test::WaitUntil;
 
 namespace {
 
@@ -64,10 +57,11 @@ protected:
 
 class MainFormTest : public test::WindowFixture {
 protected:
-    void create(std::uint16_t devicePort, bool runFormCreate = true)
+    // A window whose device refuses, unless `device` says another.
+    void create(bool runFormCreate = true, const Device *device = nullptr)
     {
         PanelPorts ports;
-        ports.device = devicePort;
+        ports.device = (device != nullptr ? *device : refusing).port();
         // Ports of their own, so windows of parallel tests do not meet.
         ports.discoveryLocal = test::FreeUdpPort();
         ports.discoveryRemote = test::FreeUdpPort();
@@ -84,8 +78,12 @@ protected:
 
     bool waitIdle()
     {
-        return test::WaitUntil([] { return !Connected; });
+        return WaitUntil([] { return !Connected; });
     }
+
+    static std::size_t framesAt(const Device &device) { return device.Record().frames.size(); }
+
+    const Device refusing{{.refuse = true}};
 
     std::vector<bool> visibleStrips() const
     {
@@ -126,7 +124,7 @@ QRect rectOf(const ControlSpec &control)
 
 TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 {
-    create(ClosedPort(), false);
+    create(false);
     EXPECT_EQ(form->windowTitle(), "Lumacast2 For RK-DX420 Ver.1.00");
     EXPECT_EQ(form->size(), QSize(WindowWidth, WindowHeight));
     EXPECT_EQ(form->minimumSize(), form->maximumSize());
@@ -178,7 +176,7 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 
 TEST_F(MainFormTest, EveryCaptionFitsItsControl)
 {
-    create(ClosedPort(), false);
+    create(false);
     struct Row {
         QWidget *widget;
         QString caption;
@@ -204,7 +202,7 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
 
 TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
-    create(ClosedPort(), false);
+    create(false);
     std::vector<const ControlSpec *> ordered;
     for (const ControlSpec &control : Controls)
         if (control.tabPosition >= 0)
@@ -234,7 +232,7 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 
 TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
 {
-    create(ClosedPort(), false);
+    create(false);
     for (auto *strip : form->Strips()) {
         EXPECT_FALSE(strip->isHidden());
         EXPECT_EQ(strip->Color(), Yellow);
@@ -248,7 +246,7 @@ TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
 
 TEST_F(MainFormTest, IdleAsCreatedThenFindReturnsWhenTheDiscoveryWindowEnds)
 {
-    create(ClosedPort());
+    create();
     auto s = snapshot();
     EXPECT_EQ(s.caption, "CONNECT");
     EXPECT_EQ(s.status, "");
@@ -258,14 +256,15 @@ TEST_F(MainFormTest, IdleAsCreatedThenFindReturnsWhenTheDiscoveryWindowEnds)
     EXPECT_FALSE(s.anyStrip);
     EXPECT_EQ(form->ComboBox1->currentText(), "");
     EXPECT_TRUE(Discovering);
-    EXPECT_TRUE(test::WaitUntil([&] { return form->FindBtn->isEnabled(); }, 5s));
+    expireDiscovery();
+    EXPECT_TRUE(form->FindBtn->isEnabled());
     EXPECT_FALSE(Discovering);
 }
 
 TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
 {
-    FakeDevice device([](const std::string &, int) { return FakeDevice::reply("1113"); });
-    create(device.port());
+    const Device device({.warmUp = 0ms});
+    create(true, &device);
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
@@ -288,7 +287,9 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_TRUE(Connected);
     EXPECT_NE(ActivePoller, nullptr);
 
-    ASSERT_TRUE(test::WaitUntil([&] { return !form->PowerStatusPnl->isHidden(); }));
+    for (auto *button : {form->PowerOnBtn, form->LampOnBtn, form->MuteOnBtn, form->InpSelBtn3})
+        click(button);
+    ASSERT_TRUE(WaitUntil([&] { return !form->PowerStatusPnl->isHidden(); }));
     EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
     EXPECT_EQ(visibleStrips(), (std::vector<bool>{true, true, true, false, false, true, false, false}));
 
@@ -309,7 +310,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_TRUE(s.findEnabled);
     EXPECT_FALSE(s.anyStrip);
     EXPECT_EQ(ActivePoller, nullptr);
-    EXPECT_TRUE(device.waitForEndOfStream(2s));
+    EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
     EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.1");
 
     // Each text once as it appears; the device's state once, for all its polls.
@@ -320,10 +321,10 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
 
 TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
 {
-    create(ClosedPort());
+    create();
     std::vector<QString> seen;
     connectTo("127.0.0.1");
-    ASSERT_TRUE(test::WaitUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         seen.push_back(form->StatusText());
         return !Connected;
     }));
@@ -336,8 +337,8 @@ TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
 TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
 {
     // The controls start enabled, so commands can be pressed before any connection.
-    FakeDevice device([](const std::string &, int) { return FakeDevice::reply("0000"); });
-    create(device.port(), false);
+    const Device device;
+    create(false, &device);
     click(form->PowerOnBtn);
     click(form->PowerOffBtn); // last press in a slot wins
     click(form->LampOnBtn);
@@ -346,24 +347,24 @@ TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
     click(form->InpSelBtn4);
     click(form->InpSelBtn4); // twice: carried once
     connectTo("127.0.0.1");
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }));
-    EXPECT_EQ(device.frames()[0].bytes, std::string("@C10104 \r"));
-    EXPECT_EQ(device.frames()[1].bytes, std::string("@C1     \r"));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    EXPECT_EQ(device.Record().frames[0].bytes, "@C10104 \r");
+    EXPECT_EQ(device.Record().frames[1].bytes, "@C1     \r");
 }
 
 TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 {
-    FakeDevice device; // silent: the poller waits for a reply and builds nothing
-    create(device.port());
+    const Device device({.silent = true}); // the poller waits for a reply and builds nothing
+    create(true, &device);
     connectTo("127.0.0.1");
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
     click(form->ConnectBtn);
     click(form->InpSelBtn5);
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(form->Pending().InpSelCmd, '5');
     click(form->ConnectBtn);
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }));
-    EXPECT_EQ(device.frames()[1].bytes, std::string("@C1   5 \r"));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    EXPECT_EQ(device.Record().frames[1].bytes, "@C1   5 \r");
 }
 
 struct StatusRow : test::Row {
@@ -376,7 +377,7 @@ class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<S
 
 TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
 {
-    create(ClosedPort());
+    create();
     for (const auto &r : GetParam().replies)
         form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
     EXPECT_EQ(visibleStrips(), GetParam().shown);
@@ -421,33 +422,33 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 {
-    create(ClosedPort());
+    create();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    int paints = 0;
     struct Counter : QObject {
-        int *count;
-        explicit Counter(int *c) : count(c) { }
+        int paints = 0;
         bool eventFilter(QObject *, QEvent *e) override
         {
-            if (e->type() == QEvent::Paint)
-                ++*count;
+            paints += e->type() == QEvent::Paint ? 1 : 0;
             return false;
         }
-    } counter(&paints);
+    } strips, sentinel;
     for (auto *strip : form->Strips())
-        strip->installEventFilter(&counter);
+        strip->installEventFilter(&strips);
+    form->Label1->installEventFilter(&sentinel);
     form->ShowDeviceStatus({'1', '1', '0', '3'});
-    QTest::qWait(50);
-    EXPECT_GT(paints, 0);
-    paints = 0;
+    ASSERT_TRUE(WaitUntil([&] { return strips.paints > 0; }));
+    strips.paints = 0;
     form->ShowDeviceStatus({'1', '1', '0', '3'});
-    QTest::qWait(50);
-    EXPECT_EQ(paints, 0);
+    // Repaints of one window go out together: one the status asked for
+    // comes no later than the label's asked for after it.
+    form->Label1->update();
+    ASSERT_TRUE(WaitUntil([&] { return sentinel.paints > 0; }));
+    EXPECT_EQ(strips.paints, 0);
 }
 
 TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 {
-    create(ClosedPort());
+    create();
     form->SetStatusText(QStringLiteral("CONNECTED [10.0.0.1]"));
     struct Row {
         QWidget *widget;
@@ -473,7 +474,7 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 // buttons and named by its strips, and only as a reply gave it.
 TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
 {
-    create(ClosedPort(), false); // the resource state: every strip shows, in yellow
+    create(false); // the resource state: every strip shows, in yellow
     const auto expect = [this](const char *when, const StateWords &words) {
         SCOPED_TRACE(when);
         const std::pair<std::vector<QWidget *>, QString> items[] = {
@@ -514,7 +515,7 @@ class SpokenChangeTest : public MainFormTest, public testing::WithParamInterface
 
 TEST_P(SpokenChangeTest, AChangeIsSaidOnceAsTheReplyBringsIt)
 {
-    create(ClosedPort());
+    create();
     const Announcements log;
     for (const auto &r : GetParam().replies)
         form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
@@ -552,7 +553,7 @@ class KeyPressTest : public MainFormTest, public testing::WithParamInterface<Key
 
 TEST_P(KeyPressTest, ReturnAndEnterPressTheFocusedButton)
 {
-    create(ClosedPort(), false); // the resource state: the command buttons are enabled
+    create(false); // the resource state: the command buttons are enabled
     QWidget *control = form->findChild<QWidget *>(QLatin1String(GetParam().control));
     QTest::keyClick(control, GetParam().key);
     const PendingCommands &pending = form->Pending();
@@ -573,7 +574,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 {
-    create(ClosedPort());
+    create();
     const test::ModalBoxes boxes;
     connectTo("0x1g");
     ASSERT_EQ(boxes.seen().size(), 1u);
@@ -586,12 +587,14 @@ TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 
 TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
 {
-    // A listener with a full backlog leaves the connect attempt hanging.
-    const StalledListener listener;
-    create(listener.port());
+    const Device device({.stall = true});
+    create(true, &device);
     connectTo("127.0.0.1");
+    ASSERT_TRUE(WaitUntil([&] { return test::ConnectPending(device.port()); }));
     click(form->ConnectBtn);
-    QTest::qWait(300);
+    // Nothing marks a stop request that is being ignored: only time tells.
+    QTest::qWait(100);
+    EXPECT_TRUE(test::ConnectPending(device.port()));
     EXPECT_EQ(form->StatusText(), "CONNECTING... [127.0.0.1]");
     EXPECT_EQ(form->ConnectBtn->text(), "DISCONNECT");
     EXPECT_TRUE(Connected);
@@ -602,17 +605,14 @@ TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
 
 TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)
 {
-    FakeDevice device([](const std::string &, int) { return FakeDevice::reply("1000"); });
-    create(device.port());
+    const Device device;
+    create(true, &device);
     connectTo("127.0.0.1");
-    ASSERT_TRUE(test::WaitUntil([&] { return device.frames().size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
     const auto start = std::chrono::steady_clock::now();
-    EndPolling();
+    EXPECT_TRUE(EndPolling());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-    EXPECT_TRUE(device.waitForEndOfStream(1s));
-    const auto frames = device.frames().size();
-    QTest::qWait(400);
-    EXPECT_EQ(device.frames().size(), frames);
+    EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 1s));
     // The window was never touched after the cut-off.
     EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
 }

@@ -81,8 +81,18 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
             } else {
                 o.fault.length = static_cast<int>(ReplyLength) + 1;
             }
+        } else if (name == "--stream") {
+            // Optional value, inline only, as for --bad-length.
+            if (inlineValue) {
+                const auto n = ReadNumber(*inlineValue, 1, 1LL << 50);
+                if (!n)
+                    return bad("needs a byte count of at least 1");
+                o.streamLimit = static_cast<std::size_t>(*n);
+            }
+            o.stream = true;
         } else if (name == "--silent" || name == "--split" || name == "--bad-header" ||
-                   name == "--no-discovery" || name == "--refuse") {
+                   name == "--no-discovery" || name == "--refuse" || name == "--stall" ||
+                   name == "--never-read") {
             if (inlineValue)
                 return bad("takes no value");
             if (name == "--silent")
@@ -93,14 +103,20 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
                 o.fault.badHeader = true;
             else if (name == "--no-discovery")
                 o.noDiscovery = true;
-            else
+            else if (name == "--refuse")
                 o.refuse = true;
+            else if (name == "--stall")
+                o.stall = true;
+            else
+                o.neverRead = true;
         } else {
             return bad("unknown option (see --help)");
         }
     }
     if (o.closeAfter > 0 && o.resetAfter > 0)
         return {std::nullopt, "--close-after and --reset-after exclude each other"};
+    if (int(o.refuse) + int(o.stall) + int(o.neverRead) + int(o.stream) > 1)
+        return {std::nullopt, "--refuse, --stall, --never-read and --stream exclude each other"};
     return {o, {}};
 }
 
@@ -130,7 +146,10 @@ Listening:
                         it is bound to 0.0.0.0)
   --discovery-port N    UDP discovery port (default 54321; 0: any free port)
   --discovery-answer T  the datagram sent back to a discovery (default RK-DX420)
-  --refuse              do not open the control port: connections are refused
+  --refuse              bind the control port but do not listen: connections
+                        are refused
+  --stall               listen with a full accept queue and never accept:
+                        connections stay pending until the peer gives up
   --no-discovery        do not answer discoveries (no UDP socket is opened)
 
 Device:
@@ -149,6 +168,10 @@ Faults:
                         of the connection has been handled (answered unless
                         --silent)
   --reset-after N       the same, but reset it (RST)
+  --never-read          accept a connection and hold it: never read, never send
+  --stream[=BYTES]      never read; send status replies padded to 64 KiB
+                        without pause, up to BYTES per connection (default:
+                        no end), then hold the connection
 
   -h, --help            this text
 
@@ -157,7 +180,11 @@ The log on stdout, one line per event, flushed at once:
   <seconds> garbage <hex>      bytes skipped while looking for "@C1"
   <seconds> reply <hex>        bytes sent (one line per part with --split)
   <seconds> discovery <addr:port> <hex>   a datagram received and answered
+  <seconds> connection <addr:port> closed by peer   its orderly end of stream;
+      "reset by peer after its end of stream" follows within 0.5 s when the
+      peer then resets it
   other lines tell of listening, connections, closes and resets.
+The options --refuse, --stall, --never-read and --stream exclude each other.
 SIGINT and SIGTERM end the program with exit code 0.
 )";
     return text;

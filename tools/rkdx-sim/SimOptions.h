@@ -2,6 +2,7 @@
 
 #include "DeviceModel.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,7 +15,12 @@ struct SimOptions {
     std::string bind = "0.0.0.0"; // IPv4 address for both the control port and discovery
     std::uint16_t port = 50000; // 0: a port the system chooses
     std::uint16_t discoveryPort = 54321;
-    bool refuse = false; // no control port at all
+    // What the control port does with a connection; at most one of these.
+    bool refuse = false; // bound, not listening: every connect is refused
+    bool stall = false; // the accept queue is full: every connect stays pending
+    bool neverRead = false; // accepts and holds it: never reads, never sends
+    bool stream = false; // never reads; sends status replies padded to 64 KiB without pause
+    std::size_t streamLimit = 0; // bytes per connection after which --stream holds; 0: no end
     bool noDiscovery = false;
     std::string discoveryAnswer = "RK-DX420";
     Millis warmUp{3000};
@@ -22,7 +28,7 @@ struct SimOptions {
     Millis delay{0};
     bool split = false;
     Millis splitGap{150};
-    ReplyFault fault;
+    ReplyFault fault{};
     int closeAfter = 0; // 0: never
     int resetAfter = 0; // 0: never
     bool help = false;

@@ -1,11 +1,9 @@
 #include "SimOptions.h"
 #include "Simulator.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <thread>
 
 using namespace lumacast::sim;
 
@@ -36,31 +34,22 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     });
     try {
-        simulator.Open();
+        simulator.Start();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "rkdx-sim: %s\n", e.what());
         return 1;
     }
 
-    std::atomic<bool> failed{false}, ended{false};
-    std::thread server([&] {
-        try {
-            simulator.Run();
-        } catch (const std::exception &e) {
-            std::fprintf(stderr, "rkdx-sim: %s\n", e.what());
-            failed = true;
-        }
-        ended = true;
-    });
-
     const timespec tick{0, 200'000'000};
-    while (!ended) {
+    while (!simulator.Ended()) {
         const int signal = sigtimedwait(&stopSignals, nullptr, &tick);
-        if (signal == SIGINT || signal == SIGTERM) {
-            simulator.Stop();
+        if (signal == SIGINT || signal == SIGTERM)
             break;
-        }
     }
-    server.join();
-    return failed ? 1 : 0;
+    simulator.Stop();
+    if (const std::string failure = simulator.Failure(); !failure.empty()) {
+        std::fprintf(stderr, "rkdx-sim: %s\n", failure.c_str());
+        return 1;
+    }
+    return 0;
 }
