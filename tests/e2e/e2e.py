@@ -799,7 +799,7 @@ def case_screen_reader(ctx):
 
     try:
         reader = ScreenReader(ctx, bus)
-        sim = ctx.simulator()
+        ctx.simulator()
         panel = ctx.panel(env=bus.env)
         at = reader.wait_said([TITLE + " frame", "Connect push button"])
         tree = wait_for(bus.tree, 10, "the panel on the accessibility bus")
