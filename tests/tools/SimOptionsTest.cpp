@@ -89,6 +89,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--discovery-answer", "hello"},
                    [](const SimOptions &o) { return o.discoveryAnswer == "hello"; }},
         OptionCase{"DiscoveryAnswerEmpty", {"--discovery-answer="}, {}},
+        OptionCase{"Devices",
+                   {"--devices", "192.0.2.254-192.0.3.1,10.0.0.7"},
+                   [](const SimOptions &o) {
+                       return o.devices ==
+                           std::vector<std::string>{"192.0.2.254", "192.0.2.255", "192.0.3.0", "192.0.3.1",
+                                                    "10.0.0.7"};
+                   }},
+        OptionCase{"DevicesTwice", {"--devices", "192.0.2.10-192.0.2.12,192.0.2.11"}, {}},
+        OptionCase{"DevicesBackwards", {"--devices", "192.0.2.12-192.0.2.10"}, {}},
+        OptionCase{"DevicesTooMany", {"--devices", "10.0.0.0-10.0.4.0"}, {}},
+        OptionCase{"DevicesWildcard", {"--devices", "0.0.0.0"}, {}},
+        OptionCase{"DevicesAndBind", {"--devices", "192.0.2.10", "--bind", "192.0.2.11"}, {}},
         OptionCase{"Help", {"-h"}, [](const SimOptions &o) { return o.help; }},
         OptionCase{"Unknown", {"--explode"}, {}}, OptionCase{"StrayArgument", {"50000"}, {}}),
     lumacast::test::RowName());
@@ -99,7 +111,7 @@ TEST(SimOptions, HelpNamesEveryOption)
     for (const char *option :
          {"--port", "--bind", "--discovery-port", "--discovery-answer", "--refuse", "--no-discovery",
           "--warmup-ms", "--silent", "--delay-ms", "--split", "--split-gap-ms", "--bad-header",
-          "--bad-length", "--close-after", "--reset-after", "--stall", "--never-read", "--stream", "--help"})
+          "--bad-length", "--close-after", "--reset-after", "--stall", "--never-read", "--stream", "--devices", "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -374,6 +376,64 @@ TEST(Simulator, AnswersEveryDiscoveryDatagramToItsSender)
     ::close(fd);
     EXPECT_TRUE(sim.logHas("(request) 56 4f 52 4e"));
     EXPECT_TRUE(sim.logHas("(other) 78"));
+}
+
+TEST(Simulator, DevicesOfAFleetAnswerABroadcastEachFromItsOwnAddress)
+{
+    // Two devices on addresses of the loopback network; its broadcast address
+    // never leaves the machine.
+    std::vector<std::string> log;
+    std::mutex mutex;
+    auto sink = [&](const std::string &line) {
+        const std::lock_guard lock(mutex);
+        log.push_back(line);
+    };
+    SimOptions options;
+    options.port = 0;
+    options.discoveryPort = 0;
+    options.answerBroadcasts = true;
+    options.bind = "127.0.0.2";
+    Simulator first(options, sink);
+    first.Start();
+    options.bind = "127.0.0.3";
+    options.discoveryPort = first.DiscoveryPort();
+    Simulator second(options, sink);
+    second.Start();
+
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    auto answersTo = [&](const char *address) {
+        sockaddr_in to = Loopback(first.DiscoveryPort());
+        ::inet_pton(AF_INET, address, &to.sin_addr);
+        const std::string request = DiscoveryRequest();
+        ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        std::multiset<std::string> senders;
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 300) == 1) {
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            char buffer[64];
+            ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &length);
+            char text[INET_ADDRSTRLEN] = {};
+            ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+            senders.insert(std::string(text) + ":" + std::to_string(ntohs(from.sin_port)));
+        }
+        return senders;
+    };
+    const std::string port = ":" + std::to_string(first.DiscoveryPort());
+    EXPECT_EQ(answersTo("127.255.255.255"), (std::multiset{"127.0.0.2" + port, "127.0.0.3" + port}));
+    EXPECT_EQ(answersTo("127.0.0.3"), std::multiset{"127.0.0.3" + port});
+    ::close(fd);
+    first.Stop();
+    second.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return first.Ended() && second.Ended(); }));
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string &line) {
+                                return line.find(" to 127.255.255.255 (request) 56 4f") != std::string::npos;
+                            }),
+              2);
 }
 
 TEST(Simulator, LogsFramesAndRepliesInHex)

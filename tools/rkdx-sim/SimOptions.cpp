@@ -1,6 +1,7 @@
 #include "SimOptions.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <charconv>
 #include <netinet/in.h>
 
@@ -14,6 +15,51 @@ std::optional<long long> ReadNumber(std::string_view text, long long min, long l
     if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
         return std::nullopt;
     return value;
+}
+
+std::optional<std::uint32_t> ReadAddress(std::string_view text)
+{
+    in_addr address{};
+    if (::inet_pton(AF_INET, std::string(text).c_str(), &address) != 1)
+        return std::nullopt;
+    return ntohl(address.s_addr);
+}
+
+std::string AddressText(std::uint32_t address)
+{
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+        std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// "A,B-C,...": single addresses and inclusive ranges, each address once,
+// none of them the wildcard or the broadcast address.
+std::optional<std::vector<std::string>> ReadDevices(std::string_view text)
+{
+    std::vector<std::uint32_t> addresses;
+    while (true) {
+        const auto comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const auto dash = item.find('-');
+        const auto first = ReadAddress(item.substr(0, dash));
+        const auto last = dash == std::string_view::npos ? first : ReadAddress(item.substr(dash + 1));
+        if (!first || !last || *last < *first || *last - *first >= MaxDevices)
+            return std::nullopt;
+        for (std::uint32_t a = *first;; ++a) {
+            if (a == 0 || a == 0xFFFFFFFF || addresses.size() == MaxDevices ||
+                std::find(addresses.begin(), addresses.end(), a) != addresses.end())
+                return std::nullopt;
+            addresses.push_back(a);
+            if (a == *last)
+                break;
+        }
+        if (comma == std::string_view::npos)
+            break;
+        text.remove_prefix(comma + 1);
+    }
+    std::vector<std::string> out;
+    for (const auto a : addresses)
+        out.push_back(AddressText(a));
+    return out;
 }
 
 } // namespace
@@ -56,6 +102,13 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
             if (!text || ::inet_pton(AF_INET, std::string(*text).c_str(), &address) != 1)
                 return bad("needs a dotted IPv4 address");
             o.bind = std::string(*text);
+        } else if (name == "--devices") {
+            const auto text = value();
+            const auto devices = text ? ReadDevices(*text) : std::nullopt;
+            if (!devices)
+                return bad("needs IPv4 addresses and ranges (A,B-C), each once, at most " +
+                           std::to_string(MaxDevices));
+            o.devices = *devices;
         } else if (name == "--discovery-answer") {
             const auto text = value();
             if (!text || text->empty() || text->size() > 1024)
@@ -115,6 +168,8 @@ ParsedOptions ParseOptions(const std::vector<std::string_view> &args)
     }
     if (o.closeAfter > 0 && o.resetAfter > 0)
         return {std::nullopt, "--close-after and --reset-after exclude each other"};
+    if (!o.devices.empty() && o.bind != "0.0.0.0")
+        return {std::nullopt, "--devices and --bind exclude each other"};
     if (int(o.refuse) + int(o.stall) + int(o.neverRead) + int(o.stream) > 1)
         return {std::nullopt, "--refuse, --stall, --never-read and --stream exclude each other"};
     return {o, {}};
@@ -151,6 +206,12 @@ Listening:
   --stall               listen with a full accept queue and never accept:
                         connections stay pending until the peer gives up
   --no-discovery        do not answer discoveries (no UDP socket is opened)
+  --devices LIST        one device on each address of LIST (A,B,C or A-B,
+                        e.g. 192.0.2.10-192.0.2.59), each with its own state
+                        and connection and the same options, all in this
+                        process; each answers a discovery that reaches the
+                        wildcard address or its own, from its own address;
+                        log lines name the device after the seconds
 
 Device:
   --warmup-ms N         time for which power reads 2 (warming up) after
@@ -179,7 +240,8 @@ The log on stdout, one line per event, flushed at once:
   <seconds> frame <hex>        a well-formed frame received
   <seconds> garbage <hex>      bytes skipped while looking for "@C1"
   <seconds> reply <hex>        bytes sent (one line per part with --split)
-  <seconds> discovery <addr:port> <hex>   a datagram received and answered
+  <seconds> discovery <addr:port> to <addr> <hex>   a datagram received and
+      answered; with --devices every line names its device: <seconds> [<addr>] ...
   <seconds> connection <addr:port> closed by peer   its orderly end of stream;
       "reset by peer after its end of stream" follows within 0.5 s when the
       peer then resets it

@@ -13,6 +13,12 @@ namespace lumacast::sim {
 
 struct SimOptions {
     std::string bind = "0.0.0.0"; // IPv4 address for both the control port and discovery
+    // --devices: one device on each of these addresses, all in one process;
+    // empty: the one device on `bind`.
+    std::vector<std::string> devices{};
+    // A device of such a fleet: answers discoveries that reach the wildcard
+    // address (broadcasts) as well as those sent to `bind`, always from `bind`.
+    bool answerBroadcasts = false;
     std::uint16_t port = 50000; // 0: a port the system chooses
     std::uint16_t discoveryPort = 54321;
     // What the control port does with a connection; at most one of these.
@@ -38,6 +44,9 @@ struct ParsedOptions {
     std::optional<SimOptions> options; // empty when `error` says why
     std::string error;
 };
+
+// The most addresses that --devices takes.
+inline constexpr std::size_t MaxDevices = 1024;
 
 // Reads the command line without the program name. Accepts "--name value"
 // and "--name=value".

@@ -43,18 +43,23 @@ sockaddr_in Address(const std::string &ip, std::uint16_t port)
 
 // Binds a new socket of `type` to `bind`:`port` and returns it with the port
 // bound; a stream socket listens with `backlog` unless that is negative.
-int BoundSocket(int type, const std::string &bind, std::uint16_t port, std::uint16_t &bound, int backlog = -1)
+// `shared`: other sockets may be bound to the same port, as the devices of a
+// fleet bind the wildcard address beside their own.
+int BoundSocket(int type, const std::string &bind, std::uint16_t port, std::uint16_t &bound, int backlog = -1,
+                bool shared = false)
 {
     const char *kind = type == SOCK_STREAM ? "TCP" : "UDP";
     const std::string where = std::string(kind) + " " + bind + ":" + std::to_string(port);
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         throw SystemFailure(std::string("cannot create a ") + kind + " socket");
-    if (type == SOCK_STREAM) {
-        // A restarted simulator must not wait for the old connection's TIME_WAIT.
-        const int on = 1;
+    const int on = 1;
+    // A restarted simulator must not wait for the old connection's TIME_WAIT.
+    if (type == SOCK_STREAM || shared)
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    }
+    // So that the log tells where each discovery datagram was sent.
+    if (type == SOCK_DGRAM)
+        ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     sockaddr_in address = Address(bind, port);
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         (backlog >= 0 && ::listen(fd, backlog) != 0)) {
@@ -111,7 +116,7 @@ Simulator::~Simulator()
     }
     for (const int fd : fillers_)
         ::close(fd);
-    for (const int fd : {connFd_, listenFd_, udpFd_, wakeFd_})
+    for (const int fd : {connFd_, listenFd_, udpFd_, broadcastFd_, wakeFd_})
         if (fd >= 0)
             ::close(fd);
 }
@@ -143,8 +148,16 @@ void Simulator::Open()
         }
     }
     if (!options_.noDiscovery) {
-        udpFd_ = BoundSocket(SOCK_DGRAM, bind, options_.discoveryPort, discoveryPort_);
-        Log("listen udp " + bind + ":" + std::to_string(discoveryPort_));
+        const bool shared = options_.answerBroadcasts;
+        udpFd_ = BoundSocket(SOCK_DGRAM, bind, options_.discoveryPort, discoveryPort_, -1, shared);
+        if (shared && bind != "0.0.0.0") {
+            // A broadcast reaches only sockets on the wildcard address; every
+            // device of the fleet has one, and the system gives each its copy.
+            std::uint16_t same = 0;
+            broadcastFd_ = BoundSocket(SOCK_DGRAM, "0.0.0.0", discoveryPort_, same, -1, true);
+        }
+        Log("listen udp " + bind + ":" + std::to_string(discoveryPort_) +
+            (broadcastFd_ >= 0 ? " and broadcasts" : ""));
     } else {
         Log("discovery off (--no-discovery)");
     }
@@ -197,17 +210,18 @@ void Simulator::Run()
     const bool accepting = !options_.refuse && !options_.stall;
     for (;;) {
         const std::uint64_t connection = connectionSerial_;
-        pollfd fds[4] = {{wakeFd_, POLLIN, 0},
+        pollfd fds[5] = {{wakeFd_, POLLIN, 0},
                          {accepting ? listenFd_ : -1, POLLIN, 0},
                          {udpFd_, POLLIN, 0},
-                         {connFd_, ConnectionEvents(), 0}};
+                         {connFd_, ConnectionEvents(), 0},
+                         {broadcastFd_, POLLIN, 0}};
         int timeout = -1;
         if (!actions_.empty()) {
             const auto wait = actions_.begin()->first - Now();
             timeout = wait.count() <= 0 ? 0 : static_cast<int>(wait.count());
         }
         // A negative descriptor is skipped by poll.
-        if (::poll(fds, 4, timeout) < 0 && errno != EINTR)
+        if (::poll(fds, 5, timeout) < 0 && errno != EINTR)
             throw SystemFailure("poll");
         if (fds[0].revents & POLLIN) {
             Log("stopping");
@@ -218,7 +232,9 @@ void Simulator::Run()
         if (fds[1].revents & POLLIN)
             Accept();
         if (fds[2].revents & POLLIN)
-            AnswerDiscovery();
+            AnswerDiscovery(udpFd_);
+        if (fds[4].revents & POLLIN)
+            AnswerDiscovery(broadcastFd_);
         // Only for the connection that was polled: actions and accepts may have replaced it.
         if (connFd_ >= 0 && connection == connectionSerial_ && fds[3].revents != 0)
             Serve(fds[3].revents);
@@ -458,24 +474,42 @@ void Simulator::Release()
     endOfStream_ = false;
 }
 
-void Simulator::AnswerDiscovery()
+void Simulator::AnswerDiscovery(int fd)
 {
-    // Read everything queued; each datagram gets its own answer.
+    // Read everything queued; each datagram gets its own answer, always from
+    // the device's own socket, so that it comes from the device's address.
     for (;;) {
         char buffer[8192];
         sockaddr_in sender{};
-        socklen_t length = sizeof sender;
-        const ssize_t n =
-            ::recvfrom(udpFd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&sender), &length);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        iovec part{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_name = &sender;
+        message.msg_namelen = sizeof sender;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(fd, &message, 0);
         if (n < 0)
             return;
+        std::string to;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                char text[INET_ADDRSTRLEN] = {};
+                ::inet_ntop(AF_INET, &info.ipi_addr, text, sizeof text);
+                to = std::string(" to ") + text;
+            }
+        }
         const std::string_view datagram(buffer, static_cast<std::size_t>(n));
         const std::string from = AddressText(sender);
-        Log("discovery " + from + (IsDiscoveryRequest(datagram) ? " (request) " : " (other) ") +
+        Log("discovery " + from + to + (IsDiscoveryRequest(datagram) ? " (request) " : " (other) ") +
             Hex(datagram));
         const auto &answer = options_.discoveryAnswer;
-        if (::sendto(udpFd_, answer.data(), answer.size(), MSG_NOSIGNAL,
-                     reinterpret_cast<sockaddr *>(&sender), length) < 0)
+        if (::sendto(udpFd_, answer.data(), answer.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&sender),
+                     message.msg_namelen) < 0)
             Log("discovery answer to " + from + " failed: " + std::strerror(errno));
         else
             Log("discovery-answer " + from + " " + Hex(answer));

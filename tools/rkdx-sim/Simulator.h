@@ -80,7 +80,7 @@ private:
     void Send(const std::string &bytes);
     void DropConnection(const std::string &why, bool reset = false);
     void Release();
-    void AnswerDiscovery();
+    void AnswerDiscovery(int fd);
     short ConnectionEvents() const;
 
     SimOptions options_;
@@ -89,6 +89,7 @@ private:
     int wakeFd_ = -1;
     int listenFd_ = -1;
     int udpFd_ = -1;
+    int broadcastFd_ = -1; // a device of a fleet: the wildcard address, for broadcasts
     std::vector<int> fillers_; // --stall: the connections that fill the accept queue
     std::uint16_t controlPort_ = 0;
     std::uint16_t discoveryPort_ = 0;
