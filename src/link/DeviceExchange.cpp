@@ -42,7 +42,8 @@ ReplyLook LookForReply(TcpClient &client)
     const auto check = client.CheckForData(DataWaitMs);
     if (check.received) {
         look.taken = true;
-        look.status = AcceptReply(DecodeReceived(client.TakeInput()));
+        look.reply = DecodeReceived(client.TakeInput());
+        look.status = AcceptReply(look.reply);
     }
     look.closed = check.closed;
     return look;

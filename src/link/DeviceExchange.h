@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace lumacast {
@@ -59,6 +60,7 @@ void ConnectToDevice(TcpClient &client, std::u16string_view address, std::uint16
 // connection the device has ended is noticed.
 struct ReplyLook {
     bool taken = false; // something arrived and was taken as the reply
+    std::string reply; // what was taken, decoded
     std::optional<DeviceStatusChars> status; // when the reply was accepted
     bool closed = false; // the device has ended or reset the connection
 };
