@@ -1,6 +1,6 @@
 // The address test on arbitrary text: no crash, no sanitizer report, and the
 // verdict agrees with its two readings.
-#include "ui/AddressValidation.h"
+#include "link/AddressValidation.h"
 
 #include <cstddef>
 #include <cstdint>

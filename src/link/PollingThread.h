@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/DeviceExchange.h"
 #include "link/PollerWindow.h"
 #include "link/Protocol.h"
 #include "platform/AbortSignal.h"
@@ -19,10 +20,6 @@ class TcpClient;
 extern std::string CommandField;
 // Power, lamp, mute and input of the last accepted status reply.
 extern DeviceStatusChars DeviceStatus;
-
-inline constexpr std::uint32_t ReplyWindowMs = 3000;
-inline constexpr unsigned IterationPauseMs = 100;
-inline constexpr int DataWaitMs = 1;
 
 // Holds the one TCP connection to a device and polls it: each frame carries
 // the pending commands and asks for a status reply.

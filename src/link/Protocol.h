@@ -7,6 +7,9 @@
 
 namespace lumacast {
 
+// The device's control port.
+inline constexpr std::uint16_t DevicePort = 50000;
+
 // The device's inputs, numbered from 1; an input slot carries its digit.
 inline constexpr int InputCount = 5;
 

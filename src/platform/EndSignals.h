@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 class QSocketNotifier;
 
@@ -30,6 +31,21 @@ private:
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
     std::function<void()> onSignal_;
+};
+
+// Where no event loop runs: delivers the blocked signals to `onSignal` on a
+// thread of its own, once for each wake. Throws std::system_error.
+class EndSignalThread {
+public:
+    explicit EndSignalThread(std::function<void()> onSignal);
+    ~EndSignalThread();
+    EndSignalThread(const EndSignalThread &) = delete;
+    EndSignalThread &operator=(const EndSignalThread &) = delete;
+
+private:
+    int signalFd_ = -1;
+    int quitFd_ = -1;
+    std::thread thread_;
 };
 
 } // namespace lumacast

@@ -5,7 +5,7 @@
 #include "platform/HandOff.h"
 #include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
-#include "ui/AddressValidation.h"
+#include "link/AddressValidation.h"
 #include "ui/Handler.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Layout.h"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "discovery/DiscoveryRequest.h"
 #include "discovery/UdpServer.h"
 #include "link/DeviceState.h"
 #include "link/PollingThread.h"
@@ -26,13 +27,11 @@ class IndicatorStrip;
 
 // The ports the window talks on; tests move them so windows can run side by side.
 struct PanelPorts {
-    std::uint16_t device = 50000;
-    std::uint16_t discoveryLocal = 50008;
-    std::uint16_t discoveryRemote = 54321;
+    std::uint16_t device = DevicePort;
+    std::uint16_t discoveryLocal = DiscoveryLocalPort;
+    std::uint16_t discoveryRemote = DiscoveryRemotePort;
 };
 
-// How long answers to a discovery request are collected.
-inline constexpr int DiscoveryWindowMs = 1500;
 // What the error box says when the discovery timer cannot be started.
 inline constexpr const char *TimerUnavailableText = "タイマーを取得できません";
 

@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <system_error>
 #include <unistd.h>
@@ -58,6 +61,48 @@ EndSignalWatcher::~EndSignalWatcher()
     notifier_.reset();
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+EndSignalThread::EndSignalThread(std::function<void()> onSignal)
+{
+    const sigset_t set = endSignals();
+    signalFd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    quitFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (signalFd_ < 0 || quitFd_ < 0) {
+        const int e = errno;
+        if (signalFd_ >= 0)
+            ::close(signalFd_);
+        if (quitFd_ >= 0)
+            ::close(quitFd_);
+        throw std::system_error(e, std::generic_category(), "signalfd");
+    }
+    thread_ = std::thread([this, onSignal = std::move(onSignal)] {
+        pollfd fds[2] = {{signalFd_, POLLIN, 0}, {quitFd_, POLLIN, 0}};
+        for (;;) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
+            if (fds[1].revents != 0)
+                return;
+            signalfd_siginfo info{};
+            bool any = false;
+            while (::read(signalFd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+                any = true;
+            if (any && onSignal)
+                onSignal();
+        }
+    });
+}
+
+EndSignalThread::~EndSignalThread()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(quitFd_, &one, sizeof one);
+    thread_.join();
+    ::close(signalFd_);
+    ::close(quitFd_);
 }
 
 } // namespace lumacast

@@ -1,4 +1,4 @@
-#include "ui/AddressValidation.h"
+#include "link/AddressValidation.h"
 
 #include "link/IntegerText.h"
 

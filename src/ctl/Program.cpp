@@ -1,0 +1,119 @@
+#include "ctl/Program.h"
+
+#include "ProgramInfo.h"
+#include "ctl/Find.h"
+#include "ctl/Report.h"
+#include "ctl/Targets.h"
+#include "platform/AbortSignal.h"
+#include "platform/EndSignals.h"
+#include "platform/HandOff.h"
+#include "platform/Terminal.h"
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+
+namespace lumacast::ctl {
+namespace {
+
+constexpr const char *Name = "lumacast2-ctl";
+
+std::string PortHeld(std::uint16_t port)
+{
+    return "UDP port " + std::to_string(port) +
+        " is in use, most likely by a panel running on this machine; close it to discover devices";
+}
+
+std::string WindowText(std::chrono::milliseconds window)
+{
+    return std::to_string(window.count()) + " ms";
+}
+
+} // namespace
+
+int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostream &err, bool colour,
+        const AbortSignal &stop)
+{
+    std::vector<std::string> targets = options.targets;
+    if (options.command == Command::Find || options.all) {
+        const Found found = Discover(ports.discoveryLocal, ports.discoveryRemote, options.discoveryWindow, stop);
+        if (found.portHeld || !found.error.empty()) {
+            err << Name << ": " << (found.portHeld ? PortHeld(ports.discoveryLocal) : found.error) << '\n';
+            return ExitFailed;
+        }
+        if (stop.Signalled()) {
+            err << Name << ": interrupted\n";
+            return ExitFailed;
+        }
+        if (options.command == Command::Find) {
+            out << FormatFound(found.senders, options.json) << std::flush;
+            if (found.senders.empty()) {
+                err << Name << ": no device answered within " << WindowText(options.discoveryWindow) << '\n';
+                return ExitFailed;
+            }
+            return ExitOk;
+        }
+        if (found.senders.empty()) {
+            if (options.json)
+                out << FormatJson({}) << std::flush;
+            err << Name << ": no device answered within " << WindowText(options.discoveryWindow) << '\n';
+            return ExitFailed;
+        }
+        targets = found.senders;
+    }
+
+    Exchange exchange;
+    exchange.port = ports.device;
+    exchange.timeout = options.timeout;
+    exchange.pending = options.pending;
+    exchange.wait = options.wait;
+    if (options.command != Command::Status)
+        exchange.reached = GoalOf(options.pending);
+    const std::vector<TargetResult> results = RunTargets(targets, exchange, stop);
+
+    out << (options.json ? FormatJson(results) : FormatTable(results, colour)) << std::flush;
+    bool allOk = true;
+    for (const auto &r : results) {
+        if (r.Ok())
+            continue;
+        allOk = false;
+        err << Name << ": " << r.address << ": " << r.error << '\n';
+    }
+    return allOk ? ExitOk : ExitFailed;
+}
+
+int Main(const std::vector<std::string> &args)
+{
+    const Parsed parsed = ParseCommandLine(args);
+    switch (parsed.kind) {
+    case Parsed::Kind::Help:
+        std::cout << parsed.text;
+        return ExitOk;
+    case Parsed::Kind::Version:
+        std::cout << Name << ' ' << LC_PROGRAM_VERSION << '\n';
+        return ExitOk;
+    case Parsed::Kind::UsageError:
+        std::cerr << Name << ": " << parsed.text << '\n';
+        return ExitUsage;
+    case Parsed::Kind::Run:
+        break;
+    }
+
+    try {
+        // Before any thread exists, so that only the watcher sees them.
+        BlockEndSignals();
+        AbortSignal stop;
+        EndSignalThread signals([&stop] {
+            stop.Signal();
+            handoff::NotifyWaiters();
+        });
+        const char *noColour = std::getenv("NO_COLOR");
+        const bool colour = IsTerminal(StandardStream::Output) && (noColour == nullptr || *noColour == '\0');
+        return Run(parsed.options, Ports{}, std::cout, std::cerr, colour, stop);
+    } catch (const std::exception &e) {
+        std::cerr << Name << ": " << e.what() << '\n';
+        return ExitFailed;
+    }
+}
+
+} // namespace lumacast::ctl
