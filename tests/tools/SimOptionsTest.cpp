@@ -109,9 +109,10 @@ TEST(SimOptions, HelpNamesEveryOption)
 {
     const std::string help = HelpText("rkdx-sim");
     for (const char *option :
-         {"--port", "--bind", "--discovery-port", "--discovery-answer", "--refuse", "--no-discovery",
-          "--warmup-ms", "--silent", "--delay-ms", "--split", "--split-gap-ms", "--bad-header",
-          "--bad-length", "--close-after", "--reset-after", "--stall", "--never-read", "--stream", "--devices", "--help"})
+         {"--port",         "--bind",       "--discovery-port", "--discovery-answer", "--refuse",
+          "--no-discovery", "--warmup-ms",  "--silent",         "--delay-ms",         "--split",
+          "--split-gap-ms", "--bad-header", "--bad-length",     "--close-after",      "--reset-after",
+          "--stall",        "--never-read", "--stream",         "--devices",          "--help"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

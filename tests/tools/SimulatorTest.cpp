@@ -5,15 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 

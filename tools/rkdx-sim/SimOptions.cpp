@@ -1,7 +1,7 @@
 #include "SimOptions.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <charconv>
 #include <netinet/in.h>
 

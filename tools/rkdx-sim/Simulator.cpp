@@ -508,8 +508,8 @@ void Simulator::AnswerDiscovery(int fd)
         Log("discovery " + from + to + (IsDiscoveryRequest(datagram) ? " (request) " : " (other) ") +
             Hex(datagram));
         const auto &answer = options_.discoveryAnswer;
-        if (::sendto(udpFd_, answer.data(), answer.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr *>(&sender),
-                     message.msg_namelen) < 0)
+        if (::sendto(udpFd_, answer.data(), answer.size(), MSG_NOSIGNAL,
+                     reinterpret_cast<sockaddr *>(&sender), message.msg_namelen) < 0)
             Log("discovery answer to " + from + " failed: " + std::strerror(errno));
         else
             Log("discovery-answer " + from + " " + Hex(answer));
