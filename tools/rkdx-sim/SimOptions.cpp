@@ -57,6 +57,7 @@ std::optional<std::vector<std::string>> ReadDevices(std::string_view text)
         text.remove_prefix(comma + 1);
     }
     std::vector<std::string> out;
+    out.reserve(addresses.size());
     for (const auto a : addresses)
         out.push_back(AddressText(a));
     return out;

@@ -16,9 +16,6 @@ struct SimOptions {
     // --devices: one device on each of these addresses, all in one process;
     // empty: the one device on `bind`.
     std::vector<std::string> devices{};
-    // A device of such a fleet: answers discoveries that reach the wildcard
-    // address (broadcasts) as well as those sent to `bind`, always from `bind`.
-    bool answerBroadcasts = false;
     std::uint16_t port = 50000; // 0: a port the system chooses
     std::uint16_t discoveryPort = 54321;
     // What the control port does with a connection; at most one of these.
@@ -28,6 +25,9 @@ struct SimOptions {
     bool stream = false; // never reads; sends status replies padded to 64 KiB without pause
     std::size_t streamLimit = 0; // bytes per connection after which --stream holds; 0: no end
     bool noDiscovery = false;
+    // A device of a fleet: answers discoveries that reach the wildcard
+    // address (broadcasts) as well as those sent to `bind`, always from `bind`.
+    bool answerBroadcasts = false;
     std::string discoveryAnswer = "RK-DX420";
     Millis warmUp{3000};
     bool silent = false;

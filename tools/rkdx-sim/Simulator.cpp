@@ -505,8 +505,11 @@ void Simulator::AnswerDiscovery(int fd)
         }
         const std::string_view datagram(buffer, static_cast<std::size_t>(n));
         const std::string from = AddressText(sender);
-        Log("discovery " + from + to + (IsDiscoveryRequest(datagram) ? " (request) " : " (other) ") +
-            Hex(datagram));
+        std::string event = "discovery " + from;
+        event += to;
+        event += IsDiscoveryRequest(datagram) ? " (request) " : " (other) ";
+        event += Hex(datagram);
+        Log(event);
         const auto &answer = options_.discoveryAnswer;
         if (::sendto(udpFd_, answer.data(), answer.size(), MSG_NOSIGNAL,
                      reinterpret_cast<sockaddr *>(&sender), message.msg_namelen) < 0)
