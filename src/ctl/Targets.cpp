@@ -93,6 +93,7 @@ struct Answer {
     Outcome outcome = Outcome::Lapsed;
     std::optional<DeviceStatusChars> status;
     std::string taken; // what a rejected reply held
+    bool closed = false; // the device has ended the connection, after its reply or instead
 };
 
 // One frame and its reply, at the panel's cadence: a look about every 100 ms
@@ -110,10 +111,10 @@ Answer SendAndLook(TcpClient &client, const std::string &frame, const AbortSigna
             return {};
         ReplyLook look = LookForReply(client);
         if (look.taken)
-            return look.status ? Answer{Outcome::Accepted, look.status, {}}
-                               : Answer{Outcome::Rejected, std::nullopt, std::move(look.reply)};
+            return look.status ? Answer{Outcome::Accepted, look.status, {}, look.closed}
+                               : Answer{Outcome::Rejected, std::nullopt, std::move(look.reply), look.closed};
         if (look.closed)
-            return {Outcome::Closed, std::nullopt, {}};
+            return {Outcome::Closed, std::nullopt, {}, true};
     }
 }
 
@@ -165,8 +166,8 @@ void RunOne(TargetResult &result, const Exchange &exchange, Attempt &attempt, co
             }
             if (answer.status && exchange.reached && exchange.reached(ReadDeviceState(*answer.status)))
                 break;
-            if (answer.outcome == Outcome::Closed) {
-                result.error = AnswerFailure(answer);
+            if (answer.closed) {
+                result.error = AnswerFailure({Outcome::Closed, std::nullopt, {}, true});
                 break;
             }
             if (Clock::now() >= *waitEnd) {
