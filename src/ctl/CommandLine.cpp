@@ -51,9 +51,8 @@ const char *NameOf(Command command)
 }
 
 const char *const Connection =
-    "A device serves one connection at a time: a command takes the connection\n"
-    "of a panel that watches the same device, and the panel then shows it\n"
-    "disconnected.\n";
+    "A device serves one connection at a time: a command can take the\n"
+    "connection of a panel that watches the same device.\n";
 
 const char *const Exits = "Exit status: 0 when every device answered, 1 when any failed (each failure\n"
                           "is named on standard error), 2 for a wrong command line.\n";
