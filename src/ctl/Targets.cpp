@@ -146,7 +146,7 @@ void RunOne(TargetResult &result, const Exchange &exchange, Attempt &attempt, co
     } catch (const ConnectError &e) {
         attempt.deadline.store(0);
         result.error = stop.Signalled() ? "interrupted"
-            : attempt.timedOut.load()      ? "no connection within " + Seconds(exchange.timeout)
+            : attempt.timedOut.load()   ? "no connection within " + Seconds(exchange.timeout)
                                         : ConnectFailure(e, exchange.timeout);
         return;
     }
@@ -171,8 +171,9 @@ void RunOne(TargetResult &result, const Exchange &exchange, Attempt &attempt, co
                 break;
             }
             if (Clock::now() >= *waitEnd) {
-                result.error = result.status ? "did not reach the asked state within " + Seconds(*exchange.wait)
-                                             : AnswerFailure(answer);
+                result.error = result.status
+                    ? "did not reach the asked state within " + Seconds(*exchange.wait)
+                    : AnswerFailure(answer);
                 break;
             }
             // After a reply the next frame follows 200 ms later, after a lapse 100 ms.

@@ -50,22 +50,27 @@ TEST_P(ReportJson, OneObjectPerTarget)
 INSTANTIATE_TEST_SUITE_P(
     Table, ReportJson,
     testing::Values(
-        JsonRow{{"AllOn"},
-                {"192.0.2.10", "", DeviceStatusChars{'1', '1', '1', '5'}},
-                R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": 5, "raw": "1115"})"},
-        JsonRow{{"ChangingAndNoInput"},
-                {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', '6'}},
-                R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "changing", "lamp": "off", "mute": "off", "input": null, "raw": "2006"})"},
-        JsonRow{{"FailedWithoutReply"},
-                {"host\"x", "connection refused", std::nullopt},
-                R"({"address": "host\"x", "ok": false, "error": "connection refused", "power": null, "lamp": null, "mute": null, "input": null, "raw": null})"},
+        JsonRow{
+            {"AllOn"},
+            {"192.0.2.10", "", DeviceStatusChars{'1', '1', '1', '5'}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": 5, "raw": "1115"})"},
+        JsonRow{
+            {"ChangingAndNoInput"},
+            {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', '6'}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "changing", "lamp": "off", "mute": "off", "input": null, "raw": "2006"})"},
+        JsonRow{
+            {"FailedWithoutReply"},
+            {"host\"x", "connection refused", std::nullopt},
+            R"({"address": "host\"x", "ok": false, "error": "connection refused", "power": null, "lamp": null, "mute": null, "input": null, "raw": null})"},
         // A wait that ran out still tells what the device last said.
-        JsonRow{{"FailedAfterAReply"},
-                {"192.0.2.10", "did not reach the asked state within 2 s", DeviceStatusChars{'2', '0', '0', '1'}},
-                R"({"address": "192.0.2.10", "ok": false, "error": "did not reach the asked state within 2 s", "power": "changing", "lamp": "off", "mute": "off", "input": 1, "raw": "2001"})"},
-        JsonRow{{"RawControlAndQuoteEscaped"},
-                {"192.0.2.10", "", DeviceStatusChars{'\x01', '"', '\\', '\x7f'}},
-                R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "off", "lamp": "off", "mute": "off", "input": null, "raw": "\u0001\"\\\u007f"})"}),
+        JsonRow{
+            {"FailedAfterAReply"},
+            {"192.0.2.10", "did not reach the asked state within 2 s", DeviceStatusChars{'2', '0', '0', '1'}},
+            R"({"address": "192.0.2.10", "ok": false, "error": "did not reach the asked state within 2 s", "power": "changing", "lamp": "off", "mute": "off", "input": 1, "raw": "2001"})"},
+        JsonRow{
+            {"RawControlAndQuoteEscaped"},
+            {"192.0.2.10", "", DeviceStatusChars{'\x01', '"', '\\', '\x7f'}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "off", "lamp": "off", "mute": "off", "input": null, "raw": "\u0001\"\\\u007f"})"}),
     test::RowName());
 
 TEST(ReportTest, NothingFoundIsAnEmptyListInBothForms)

@@ -1,5 +1,5 @@
-#include "ctl/Find.h"
 #include "ctl/Targets.h"
+#include "ctl/Find.h"
 #include "platform/AbortSignal.h"
 #include "platform/UdpSocket.h"
 #include "support/Device.h"
@@ -61,26 +61,52 @@ TEST_P(TargetExchange, OneDeviceOnLoopback)
         EXPECT_EQ(record.frames[i].bytes, c.frames[i]) << "frame " << i;
     // Every connection ends in order, never by a reset.
     if (record.connections > 0 && c.device.closeAfter == 0) {
-        EXPECT_TRUE(test::WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s, test::Serving::Nothing));
+        EXPECT_TRUE(
+            test::WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s, test::Serving::Nothing));
     }
     EXPECT_EQ(device.Record().resets, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TargetExchange,
-    testing::Values(
-        Case{{"StatusIsOneIdleFrame"}, {}, {}, -1, "", "0001", {"@C1     \r"}},
-        Case{{"Refused"}, With([](sim::SimOptions &o) { o.refuse = true; }), {}, -1, "connection refused", "", {}},
-        Case{{"BadHeaderRejected"}, With([](sim::SimOptions &o) { o.fault.badHeader = true; }), {}, -1,
-             "rejected reply \"@C1000100000\"", "", {"@C1     \r"}},
-        Case{{"CommandThenItsState"}, {}, {0, 0, 0, '4'}, -1, "", "0004", {"@C1   4 \r"}},
-        // Changing is on the way: the wait goes on through the warm-up with idle frames.
-        Case{{"PowerOnWaitsThroughTheWarmUp"}, With([](sim::SimOptions &o) { o.warmUp = sim::Millis(400); }),
-             {'1', 0, 0, 0}, 3000, "", "1001", {"@C11    \r", "@C1     \r", "@C1     \r"}},
-        Case{{"WaitRunsOut"}, With([](sim::SimOptions &o) { o.warmUp = sim::Millis(5000); }), {'1', 0, 0, 0}, 700,
-             "did not reach the asked state within 0.7 s", "2001", {"@C11    \r"}},
-        Case{{"ClosedAfterTheFirstReply"}, With([](sim::SimOptions &o) { o.closeAfter = 1; }), {'1', 0, 0, 0},
-             3000, "the device closed the connection", "2001", {"@C11    \r"}}),
+    testing::Values(Case{{"StatusIsOneIdleFrame"}, {}, {}, -1, "", "0001", {"@C1     \r"}},
+                    Case{{"Refused"},
+                         With([](sim::SimOptions &o) { o.refuse = true; }),
+                         {},
+                         -1,
+                         "connection refused",
+                         "",
+                         {}},
+                    Case{{"BadHeaderRejected"},
+                         With([](sim::SimOptions &o) { o.fault.badHeader = true; }),
+                         {},
+                         -1,
+                         "rejected reply \"@C1000100000\"",
+                         "",
+                         {"@C1     \r"}},
+                    Case{{"CommandThenItsState"}, {}, {0, 0, 0, '4'}, -1, "", "0004", {"@C1   4 \r"}},
+                    // Changing is on the way: the wait goes on through the warm-up with idle frames.
+                    Case{{"PowerOnWaitsThroughTheWarmUp"},
+                         With([](sim::SimOptions &o) { o.warmUp = sim::Millis(400); }),
+                         {'1', 0, 0, 0},
+                         3000,
+                         "",
+                         "1001",
+                         {"@C11    \r", "@C1     \r", "@C1     \r"}},
+                    Case{{"WaitRunsOut"},
+                         With([](sim::SimOptions &o) { o.warmUp = sim::Millis(5000); }),
+                         {'1', 0, 0, 0},
+                         700,
+                         "did not reach the asked state within 0.7 s",
+                         "2001",
+                         {"@C11    \r"}},
+                    Case{{"ClosedAfterTheFirstReply"},
+                         With([](sim::SimOptions &o) { o.closeAfter = 1; }),
+                         {'1', 0, 0, 0},
+                         3000,
+                         "the device closed the connection",
+                         "2001",
+                         {"@C11    \r"}}),
     test::RowName());
 
 TEST(TargetsTest, StopEndsASilentDeviceAtOnceAndClosesInOrder)
@@ -92,7 +118,8 @@ TEST(TargetsTest, StopEndsASilentDeviceAtOnceAndClosesInOrder)
     exchange.port = device.port();
     AbortSignal stop;
     std::thread stopper([&] {
-        ASSERT_TRUE(test::WaitUntil([&] { return device.Record().frames.size() == 1; }, 2s, test::Serving::Nothing));
+        ASSERT_TRUE(
+            test::WaitUntil([&] { return device.Record().frames.size() == 1; }, 2s, test::Serving::Nothing));
         stop.Signal();
     });
     const auto start = std::chrono::steady_clock::now();
@@ -101,7 +128,8 @@ TEST(TargetsTest, StopEndsASilentDeviceAtOnceAndClosesInOrder)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     for (const auto &r : results)
         EXPECT_EQ(r.error, "interrupted");
-    EXPECT_TRUE(test::WaitUntil([&] { return device.Record().endsOfStream >= 1; }, 2s, test::Serving::Nothing));
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return device.Record().endsOfStream >= 1; }, 2s, test::Serving::Nothing));
     EXPECT_EQ(device.Record().resets, 0);
 }
 
