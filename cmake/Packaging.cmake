@@ -19,7 +19,11 @@ network by a UDP broadcast, connects to the one you pick over TCP and polls it
 about every 300 ms; its buttons switch power, lamp, mute and input, and
 coloured strips show the state the device reports.
 
-One copy runs per login session.")
+One copy runs per login session.
+
+lumacast2-ctl does the same from the command line, for scripts: it finds
+devices, reports their state and switches many of them side by side, with
+an exit status for monitoring and JSON output.")
 # The libraries come from what the program links; the rest it loads at run
 # time: the platform plugins, the window's narrow Latin face and the Japanese
 # face of the toolkit's texts. Wayland sessions run it natively with the plugin.

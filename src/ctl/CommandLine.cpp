@@ -50,10 +50,8 @@ const char *NameOf(Command command)
     return "";
 }
 
-const char *const Connection =
-    "A device serves one connection at a time: a command takes the connection\n"
-    "of a panel that watches the same device, and the panel then shows it\n"
-    "disconnected.\n";
+const char *const Connection = "A device serves one connection at a time: a command can take the\n"
+                               "connection of a panel that watches the same device.\n";
 
 const char *const Exits = "Exit status: 0 when every device answered, 1 when any failed (each failure\n"
                           "is named on standard error), 2 for a wrong command line.\n";
@@ -131,7 +129,8 @@ std::optional<std::chrono::milliseconds> ReadSeconds(std::string_view text)
 {
     const auto dot = text.find('.');
     const std::string_view whole = text.substr(0, dot);
-    const std::string_view fraction = dot == std::string_view::npos ? std::string_view{} : text.substr(dot + 1);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view{} : text.substr(dot + 1);
     if (whole.empty() || whole.size() > 5 || (dot != std::string_view::npos && fraction.empty()) ||
         fraction.size() > 3)
         return std::nullopt;
@@ -225,7 +224,8 @@ Parsed ParseCommandLine(const std::vector<std::string> &args)
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
         if (arg == "--") {
-            positionals.insert(positionals.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            positionals.insert(positionals.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                               args.end());
             break;
         }
         if (arg.size() < 2 || arg[0] != '-') {
@@ -274,8 +274,7 @@ Parsed ParseCommandLine(const std::vector<std::string> &args)
             const auto ms = ReadCount(*value);
             if (problem.empty() && windowGiven)
                 problem = "--wait-ms is given twice";
-            else if (problem.empty() &&
-                     (!ms || *ms < DiscoveryWindowMs || *ms > LongestWindow.count()))
+            else if (problem.empty() && (!ms || *ms < DiscoveryWindowMs || *ms > LongestWindow.count()))
                 problem = "--wait-ms needs milliseconds from 1500 up to 600000, not '" + *value + "'";
             else
                 options.discoveryWindow = std::chrono::milliseconds(ms.value_or(DiscoveryWindowMs)),
@@ -321,9 +320,9 @@ Parsed ParseCommandLine(const std::vector<std::string> &args)
             else
                 return Usage(std::string(NameOf(cmd)) + " needs on or off" +
                              (what.empty() ? std::string() : ", not '" + what + "'"));
-            (cmd == Command::Power ? options.pending.PowerCmd
+            (cmd == Command::Power      ? options.pending.PowerCmd
                  : cmd == Command::Lamp ? options.pending.LampCmd
-                                             : options.pending.MuteCmd) = slot;
+                                        : options.pending.MuteCmd) = slot;
         }
         ++next;
     }

@@ -21,7 +21,8 @@ Found Discover(std::uint16_t localPort, std::uint16_t remotePort, std::chrono::m
     // Answers are handed to this thread while it waits below, as to the
     // panel's UI thread.
     endpoint.OnRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &binding) {
-        if (open && std::find(found.senders.begin(), found.senders.end(), binding.PeerIP) == found.senders.end())
+        if (open &&
+            std::find(found.senders.begin(), found.senders.end(), binding.PeerIP) == found.senders.end())
             found.senders.push_back(binding.PeerIP);
     };
     try {
@@ -38,7 +39,8 @@ Found Discover(std::uint16_t localPort, std::uint16_t remotePort, std::chrono::m
     try {
         endpoint.Broadcast(DiscoveryRequest(), remotePort);
     } catch (const SocketError &e) {
-        found.error = "cannot send the discovery request: " + std::generic_category().message(e.ErrorNumber());
+        found.error =
+            "cannot send the discovery request: " + std::generic_category().message(e.ErrorNumber());
         open = false;
         endpoint.SetActive(false);
         return found;

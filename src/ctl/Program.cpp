@@ -36,7 +36,8 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
 {
     std::vector<std::string> targets = options.targets;
     if (options.command == Command::Find || options.all) {
-        const Found found = Discover(ports.discoveryLocal, ports.discoveryRemote, options.discoveryWindow, stop);
+        const Found found =
+            Discover(ports.discoveryLocal, ports.discoveryRemote, options.discoveryWindow, stop);
         if (found.portHeld || !found.error.empty()) {
             err << Name << ": " << (found.portHeld ? PortHeld(ports.discoveryLocal) : found.error) << '\n';
             return ExitFailed;

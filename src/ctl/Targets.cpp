@@ -93,6 +93,7 @@ struct Answer {
     Outcome outcome = Outcome::Lapsed;
     std::optional<DeviceStatusChars> status;
     std::string taken; // what a rejected reply held
+    bool closed = false; // the device has ended the connection, after its reply or instead
 };
 
 // One frame and its reply, at the panel's cadence: a look about every 100 ms
@@ -110,10 +111,10 @@ Answer SendAndLook(TcpClient &client, const std::string &frame, const AbortSigna
             return {};
         ReplyLook look = LookForReply(client);
         if (look.taken)
-            return look.status ? Answer{Outcome::Accepted, look.status, {}}
-                               : Answer{Outcome::Rejected, std::nullopt, std::move(look.reply)};
+            return look.status ? Answer{Outcome::Accepted, look.status, {}, look.closed}
+                               : Answer{Outcome::Rejected, std::nullopt, std::move(look.reply), look.closed};
         if (look.closed)
-            return {Outcome::Closed, std::nullopt, {}};
+            return {Outcome::Closed, std::nullopt, {}, true};
     }
 }
 
@@ -145,7 +146,7 @@ void RunOne(TargetResult &result, const Exchange &exchange, Attempt &attempt, co
     } catch (const ConnectError &e) {
         attempt.deadline.store(0);
         result.error = stop.Signalled() ? "interrupted"
-            : attempt.timedOut.load()      ? "no connection within " + Seconds(exchange.timeout)
+            : attempt.timedOut.load()   ? "no connection within " + Seconds(exchange.timeout)
                                         : ConnectFailure(e, exchange.timeout);
         return;
     }
@@ -165,13 +166,14 @@ void RunOne(TargetResult &result, const Exchange &exchange, Attempt &attempt, co
             }
             if (answer.status && exchange.reached && exchange.reached(ReadDeviceState(*answer.status)))
                 break;
-            if (answer.outcome == Outcome::Closed) {
-                result.error = AnswerFailure(answer);
+            if (answer.closed) {
+                result.error = AnswerFailure({Outcome::Closed, std::nullopt, {}, true});
                 break;
             }
             if (Clock::now() >= *waitEnd) {
-                result.error = result.status ? "did not reach the asked state within " + Seconds(*exchange.wait)
-                                             : AnswerFailure(answer);
+                result.error = result.status
+                    ? "did not reach the asked state within " + Seconds(*exchange.wait)
+                    : AnswerFailure(answer);
                 break;
             }
             // After a reply the next frame follows 200 ms later, after a lapse 100 ms.

@@ -2,10 +2,10 @@
 
 #include "ProgramInfo.h"
 #include "discovery/DiscoveryRequest.h"
+#include "link/AddressValidation.h"
 #include "platform/HandOff.h"
 #include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
-#include "link/AddressValidation.h"
 #include "ui/Handler.h"
 #include "ui/IndicatorStrip.h"
 #include "ui/Layout.h"
