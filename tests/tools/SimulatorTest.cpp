@@ -350,7 +350,8 @@ TEST(Simulator, TellsAnOrderlyEndFromAResetAfterIt)
         if (reset) {
             client.reset(); // the reply unread: the close resets
             ASSERT_TRUE(WaitUntil([&] { return sim->Record().resets == 1; }));
-            EXPECT_TRUE(sim.logHas("reset by peer after its end of stream"));
+            // The count is taken before the line is logged.
+            EXPECT_TRUE(WaitUntil([&] { return sim.logHas("reset by peer after its end of stream"); }));
         } else {
             // The device lets go once it has seen no reset follow.
             EXPECT_EQ(client->endState(), "eof");
