@@ -38,7 +38,7 @@ namespace {
 const QColor StripOn(255, 96, 0);
 const QColor PowerSecond(0, 128, 255);
 
-QFont windowFont(bool bold)
+QFont WindowFont(bool bold)
 {
     // Where Tahoma is missing, a face of like width, so "IP Address:" and "DISCONNECT"
     // still fit their controls; DejaVu Sans, the usual default, is wider.
@@ -57,7 +57,7 @@ QFont windowFont(bool bold)
 }
 
 // Gives a control what the layout table holds for it.
-template <class Widget> Widget *place(Widget *widget, const ControlSpec &control)
+template <class Widget> Widget *Place(Widget *widget, const ControlSpec &control)
 {
     widget->setObjectName(QLatin1String(control.name));
     widget->setGeometry(control.left, control.top, control.width, control.height);
@@ -65,7 +65,7 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &control
     switch (control.kind) {
     case ControlKind::Label:
         // A label is read by its text.
-        widget->setFont(windowFont(control.bold));
+        widget->setFont(WindowFont(control.bold));
         break;
     case ControlKind::Strip:
         widget->setAccessibleDescription(accessible);
@@ -78,28 +78,28 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &control
         break;
     case ControlKind::Button:
     case ControlKind::AddressField:
-        widget->setFont(windowFont(control.bold));
+        widget->setFont(WindowFont(control.bold));
         widget->setAccessibleName(accessible);
         break;
     }
     return widget;
 }
 
-template <class Widget> Widget *make(QWidget *parent, const char *name)
+template <class Widget> Widget *Make(QWidget *parent, const char *name)
 {
     const ControlSpec &control = Control(name);
     if constexpr (std::is_same_v<Widget, QPushButton>) {
         auto *button = new QPushButton(QString::fromUtf8(control.caption), parent);
         button->setAutoDefault(false);
-        return place(button, control);
+        return Place(button, control);
     } else if constexpr (std::is_same_v<Widget, QLabel>) {
-        return place(new QLabel(QString::fromUtf8(control.caption), parent), control);
+        return Place(new QLabel(QString::fromUtf8(control.caption), parent), control);
     } else {
-        return place(new Widget(parent), control);
+        return Place(new Widget(parent), control);
     }
 }
 
-QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
+QAccessibleInterface *PanelAccessible(const QString &key, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (widget == nullptr)
@@ -135,13 +135,13 @@ protected:
     }
 };
 
-void setNameIfChanged(QWidget *widget, const QString &name)
+void SetNameIfChanged(QWidget *widget, const QString &name)
 {
     if (widget->accessibleName() != name)
         widget->setAccessibleName(name);
 }
 
-void setDescriptionIfChanged(QWidget *widget, const QString &description)
+void SetDescriptionIfChanged(QWidget *widget, const QString &description)
 {
     if (widget->accessibleDescription() != description)
         widget->setAccessibleDescription(description);
@@ -157,48 +157,48 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
       ports_(ports)
 {
     static const bool rolesInstalled = [] {
-        QAccessible::installFactory(panelAccessible);
+        QAccessible::installFactory(PanelAccessible);
         return true;
     }();
     Q_UNUSED(rolesInstalled);
     setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver." LC_CAPTION_VERSION));
     setFixedSize(WindowWidth, WindowHeight);
-    setFont(windowFont(false));
+    setFont(WindowFont(false));
 
     // In the table's order, which is the order they are stacked in.
-    Label1 = make<QLabel>(this, "Label1");
-    PowerOnBtn = make<QPushButton>(this, "PowerOnBtn");
-    LampOnBtn = make<QPushButton>(this, "LampOnBtn");
-    MuteOnBtn = make<QPushButton>(this, "MuteOnBtn");
-    InpSelBtn1 = make<QPushButton>(this, "InpSelBtn1");
-    InpSelBtn2 = make<QPushButton>(this, "InpSelBtn2");
-    InpSelBtn3 = make<QPushButton>(this, "InpSelBtn3");
-    InpSelBtn4 = make<QPushButton>(this, "InpSelBtn4");
-    ConnectBtn = make<QPushButton>(this, "ConnectBtn");
-    ComboBox1 = make<AddressComboBox>(this, "ComboBox1");
+    Label1 = Make<QLabel>(this, "Label1");
+    PowerOnBtn = Make<QPushButton>(this, "PowerOnBtn");
+    LampOnBtn = Make<QPushButton>(this, "LampOnBtn");
+    MuteOnBtn = Make<QPushButton>(this, "MuteOnBtn");
+    InpSelBtn1 = Make<QPushButton>(this, "InpSelBtn1");
+    InpSelBtn2 = Make<QPushButton>(this, "InpSelBtn2");
+    InpSelBtn3 = Make<QPushButton>(this, "InpSelBtn3");
+    InpSelBtn4 = Make<QPushButton>(this, "InpSelBtn4");
+    ConnectBtn = Make<QPushButton>(this, "ConnectBtn");
+    ComboBox1 = Make<AddressComboBox>(this, "ComboBox1");
     ComboBox1->setEditText(QString::fromUtf8(Control("ComboBox1").caption));
     // Named by its label too: screen readers follow the buddy relation.
     Label1->setBuddy(ComboBox1);
-    StatusBar1 = make<QStatusBar>(this, "StatusBar1");
+    StatusBar1 = Make<QStatusBar>(this, "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     // A permanent label: hints and tool tips cannot overwrite it.
     statusLabel_ = new QLabel(StatusBar1);
     statusLabel_->setFont(QApplication::font(StatusBar1));
     StatusBar1->addPermanentWidget(statusLabel_, 1);
     announcer_ = new Announcer(StatusBar1);
-    FindBtn = make<QPushButton>(this, "FindBtn");
-    PowerStatusPnl = make<IndicatorStrip>(this, "PowerStatusPnl");
-    InpSelBtn5 = make<QPushButton>(this, "InpSelBtn5");
-    LampStatusPnl = make<IndicatorStrip>(this, "LampStatusPnl");
-    MuteStatusPnl = make<IndicatorStrip>(this, "MuteStatusPnl");
-    InpSelStatusPnl1 = make<IndicatorStrip>(this, "InpSelStatusPnl1");
-    InpSelStatusPnl2 = make<IndicatorStrip>(this, "InpSelStatusPnl2");
-    InpSelStatusPnl3 = make<IndicatorStrip>(this, "InpSelStatusPnl3");
-    InpSelStatusPnl4 = make<IndicatorStrip>(this, "InpSelStatusPnl4");
-    InpSelStatusPnl5 = make<IndicatorStrip>(this, "InpSelStatusPnl5");
-    PowerOffBtn = make<QPushButton>(this, "PowerOffBtn");
-    LampOffBtn = make<QPushButton>(this, "LampOffBtn");
-    MuteOffBtn = make<QPushButton>(this, "MuteOffBtn");
+    FindBtn = Make<QPushButton>(this, "FindBtn");
+    PowerStatusPnl = Make<IndicatorStrip>(this, "PowerStatusPnl");
+    InpSelBtn5 = Make<QPushButton>(this, "InpSelBtn5");
+    LampStatusPnl = Make<IndicatorStrip>(this, "LampStatusPnl");
+    MuteStatusPnl = Make<IndicatorStrip>(this, "MuteStatusPnl");
+    InpSelStatusPnl1 = Make<IndicatorStrip>(this, "InpSelStatusPnl1");
+    InpSelStatusPnl2 = Make<IndicatorStrip>(this, "InpSelStatusPnl2");
+    InpSelStatusPnl3 = Make<IndicatorStrip>(this, "InpSelStatusPnl3");
+    InpSelStatusPnl4 = Make<IndicatorStrip>(this, "InpSelStatusPnl4");
+    InpSelStatusPnl5 = Make<IndicatorStrip>(this, "InpSelStatusPnl5");
+    PowerOffBtn = Make<QPushButton>(this, "PowerOffBtn");
+    LampOffBtn = Make<QPushButton>(this, "LampOffBtn");
+    MuteOffBtn = Make<QPushButton>(this, "MuteOffBtn");
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
@@ -242,9 +242,9 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     connect(InpSelBtn5, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn5Click));
     connect(FindBtn, &QPushButton::clicked, this, handler(&TMainForm::FindBtnClick));
     connect(Timer1, &QTimer::timeout, this, handler(&TMainForm::Timer1Timer));
-    IdUDPServer1.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
-                                 SocketBinding &ABinding) {
-        IdUDPServer1UDPRead(QString::fromStdString(ABinding.PeerIP));
+    IdUDPServer1.onRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
+                                 SocketBinding &binding) {
+        IdUDPServer1UDPRead(QString::fromStdString(binding.peerIp));
     };
 }
 
@@ -305,7 +305,7 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormCreate()
 {
-    IdUDPServer1.SetDefaultPort(ports_.discoveryLocal);
+    IdUDPServer1.SetPort(ports_.discoveryLocal);
     IdUDPServer1.SetBroadcastEnabled(true);
     IdUDPServer1.SetActive(true);
     FindBtn->setVisible(true);
@@ -359,7 +359,7 @@ void TMainForm::ConnectBtnClick()
 {
     if (Connected) {
         if (ActivePoller != nullptr)
-            ActivePoller->Terminate();
+            ActivePoller->RequestStop();
         return;
     }
 
@@ -370,8 +370,8 @@ void TMainForm::ConnectBtnClick()
     }
 
     auto *poller = new TPollingThread(address, ports_.device, *this);
-    poller->SetOnTerminate([this](WorkerThread *sender) { PollerEnded(sender); });
-    poller->SetFreeOnTerminate(true);
+    poller->SetEndNotification([this](WorkerThread *sender) { PollerEnded(sender); });
+    poller->SetReleaseOnEnd(true);
     try {
         poller->Start();
     } catch (...) {
@@ -405,47 +405,47 @@ void TMainForm::PollerEnded(WorkerThread *)
 
 void TMainForm::PowerOnBtnClick()
 {
-    Commands.PowerCmd = '1';
+    commands_.PowerCmd = '1';
 }
 void TMainForm::PowerOffBtnClick()
 {
-    Commands.PowerCmd = '0';
+    commands_.PowerCmd = '0';
 }
 void TMainForm::LampOnBtnClick()
 {
-    Commands.LampCmd = '1';
+    commands_.LampCmd = '1';
 }
 void TMainForm::LampOffBtnClick()
 {
-    Commands.LampCmd = '0';
+    commands_.LampCmd = '0';
 }
 void TMainForm::MuteOnBtnClick()
 {
-    Commands.MuteCmd = '1';
+    commands_.MuteCmd = '1';
 }
 void TMainForm::MuteOffBtnClick()
 {
-    Commands.MuteCmd = '0';
+    commands_.MuteCmd = '0';
 }
 void TMainForm::InpSelBtn1Click()
 {
-    Commands.InpSelCmd = '1';
+    commands_.InpSelCmd = '1';
 }
 void TMainForm::InpSelBtn2Click()
 {
-    Commands.InpSelCmd = '2';
+    commands_.InpSelCmd = '2';
 }
 void TMainForm::InpSelBtn3Click()
 {
-    Commands.InpSelCmd = '3';
+    commands_.InpSelCmd = '3';
 }
 void TMainForm::InpSelBtn4Click()
 {
-    Commands.InpSelCmd = '4';
+    commands_.InpSelCmd = '4';
 }
 void TMainForm::InpSelBtn5Click()
 {
-    Commands.InpSelCmd = '5';
+    commands_.InpSelCmd = '5';
 }
 
 void TMainForm::SetStatusText(const QString &text)
@@ -505,24 +505,24 @@ void TMainForm::DescribeDeviceState()
     // read on demand, off included, which hides its strip.
     const StateWords words = WordsFor(shownState_);
     for (QPushButton *button : {PowerOnBtn, PowerOffBtn})
-        setDescriptionIfChanged(button, words.power);
+        SetDescriptionIfChanged(button, words.power);
     for (QPushButton *button : {LampOnBtn, LampOffBtn})
-        setDescriptionIfChanged(button, words.lamp);
+        SetDescriptionIfChanged(button, words.lamp);
     for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
-        setDescriptionIfChanged(button, words.mute);
+        SetDescriptionIfChanged(button, words.mute);
     for (QPushButton *button : InputButtons())
-        setDescriptionIfChanged(button, words.input);
-    setNameIfChanged(PowerStatusPnl, words.power);
-    setNameIfChanged(LampStatusPnl, words.lamp);
-    setNameIfChanged(MuteStatusPnl, words.mute);
+        SetDescriptionIfChanged(button, words.input);
+    SetNameIfChanged(PowerStatusPnl, words.power);
+    SetNameIfChanged(LampStatusPnl, words.lamp);
+    SetNameIfChanged(MuteStatusPnl, words.mute);
     for (IndicatorStrip *strip : InputStrips())
-        setNameIfChanged(strip, words.input);
+        SetNameIfChanged(strip, words.input);
 }
 
 bool EndPolling(std::chrono::milliseconds limit)
 {
     if (ActivePoller != nullptr) {
-        ActivePoller->Terminate();
+        ActivePoller->RequestStop();
         ActivePoller->AbortConnect();
     }
     handoff::CutOff();

@@ -6,7 +6,7 @@ namespace lumacast {
 
 namespace {
 
-QString onOff(const char *item, bool on)
+QString OnOff(const char *item, bool on)
 {
     return QLatin1String(item) + (on ? QLatin1String(": on") : QLatin1String(": off"));
 }
@@ -25,7 +25,7 @@ StateWords WordsFor(const std::optional<DeviceState> &state)
                                                          : QStringLiteral("Power: off");
     const QString input = state->input != 0 ? QStringLiteral("Input %1").arg(state->input)
                                             : QStringLiteral("No input selected");
-    return {power, onOff("Lamp", state->lamp), onOff("Mute", state->mute), input};
+    return {power, OnOff("Lamp", state->lamp), OnOff("Mute", state->mute), input};
 }
 
 QString ChangeWords(const std::optional<DeviceState> &before, const DeviceState &after)
