@@ -16,14 +16,14 @@ Found Discover(std::uint16_t localPort, std::uint16_t remotePort, std::chrono::m
     Found found;
     bool open = true;
     UdpServer endpoint;
-    endpoint.SetDefaultPort(localPort);
+    endpoint.SetPort(localPort);
     endpoint.SetBroadcastEnabled(true);
     // Answers are handed to this thread while it waits below, as to the
     // panel's UI thread.
-    endpoint.OnRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &binding) {
+    endpoint.onRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &binding) {
         if (open &&
-            std::find(found.senders.begin(), found.senders.end(), binding.PeerIP) == found.senders.end())
-            found.senders.push_back(binding.PeerIP);
+            std::find(found.senders.begin(), found.senders.end(), binding.peerIp) == found.senders.end())
+            found.senders.push_back(binding.peerIp);
     };
     try {
         endpoint.SetActive(true);

@@ -111,7 +111,7 @@ std::string FormatJson(const std::vector<TargetResult> &results)
             out += std::string(", \"mute\": \"") + OnOff(s.mute) + "\"";
             out += ", \"input\": " + (s.input == 0 ? std::string("null") : std::to_string(s.input));
             const DeviceStatusChars &c = *r.status;
-            out += ", \"raw\": " + JsonString(std::string{c.Power, c.Lamp, c.Mute, c.Input});
+            out += ", \"raw\": " + JsonString(std::string{c.power, c.lamp, c.mute, c.input});
         } else {
             out += ", \"power\": null, \"lamp\": null, \"mute\": null, \"input\": null, \"raw\": null";
         }

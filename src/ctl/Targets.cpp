@@ -103,11 +103,11 @@ Answer SendAndLook(TcpClient &client, const std::string &frame, const AbortSigna
                    std::optional<Clock::time_point> cut)
 {
     client.Send(frame, &stop);
-    const std::uint32_t sentAt = GetTickCount();
+    const std::uint32_t sentAt = TickCount();
     for (;;) {
         if (stop.WaitFor(IterationPauseMs))
             throw Stopped{};
-        if (!ReplyWindowOpen(GetTickCount(), sentAt) || (cut && Clock::now() >= *cut))
+        if (!ReplyWindowOpen(TickCount(), sentAt) || (cut && Clock::now() >= *cut))
             return {};
         ReplyLook look = LookForReply(client);
         if (look.taken)

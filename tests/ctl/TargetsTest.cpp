@@ -39,7 +39,7 @@ TEST_P(TargetExchange, OneDeviceOnLoopback)
     const Case &c = GetParam();
     test::Device device(c.device);
     Exchange exchange;
-    exchange.port = device.port();
+    exchange.port = device.Port();
     exchange.pending = c.pending;
     if (c.waitMs >= 0) {
         exchange.wait = std::chrono::milliseconds(c.waitMs);
@@ -53,7 +53,7 @@ TEST_P(TargetExchange, OneDeviceOnLoopback)
     EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
     EXPECT_EQ(r.Ok(), *c.error == '\0') << r.error;
     const std::string status =
-        r.status ? std::string{r.status->Power, r.status->Lamp, r.status->Mute, r.status->Input} : "";
+        r.status ? std::string{r.status->power, r.status->lamp, r.status->mute, r.status->input} : "";
     EXPECT_EQ(status, c.status);
     const auto record = device.Record();
     ASSERT_GE(record.frames.size(), c.frames.size());
@@ -115,7 +115,7 @@ TEST(TargetsTest, StopEndsASilentDeviceAtOnceAndClosesInOrder)
     options.silent = true;
     test::Device device(options);
     Exchange exchange;
-    exchange.port = device.port();
+    exchange.port = device.Port();
     AbortSignal stop;
     std::thread stopper([&] {
         ASSERT_TRUE(
@@ -139,7 +139,7 @@ TEST(TargetsTest, ConnectGivesUpAtTheTimeout)
     options.stall = true;
     test::Device device(options);
     Exchange exchange;
-    exchange.port = device.port();
+    exchange.port = device.Port();
     exchange.timeout = 300ms;
     AbortSignal stop;
     const auto start = std::chrono::steady_clock::now();

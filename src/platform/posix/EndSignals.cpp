@@ -65,7 +65,7 @@ EndSignalWatcher::~EndSignalWatcher()
 
 EndSignalThread::EndSignalThread(std::function<void()> onSignal)
 {
-    const sigset_t set = endSignals();
+    const sigset_t set = EndSignals();
     signalFd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     quitFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (signalFd_ < 0 || quitFd_ < 0) {
