@@ -2,6 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowText.h"
 
 #include <QApplication>
 #include <QDir>

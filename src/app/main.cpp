@@ -21,10 +21,10 @@ using namespace lumacast;
 
 namespace {
 
-// How long the end waits for a polling thread: the rest of a pause after a
-// reply (200 ms) and the read-away of disconnecting (100 ms) fit in it; the
-// connect, the lookup and a send waiting for room end on the stop request.
-constexpr std::chrono::milliseconds PollerEndWait{450};
+// How long the end waits for a polling thread: its stop latency and half as
+// much again for a loaded machine. The connect, the lookup and a send waiting
+// for room end on the stop request.
+constexpr std::chrono::milliseconds PollerEndWait = StopLatency * 3 / 2;
 
 // Open descriptors: a soft limit below what the panel asks for is raised
 // towards the hard limit. Below what it needs (the display connection and the

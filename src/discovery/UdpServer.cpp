@@ -3,7 +3,6 @@
 #include "discovery/SenderAddress.h"
 #include "platform/HandOff.h"
 #include "platform/SocketErrorText.h"
-#include "platform/Ticks.h"
 
 namespace lumacast {
 namespace {
@@ -16,7 +15,7 @@ SocketError shownError(const SocketError &cause)
 } // namespace
 
 EndpointBindError::EndpointBindError(int errorNumber)
-    : SocketError("ソケットをバインドできませんでした。アドレスとポートは既に使われています。", errorNumber)
+    : SocketError(CouldNotBindText, errorNumber)
 {
 }
 

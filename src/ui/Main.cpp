@@ -1,6 +1,5 @@
 #include "ui/Main.h"
 
-#include "ProgramInfo.h"
 #include "discovery/DiscoveryRequest.h"
 #include "platform/HandOff.h"
 #include "ui/AddressComboBox.h"
@@ -11,6 +10,7 @@
 #include "ui/Layout.h"
 #include "ui/ScreenReader.h"
 #include "ui/SpokenState.h"
+#include "ui/WindowText.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -22,8 +22,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
-#include <type_traits>
+#include <string_view>
 #include <vector>
 
 namespace lumacast {
@@ -85,18 +86,39 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &control
     return widget;
 }
 
-template <class Widget> Widget *make(QWidget *parent, const char *name)
+QWidget *makeControl(QWidget *parent, const ControlSpec &control)
 {
-    const ControlSpec &control = Control(name);
-    if constexpr (std::is_same_v<Widget, QPushButton>) {
-        auto *button = new QPushButton(QString::fromUtf8(control.caption), parent);
+    const QString caption = QString::fromUtf8(control.caption);
+    switch (control.kind) {
+    case ControlKind::Label:
+        return place(new QLabel(caption, parent), control);
+    case ControlKind::Button: {
+        auto *button = new QPushButton(caption, parent);
         button->setAutoDefault(false);
         return place(button, control);
-    } else if constexpr (std::is_same_v<Widget, QLabel>) {
-        return place(new QLabel(QString::fromUtf8(control.caption), parent), control);
-    } else {
-        return place(new Widget(parent), control);
     }
+    case ControlKind::AddressField: {
+        auto *field = place(new AddressComboBox(parent), control);
+        field->setEditText(caption);
+        return field;
+    }
+    case ControlKind::StatusBar:
+        return place(new QStatusBar(parent), control);
+    case ControlKind::Strip:
+        return place(new IndicatorStrip(parent), control);
+    }
+    std::abort();
+}
+
+// The control of that name; the program stops on a name missing from the
+// table, which is a fault of the code.
+template <class Widget> Widget *control(const QWidget *form, std::string_view name)
+{
+    auto *widget = form->findChild<Widget *>(QLatin1String(name.data(), static_cast<qsizetype>(name.size())),
+                                             Qt::FindDirectChildrenOnly);
+    if (widget == nullptr)
+        std::abort();
+    return widget;
 }
 
 QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
@@ -161,44 +183,39 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
         return true;
     }();
     Q_UNUSED(rolesInstalled);
-    setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver." LC_CAPTION_VERSION));
+    setWindowTitle(QString::fromUtf8(WindowTitle));
     setFixedSize(WindowWidth, WindowHeight);
     setFont(windowFont(false));
 
     // In the table's order, which is the order they are stacked in.
-    Label1 = make<QLabel>(this, "Label1");
-    PowerOnBtn = make<QPushButton>(this, "PowerOnBtn");
-    LampOnBtn = make<QPushButton>(this, "LampOnBtn");
-    MuteOnBtn = make<QPushButton>(this, "MuteOnBtn");
-    InpSelBtn1 = make<QPushButton>(this, "InpSelBtn1");
-    InpSelBtn2 = make<QPushButton>(this, "InpSelBtn2");
-    InpSelBtn3 = make<QPushButton>(this, "InpSelBtn3");
-    InpSelBtn4 = make<QPushButton>(this, "InpSelBtn4");
-    ConnectBtn = make<QPushButton>(this, "ConnectBtn");
-    ComboBox1 = make<AddressComboBox>(this, "ComboBox1");
-    ComboBox1->setEditText(QString::fromUtf8(Control("ComboBox1").caption));
+    for (const ControlSpec &spec : Controls)
+        makeControl(this, spec);
+    Label1 = control<QLabel>(this, "Label1");
+    PowerOnBtn = control<QPushButton>(this, "PowerOnBtn");
+    LampOnBtn = control<QPushButton>(this, "LampOnBtn");
+    MuteOnBtn = control<QPushButton>(this, "MuteOnBtn");
+    ConnectBtn = control<QPushButton>(this, "ConnectBtn");
+    ComboBox1 = control<AddressComboBox>(this, "ComboBox1");
+    StatusBar1 = control<QStatusBar>(this, "StatusBar1");
+    FindBtn = control<QPushButton>(this, "FindBtn");
+    PowerStatusPnl = control<IndicatorStrip>(this, "PowerStatusPnl");
+    LampStatusPnl = control<IndicatorStrip>(this, "LampStatusPnl");
+    MuteStatusPnl = control<IndicatorStrip>(this, "MuteStatusPnl");
+    PowerOffBtn = control<QPushButton>(this, "PowerOffBtn");
+    LampOffBtn = control<QPushButton>(this, "LampOffBtn");
+    MuteOffBtn = control<QPushButton>(this, "MuteOffBtn");
+    for (int i = 0; i < InputCount; ++i) {
+        InputButtons[i] = control<QPushButton>(this, InputControlName(InputButtonPrefix, i + 1));
+        InputStrips[i] = control<IndicatorStrip>(this, InputControlName(InputStripPrefix, i + 1));
+    }
     // Named by its label too: screen readers follow the buddy relation.
     Label1->setBuddy(ComboBox1);
-    StatusBar1 = make<QStatusBar>(this, "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     // A permanent label: hints and tool tips cannot overwrite it.
     statusLabel_ = new QLabel(StatusBar1);
     statusLabel_->setFont(QApplication::font(StatusBar1));
     StatusBar1->addPermanentWidget(statusLabel_, 1);
     announcer_ = new Announcer(StatusBar1);
-    FindBtn = make<QPushButton>(this, "FindBtn");
-    PowerStatusPnl = make<IndicatorStrip>(this, "PowerStatusPnl");
-    InpSelBtn5 = make<QPushButton>(this, "InpSelBtn5");
-    LampStatusPnl = make<IndicatorStrip>(this, "LampStatusPnl");
-    MuteStatusPnl = make<IndicatorStrip>(this, "MuteStatusPnl");
-    InpSelStatusPnl1 = make<IndicatorStrip>(this, "InpSelStatusPnl1");
-    InpSelStatusPnl2 = make<IndicatorStrip>(this, "InpSelStatusPnl2");
-    InpSelStatusPnl3 = make<IndicatorStrip>(this, "InpSelStatusPnl3");
-    InpSelStatusPnl4 = make<IndicatorStrip>(this, "InpSelStatusPnl4");
-    InpSelStatusPnl5 = make<IndicatorStrip>(this, "InpSelStatusPnl5");
-    PowerOffBtn = make<QPushButton>(this, "PowerOffBtn");
-    LampOffBtn = make<QPushButton>(this, "LampOffBtn");
-    MuteOffBtn = make<QPushButton>(this, "MuteOffBtn");
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
@@ -235,11 +252,8 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     connect(LampOffBtn, &QPushButton::clicked, this, handler(&TMainForm::LampOffBtnClick));
     connect(MuteOnBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOnBtnClick));
     connect(MuteOffBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOffBtnClick));
-    connect(InpSelBtn1, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn1Click));
-    connect(InpSelBtn2, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn2Click));
-    connect(InpSelBtn3, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn3Click));
-    connect(InpSelBtn4, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn4Click));
-    connect(InpSelBtn5, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn5Click));
+    for (int i = 0; i < InputCount; ++i)
+        connect(InputButtons[i], &QPushButton::clicked, this, Handler([this, i] { InpSelBtnClick(i + 1); }));
     connect(FindBtn, &QPushButton::clicked, this, handler(&TMainForm::FindBtnClick));
     connect(Timer1, &QTimer::timeout, this, handler(&TMainForm::Timer1Timer));
     IdUDPServer1.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
@@ -255,20 +269,10 @@ TMainForm::~TMainForm()
     IdUDPServer1.SetActive(false);
 }
 
-std::array<QPushButton *, InputCount> TMainForm::InputButtons() const
-{
-    return {InpSelBtn1, InpSelBtn2, InpSelBtn3, InpSelBtn4, InpSelBtn5};
-}
-
-std::array<IndicatorStrip *, InputCount> TMainForm::InputStrips() const
-{
-    return {InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5};
-}
-
 std::vector<QPushButton *> TMainForm::CommandButtons() const
 {
     std::vector<QPushButton *> buttons{PowerOnBtn, PowerOffBtn, LampOnBtn, LampOffBtn, MuteOnBtn, MuteOffBtn};
-    for (QPushButton *button : InputButtons())
+    for (QPushButton *button : InputButtons)
         buttons.push_back(button);
     return buttons;
 }
@@ -276,7 +280,7 @@ std::vector<QPushButton *> TMainForm::CommandButtons() const
 std::vector<IndicatorStrip *> TMainForm::Strips() const
 {
     std::vector<IndicatorStrip *> strips{PowerStatusPnl, LampStatusPnl, MuteStatusPnl};
-    for (IndicatorStrip *strip : InputStrips())
+    for (IndicatorStrip *strip : InputStrips)
         strips.push_back(strip);
     return strips;
 }
@@ -380,8 +384,8 @@ void TMainForm::ConnectBtnClick()
     }
     ActivePoller = poller;
     // Its name follows the caption.
-    RenameButton(*ConnectBtn, QStringLiteral("DISCONNECT"), QStringLiteral("Disconnect"));
-    SetStatusText(QStringLiteral("CONNECTING... [") + address + QStringLiteral("]"));
+    RenameButton(*ConnectBtn, QString::fromUtf8(DisconnectCaption), QString::fromUtf8(DisconnectName));
+    SetStatusText(ConnectingText(address));
     Connected = true;
     ComboBox1->setEnabled(false);
     SetCommandButtonsEnabled(true);
@@ -390,11 +394,12 @@ void TMainForm::ConnectBtnClick()
 
 void TMainForm::PollerEnded(WorkerThread *)
 {
-    RenameButton(*ConnectBtn, QStringLiteral("CONNECT"), QString::fromUtf8(Control("ConnectBtn").accessible));
+    const ControlSpec &connect = Control("ConnectBtn");
+    RenameButton(*ConnectBtn, QString::fromUtf8(connect.caption), QString::fromUtf8(connect.accessible));
     Connected = false;
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
-    SetStatusText(QStringLiteral("DISCONNECTED"));
+    SetStatusText(QString::fromUtf8(DisconnectedText));
     HideStrips();
     SetCommandButtonsEnabled(false);
     FindBtn->setEnabled(true);
@@ -427,31 +432,20 @@ void TMainForm::MuteOffBtnClick()
 {
     Commands.MuteCmd = '0';
 }
-void TMainForm::InpSelBtn1Click()
+void TMainForm::InpSelBtnClick(int input)
 {
-    Commands.InpSelCmd = '1';
+    Commands.InpSelCmd = static_cast<char>('0' + input);
 }
-void TMainForm::InpSelBtn2Click()
+
+void TMainForm::ShowConnectedTo(const QString &address)
 {
-    Commands.InpSelCmd = '2';
-}
-void TMainForm::InpSelBtn3Click()
-{
-    Commands.InpSelCmd = '3';
-}
-void TMainForm::InpSelBtn4Click()
-{
-    Commands.InpSelCmd = '4';
-}
-void TMainForm::InpSelBtn5Click()
-{
-    Commands.InpSelCmd = '5';
+    SetStatusText(ConnectedText(address));
 }
 
 void TMainForm::SetStatusText(const QString &text)
 {
     statusLabel_->setText(text);
-    StatusBar1->setAccessibleName(text.isEmpty() ? QStringLiteral("Connection") : text);
+    StatusBar1->setAccessibleName(text.isEmpty() ? QString::fromUtf8(Control("StatusBar1").accessible) : text);
     announcer_->Say(text);
 }
 
@@ -485,7 +479,7 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
         MuteStatusPnl->SetColor(StripOn);
     MuteStatusPnl->setVisible(state.mute);
 
-    const auto inputs = InputStrips();
+    const auto inputs = InputStrips;
     if (state.input != 0)
         inputs[state.input - 1]->SetColor(StripOn);
     for (int i = 0; i < InputCount; ++i)
@@ -510,12 +504,12 @@ void TMainForm::DescribeDeviceState()
         setDescriptionIfChanged(button, words.lamp);
     for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
         setDescriptionIfChanged(button, words.mute);
-    for (QPushButton *button : InputButtons())
+    for (QPushButton *button : InputButtons)
         setDescriptionIfChanged(button, words.input);
     setNameIfChanged(PowerStatusPnl, words.power);
     setNameIfChanged(LampStatusPnl, words.lamp);
     setNameIfChanged(MuteStatusPnl, words.mute);
-    for (IndicatorStrip *strip : InputStrips())
+    for (IndicatorStrip *strip : InputStrips)
         setNameIfChanged(strip, words.input);
 }
 

@@ -1,6 +1,7 @@
 #include "app/ErrorBox.h"
 #include "app/Application.h"
 #include "platform/HandOff.h"
+#include "platform/SocketErrorText.h"
 
 #include "support/HandOffGuard.h"
 #include "support/ModalBoxes.h"
@@ -77,7 +78,7 @@ TEST(ErrorBoxTest, AWindowThatCannotBindShowsItsErrorAtStartAndOnFind)
     TMainForm window(ports);
     EXPECT_FALSE(RunHandler([&] { window.FormCreate(); })); // as the program starts it
     ASSERT_EQ(watcher.seen().size(), 1u);
-    EXPECT_TRUE(watcher.seen()[0].text.startsWith(QStringLiteral("ソケットをバインドできませんでした。")));
+    EXPECT_TRUE(watcher.seen()[0].text.startsWith(QString::fromUtf8(CouldNotBindText)));
     window.show();
     QTest::mouseClick(window.FindBtn, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));

@@ -62,13 +62,16 @@ def centre(name, across=0.5):
     return (left + int(width * across), top + height // 2)
 
 
+# The device's inputs, as many as the table has input buttons.
+INPUTS = range(1, 1 + sum(name.startswith("InpSelBtn") for name in LAYOUT))
+
 # Window-relative points to click: the centres of the controls; the field's
 # left of its drop-down arrow.
 CONTROLS = {
     "field": centre("ComboBox1", 0.4), "find": centre("FindBtn"), "connect": centre("ConnectBtn"),
     "power_on": centre("PowerOnBtn"), "lamp_on": centre("LampOnBtn"), "mute_on": centre("MuteOnBtn"),
     "power_off": centre("PowerOffBtn"), "lamp_off": centre("LampOffBtn"), "mute_off": centre("MuteOffBtn"),
-    **{f"in{i}": centre(f"InpSelBtn{i}") for i in range(1, 6)},
+    **{f"in{i}": centre(f"InpSelBtn{i}") for i in INPUTS},
 }
 # A pixel inside each strip, on its second row.
 STRIPS = {
@@ -76,7 +79,7 @@ STRIPS = {
     for name, (left, top, width) in {
         "power": LAYOUT["PowerStatusPnl"][1:4], "lamp": LAYOUT["LampStatusPnl"][1:4],
         "mute": LAYOUT["MuteStatusPnl"][1:4],
-        **{f"in{i}": LAYOUT[f"InpSelStatusPnl{i}"][1:4] for i in range(1, 6)},
+        **{f"in{i}": LAYOUT[f"InpSelStatusPnl{i}"][1:4] for i in INPUTS},
     }.items()
 }
 ORANGE = (255, 96, 0)

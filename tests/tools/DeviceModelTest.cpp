@@ -1,4 +1,6 @@
 #include "DeviceModel.h"
+#include "discovery/DiscoveryRequest.h"
+#include "link/Protocol.h"
 #include "support/Rows.h"
 
 #include <gtest/gtest.h>
@@ -71,9 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {std::string("@C1\xb1\xb1\xb1\xb1 \r"), 30ms}},
                   40ms,
                   "0113"},
-        ModelCase{"InputZeroAndSixIgnored",
+        ModelCase{"InputZeroAndPastTheLastIgnored",
                   3000ms,
-                  {{"@C1   4 \r", 0ms}, {"@C1   0 \r", 1ms}, {"@C1   6 \r", 2ms}},
+                  {{"@C1   4 \r", 0ms},
+                   {"@C1   0 \r", 1ms},
+                   {std::string("@C1   ") + static_cast<char>('1' + lumacast::InputCount) + " \r", 2ms}},
                   3ms,
                   "0004"},
         ModelCase{"FifthCharacterIgnored", 3000ms, {{"@C1    1\r", 0ms}}, 0ms, "0001"},
@@ -247,9 +251,7 @@ TEST(LogText, HexAndSeconds)
 
 TEST(Discovery, RecognisesThePanelsRequestOnly)
 {
-    const std::string request = DiscoveryRequest();
-    ASSERT_EQ(request.size(), 64u);
-    EXPECT_EQ(request.substr(0, 18), std::string("VORN DISCOVERY  \0\x03", 18));
+    const std::string request = lumacast::DiscoveryRequest();
     EXPECT_TRUE(IsDiscoveryRequest(request));
     EXPECT_FALSE(IsDiscoveryRequest(request.substr(0, 63)));
     EXPECT_FALSE(IsDiscoveryRequest("RK-DX420"));

@@ -85,11 +85,13 @@ protected:
 
     const Device refusing{{.refuse = true}};
 
-    std::vector<bool> visibleStrips() const
+    // The visible strips' names, in the strips' order.
+    std::vector<std::string> visibleStrips() const
     {
-        std::vector<bool> shown;
+        std::vector<std::string> shown;
         for (auto *strip : form->Strips())
-            shown.push_back(!strip->isHidden());
+            if (!strip->isHidden())
+                shown.push_back(strip->objectName().toStdString());
         return shown;
     }
 
@@ -102,12 +104,9 @@ protected:
         bool commands = true;
         for (auto *b : form->CommandButtons())
             commands = commands && b->isEnabled();
-        bool anyStrip = false;
-        for (bool v : visibleStrips())
-            anyStrip = anyStrip || v;
         return {form->ConnectBtn->text(),     form->StatusText(),
                 form->ComboBox1->isEnabled(), commands,
-                form->FindBtn->isEnabled(),   anyStrip};
+                form->FindBtn->isEnabled(),   !visibleStrips().empty()};
     }
 };
 
@@ -291,7 +290,8 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
         click(button);
     ASSERT_TRUE(WaitUntil([&] { return !form->PowerStatusPnl->isHidden(); }));
     EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
-    EXPECT_EQ(visibleStrips(), (std::vector<bool>{true, true, true, false, false, true, false, false}));
+    EXPECT_EQ(visibleStrips(),
+              (std::vector<std::string>{"PowerStatusPnl", "LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl3"}));
 
     click(form->ConnectBtn); // stopping: nothing visible changes
     s = snapshot();
@@ -369,7 +369,7 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 
 struct StatusRow : test::Row {
     std::vector<std::string> replies; // applied in order; the last one is checked
-    std::vector<bool> shown;
+    std::vector<std::string> shown;   // the visible strips
     QColor power;
 };
 
@@ -381,7 +381,7 @@ TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
     for (const auto &r : GetParam().replies)
         form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
     EXPECT_EQ(visibleStrips(), GetParam().shown);
-    if (GetParam().shown[0]) {
+    if (!form->PowerStatusPnl->isHidden()) {
         EXPECT_EQ(form->PowerStatusPnl->Color(), GetParam().power);
     }
     for (auto *strip : form->Strips()) {
@@ -391,33 +391,28 @@ TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
     }
 }
 
+const std::string LastInput(1, static_cast<char>('0' + InputCount));
+const std::string PastTheLastInput(1, static_cast<char>('1' + InputCount));
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ShowStatusTest,
-    testing::Values(
-        StatusRow{"PowerOne", {"1000"}, {true, false, false, false, false, false, false, false}, Orange},
-        StatusRow{"PowerTwo", {"2000"}, {true, false, false, false, false, false, false, false}, Blue},
-        StatusRow{"PowerZeroThenTwo",
-                  {"0000", "2000"},
-                  {true, false, false, false, false, false, false, false},
-                  Blue},
-        StatusRow{"PowerOneThenZero",
-                  {"1000", "0000"},
-                  {false, false, false, false, false, false, false, false},
-                  {}},
-        StatusRow{"LampAndMuteTwoAreHidden",
-                  {"0220"},
-                  {false, false, false, false, false, false, false, false},
-                  {}},
-        StatusRow{"LampAndMuteOne", {"0110"}, {false, true, true, false, false, false, false, false}, {}},
-        StatusRow{"InputThreeThenFive",
-                  {"0003", "0005"},
-                  {false, false, false, false, false, false, false, true},
-                  {}},
-        StatusRow{
-            "InputZero", {"0003", "0000"}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"InputSpace", {"000 "}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"InputSix", {"0006"}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"QuestionMarkPower", {"?111"}, {false, true, true, true, false, false, false, false}, {}}),
+    testing::Values(StatusRow{"PowerOne", {"1000"}, {"PowerStatusPnl"}, Orange},
+                    StatusRow{"PowerTwo", {"2000"}, {"PowerStatusPnl"}, Blue},
+                    StatusRow{"PowerZeroThenTwo", {"0000", "2000"}, {"PowerStatusPnl"}, Blue},
+                    StatusRow{"PowerOneThenZero", {"1000", "0000"}, {}, {}},
+                    StatusRow{"LampAndMuteTwoAreHidden", {"0220"}, {}, {}},
+                    StatusRow{"LampAndMuteOne", {"0110"}, {"LampStatusPnl", "MuteStatusPnl"}, {}},
+                    StatusRow{"InputThreeThenLast",
+                              {"0003", "000" + LastInput},
+                              {InputControlName(InputStripPrefix, InputCount)},
+                              {}},
+                    StatusRow{"InputZero", {"0003", "0000"}, {}, {}},
+                    StatusRow{"InputSpace", {"000 "}, {}, {}},
+                    StatusRow{"InputPastTheLast", {"0003", "000" + PastTheLastInput}, {}, {}},
+                    StatusRow{"QuestionMarkPower",
+                              {"?111"},
+                              {"LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl1"},
+                              {}}),
     test::RowName());
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
@@ -481,16 +476,15 @@ TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
             {{form->PowerOnBtn, form->PowerOffBtn}, words.power},
             {{form->LampOnBtn, form->LampOffBtn}, words.lamp},
             {{form->MuteOnBtn, form->MuteOffBtn}, words.mute},
-            {{form->InpSelBtn1, form->InpSelBtn2, form->InpSelBtn3, form->InpSelBtn4, form->InpSelBtn5},
-             words.input},
+            {{form->InputButtons.begin(), form->InputButtons.end()}, words.input},
         };
         for (const auto &[buttons, text] : items)
             for (QWidget *button : buttons)
                 EXPECT_EQ(button->accessibleDescription(), text) << button->objectName().toStdString();
         const std::vector<std::pair<QWidget *, QString>> strips = {
             {form->PowerStatusPnl, words.power},   {form->LampStatusPnl, words.lamp},
-            {form->MuteStatusPnl, words.mute},     {form->InpSelStatusPnl1, words.input},
-            {form->InpSelStatusPnl5, words.input},
+            {form->MuteStatusPnl, words.mute},     {form->InputStrips.front(), words.input},
+            {form->InputStrips.back(), words.input},
         };
         for (const auto &[strip, text] : strips)
             EXPECT_EQ(QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Name), text);

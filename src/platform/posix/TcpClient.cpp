@@ -217,8 +217,7 @@ void TcpClient::Disconnect() noexcept
     // what is there and what the device still sends until it ends its side,
     // for a short while only: a device that streams or never closes gets
     // its reset all the same.
-    constexpr auto linger = std::chrono::milliseconds(100);
-    const auto deadline = std::chrono::steady_clock::now() + linger;
+    const auto deadline = std::chrono::steady_clock::now() + DisconnectLinger;
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
