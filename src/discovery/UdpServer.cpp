@@ -82,7 +82,7 @@ void UdpServer::Deactivate()
 {
     // Wake every listener first so their ends overlap instead of adding up.
     for (const auto &listener : listeners_)
-        listener->Stop();
+        listener->Terminate();
     for (const auto &listener : listeners_)
         listener->WaitFor();
     // Batches queued just before a listener ended still reach the handler,

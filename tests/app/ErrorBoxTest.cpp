@@ -120,7 +120,7 @@ TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
 TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
 {
     ModalBoxes watcher;
-    const test::HandOffGuard served;
+    const test::HandOffGuard reopened;
     std::atomic<bool> done{false};
     std::string caught;
     std::thread worker([&] {
@@ -131,7 +131,8 @@ TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
         }
         done = true;
     });
-    // Served by the event loop, the way the program serves it.
+    // Only the application's events run meanwhile: the step arrives through
+    // its wake-up, as in the program.
     ASSERT_TRUE(WaitUntil([&] { return done.load(); }, 5s, Serving::EventLoop));
     worker.join();
     EXPECT_EQ(caught, "step failed");

@@ -2,16 +2,19 @@
 
 #include "platform/AbortSignal.h"
 #include "platform/SocketError.h"
+#include "platform/SocketErrorText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -61,11 +64,21 @@ bool waitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, cons
 // What a host-name lookup hands back to the thread that waits for it. Both
 // share it, so the lookup may outlive a waiter that gave up.
 struct Lookup {
+    Lookup() : finished(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        if (finished < 0)
+            throw SocketError(SocketErrorMessage(errno), errno);
+    }
+    Lookup(const Lookup &) = delete;
+    Lookup &operator=(const Lookup &) = delete;
+    ~Lookup() { ::close(finished); }
+
     std::mutex mutex;
     int rc = 0;
     int error = 0;
     Ipv4Address address;
-    AbortSignal finished;
+    // Readable once the lookup has finished.
+    const int finished;
 };
 
 } // namespace
@@ -259,10 +272,12 @@ Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *a
             lookup->address.value = ntohl(reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr);
         if (found != nullptr)
             ::freeaddrinfo(found);
-        lookup->finished.Signal();
+        const std::uint64_t one = 1;
+        // Fails only when the counter is full, and then it is readable anyway.
+        [[maybe_unused]] auto n = ::write(lookup->finished, &one, sizeof one);
     }).detach();
 
-    waitFor(lookup->finished.Fd(), POLLIN, abort, -1, "host-name lookup");
+    waitFor(lookup->finished, POLLIN, abort, -1, "host-name lookup");
     std::lock_guard lock(lookup->mutex);
     if (lookup->rc != 0)
         throw SocketError("cannot resolve " + host, lookup->rc == EAI_SYSTEM ? lookup->error : EHOSTUNREACH);
