@@ -12,6 +12,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The first digit that names no input.
+constexpr char PastTheLastInput = '1' + lumacast::InputCount;
+
 // ---- frames applied to the device, read back at a moment of an injected clock
 
 struct Step {
@@ -66,10 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                   3000ms,
                   {{"@C1 113 \r", 0ms},
                    {"@C12x9\x7f \r", 10ms},
-                   {std::string("@C1  \0"
-                                "6 \r",
-                                9),
-                    20ms},
+                   {std::string("@C1  \0", 6) + PastTheLastInput + " \r", 20ms},
                    {std::string("@C1\xb1\xb1\xb1\xb1 \r"), 30ms}},
                   40ms,
                   "0113"},
@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                   3000ms,
                   {{"@C1   4 \r", 0ms},
                    {"@C1   0 \r", 1ms},
-                   {std::string("@C1   ") + static_cast<char>('1' + lumacast::InputCount) + " \r", 2ms}},
+                   {std::string("@C1   ") + PastTheLastInput + " \r", 2ms}},
                   3ms,
                   "0004"},
         ModelCase{"FifthCharacterIgnored", 3000ms, {{"@C1    1\r", 0ms}}, 0ms, "0001"},

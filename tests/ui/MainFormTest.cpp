@@ -533,7 +533,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"0003", "0000"},
                   {"Power: off, Lamp: off, Mute: off, Input 3", "No input selected"}},
         SpokenRow{"OtherBytesOfTheSameMeaningSayNothing",
-                  {"0000", "?2 6"},
+                  {"0000", "?2 " + PastTheLastInput},
                   {"Power: off, Lamp: off, Mute: off, No input selected"}}),
     test::RowName());
 
