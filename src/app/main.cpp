@@ -1,5 +1,6 @@
 #include "ui/Main.h"
 #include "ProgramInfo.h"
+#include "app/AppText.h"
 #include "app/Application.h"
 #include "app/DarkStyle.h"
 #include "app/DisplayCheck.h"
@@ -51,11 +52,7 @@ int main(int argc, char **argv)
         return 0;
 
     if (openFiles < OpenFilesNeeded) {
-        std::fprintf(stderr,
-                     "lumacast2: cannot start: %llu open files are allowed, the panel needs %llu "
-                     "(raise the limit with ulimit -n)\n",
-                     static_cast<unsigned long long>(openFiles),
-                     static_cast<unsigned long long>(OpenFilesNeeded));
+        std::fputs(TooFewOpenFilesText(openFiles, OpenFilesNeeded).c_str(), stderr);
         return 1;
     }
     KeepSessionBusFromAutolaunching();
