@@ -31,8 +31,9 @@ QString StyleNotFoundText(const QString &name)
 
 std::string TooFewOpenFilesText(std::uint64_t allowed, std::uint64_t needed)
 {
-    return "lumacast2: cannot start: " + std::to_string(allowed) + " open files are allowed, the panel needs " +
-        std::to_string(needed) + " (raise the limit with ulimit -n)\n";
+    return "lumacast2: cannot start: " + std::to_string(allowed) +
+        " open files are allowed, the panel needs " + std::to_string(needed) +
+        " (raise the limit with ulimit -n)\n";
 }
 
 } // namespace lumacast

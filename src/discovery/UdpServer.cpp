@@ -14,10 +14,7 @@ SocketError shownError(const SocketError &cause)
 
 } // namespace
 
-EndpointBindError::EndpointBindError(int errorNumber)
-    : SocketError(CouldNotBindText, errorNumber)
-{
-}
+EndpointBindError::EndpointBindError(int errorNumber) : SocketError(CouldNotBindText, errorNumber) { }
 
 UdpServer::~UdpServer()
 {

@@ -9,7 +9,9 @@ struct Entry {
     int winsock;
     std::string_view text;
 };
+// clang-format on
 
+// clang-format off
 constexpr Entry Table[] = {
     {10004, "システム コールが割り込まれました。"},
     {10009, "ファイル番号が不正です。"},

@@ -445,7 +445,8 @@ void TMainForm::ShowConnectedTo(const QString &address)
 void TMainForm::SetStatusText(const QString &text)
 {
     statusLabel_->setText(text);
-    StatusBar1->setAccessibleName(text.isEmpty() ? QString::fromUtf8(Control("StatusBar1").accessible) : text);
+    StatusBar1->setAccessibleName(text.isEmpty() ? QString::fromUtf8(Control("StatusBar1").accessible)
+                                                 : text);
     announcer_->Say(text);
 }
 

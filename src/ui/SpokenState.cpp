@@ -23,12 +23,13 @@ QString onOff(const char *item, bool on)
 StateWords WordsFor(const std::optional<DeviceState> &state)
 {
     if (!state)
-        return {words(PowerWord, NotKnownWords), words(LampWord, NotKnownWords), words(MuteWord, NotKnownWords),
-                QString::fromUtf8(InputNotKnownWords)};
+        return {words(PowerWord, NotKnownWords), words(LampWord, NotKnownWords),
+                words(MuteWord, NotKnownWords), QString::fromUtf8(InputNotKnownWords)};
     // The second power state claims no more than that the power is changing:
     // the reply does not say which way.
-    const QString power = state->power == PowerState::Changing ? words(PowerWord, ChangingWords)
-                                                               : onOff(PowerWord, state->power == PowerState::On);
+    const QString power = state->power == PowerState::Changing
+        ? words(PowerWord, ChangingWords)
+        : onOff(PowerWord, state->power == PowerState::On);
     const QString input = state->input != 0 ? InputWords(state->input) : QString::fromUtf8(NoInputWords);
     return {power, onOff(LampWord, state->lamp), onOff(MuteWord, state->mute), input};
 }

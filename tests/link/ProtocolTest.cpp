@@ -51,8 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
                     FrameCase{"LastInput",
                               {0, 0, 0, LastInput},
                               "40 43 31 20 20 20 " + hex(std::string(1, LastInput)) + " 20 0D"},
-                    FrameCase{
-                        "OutOfRangeSlotsGiveSpaces", {'2', 'x', '\x7f', PastTheLastInput}, "40 43 31 20 20 20 20 20 0D"},
+                    FrameCase{"OutOfRangeSlotsGiveSpaces",
+                              {'2', 'x', '\x7f', PastTheLastInput},
+                              "40 43 31 20 20 20 20 20 0D"},
                     FrameCase{"InputZeroIsNoCommand", {0, '1', 0, '0'}, "40 43 31 20 31 20 20 20 0D"}),
     test::RowName());
 
@@ -118,15 +119,15 @@ TEST_P(MeaningTest, StatusCharacters)
 
 INSTANTIATE_TEST_SUITE_P(
     Meanings, MeaningTest,
-    testing::Values(
-        MeaningCase{"AllOn", {'1', '1', '1', '1'}, {PowerState::On, true, true, 1}},
-        MeaningCase{"PowerChangingLastInput",
-                    {'2', '0', '0', LastInput},
-                    {PowerState::Changing, false, false, InputCount}},
-        // Only "1" is on and only the inputs' digits select; the rest means off or none.
-        MeaningCase{"OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0}},
-        MeaningCase{"BeforeAnyReply", {0, 0, 0, 0}, {PowerState::Off, false, false, 0}},
-        MeaningCase{"InputZero", {'3', '1', '0', '0'}, {PowerState::Off, true, false, 0}}),
+    testing::Values(MeaningCase{"AllOn", {'1', '1', '1', '1'}, {PowerState::On, true, true, 1}},
+                    MeaningCase{"PowerChangingLastInput",
+                                {'2', '0', '0', LastInput},
+                                {PowerState::Changing, false, false, InputCount}},
+                    // Only "1" is on and only the inputs' digits select; the rest means off or none.
+                    MeaningCase{
+                        "OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0}},
+                    MeaningCase{"BeforeAnyReply", {0, 0, 0, 0}, {PowerState::Off, false, false, 0}},
+                    MeaningCase{"InputZero", {'3', '1', '0', '0'}, {PowerState::Off, true, false, 0}}),
     test::RowName());
 
 struct AddressCase {

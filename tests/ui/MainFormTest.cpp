@@ -104,9 +104,8 @@ protected:
         bool commands = true;
         for (auto *b : form->CommandButtons())
             commands = commands && b->isEnabled();
-        return {form->ConnectBtn->text(),     form->StatusText(),
-                form->ComboBox1->isEnabled(), commands,
-                form->FindBtn->isEnabled(),   !visibleStrips().empty()};
+        return {form->ConnectBtn->text(),   form->StatusText(),      form->ComboBox1->isEnabled(), commands,
+                form->FindBtn->isEnabled(), !visibleStrips().empty()};
     }
 };
 
@@ -290,8 +289,9 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
         click(button);
     ASSERT_TRUE(WaitUntil([&] { return !form->PowerStatusPnl->isHidden(); }));
     EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
-    EXPECT_EQ(visibleStrips(),
-              (std::vector<std::string>{"PowerStatusPnl", "LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl3"}));
+    EXPECT_EQ(
+        visibleStrips(),
+        (std::vector<std::string>{"PowerStatusPnl", "LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl3"}));
 
     click(form->ConnectBtn); // stopping: nothing visible changes
     s = snapshot();
@@ -369,7 +369,7 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 
 struct StatusRow : test::Row {
     std::vector<std::string> replies; // applied in order; the last one is checked
-    std::vector<std::string> shown;   // the visible strips
+    std::vector<std::string> shown; // the visible strips
     QColor power;
 };
 
@@ -396,23 +396,20 @@ const std::string PastTheLastInput(1, static_cast<char>('1' + InputCount));
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ShowStatusTest,
-    testing::Values(StatusRow{"PowerOne", {"1000"}, {"PowerStatusPnl"}, Orange},
-                    StatusRow{"PowerTwo", {"2000"}, {"PowerStatusPnl"}, Blue},
-                    StatusRow{"PowerZeroThenTwo", {"0000", "2000"}, {"PowerStatusPnl"}, Blue},
-                    StatusRow{"PowerOneThenZero", {"1000", "0000"}, {}, {}},
-                    StatusRow{"LampAndMuteTwoAreHidden", {"0220"}, {}, {}},
-                    StatusRow{"LampAndMuteOne", {"0110"}, {"LampStatusPnl", "MuteStatusPnl"}, {}},
-                    StatusRow{"InputThreeThenLast",
-                              {"0003", "000" + LastInput},
-                              {InputControlName(InputStripPrefix, InputCount)},
-                              {}},
-                    StatusRow{"InputZero", {"0003", "0000"}, {}, {}},
-                    StatusRow{"InputSpace", {"000 "}, {}, {}},
-                    StatusRow{"InputPastTheLast", {"0003", "000" + PastTheLastInput}, {}, {}},
-                    StatusRow{"QuestionMarkPower",
-                              {"?111"},
-                              {"LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl1"},
-                              {}}),
+    testing::Values(
+        StatusRow{"PowerOne", {"1000"}, {"PowerStatusPnl"}, Orange},
+        StatusRow{"PowerTwo", {"2000"}, {"PowerStatusPnl"}, Blue},
+        StatusRow{"PowerZeroThenTwo", {"0000", "2000"}, {"PowerStatusPnl"}, Blue},
+        StatusRow{"PowerOneThenZero", {"1000", "0000"}, {}, {}},
+        StatusRow{"LampAndMuteTwoAreHidden", {"0220"}, {}, {}},
+        StatusRow{"LampAndMuteOne", {"0110"}, {"LampStatusPnl", "MuteStatusPnl"}, {}},
+        StatusRow{"InputThreeThenLast",
+                  {"0003", "000" + LastInput},
+                  {InputControlName(InputStripPrefix, InputCount)},
+                  {}},
+        StatusRow{"InputZero", {"0003", "0000"}, {}, {}}, StatusRow{"InputSpace", {"000 "}, {}, {}},
+        StatusRow{"InputPastTheLast", {"0003", "000" + PastTheLastInput}, {}, {}},
+        StatusRow{"QuestionMarkPower", {"?111"}, {"LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl1"}, {}}),
     test::RowName());
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
@@ -482,8 +479,8 @@ TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
             for (QWidget *button : buttons)
                 EXPECT_EQ(button->accessibleDescription(), text) << button->objectName().toStdString();
         const std::vector<std::pair<QWidget *, QString>> strips = {
-            {form->PowerStatusPnl, words.power},   {form->LampStatusPnl, words.lamp},
-            {form->MuteStatusPnl, words.mute},     {form->InputStrips.front(), words.input},
+            {form->PowerStatusPnl, words.power},     {form->LampStatusPnl, words.lamp},
+            {form->MuteStatusPnl, words.mute},       {form->InputStrips.front(), words.input},
             {form->InputStrips.back(), words.input},
         };
         for (const auto &[strip, text] : strips)

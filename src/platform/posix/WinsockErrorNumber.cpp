@@ -9,8 +9,10 @@ struct Entry {
     int errnoValue;
     int winsock;
 };
+// clang-format on
 
 // EWOULDBLOCK is EAGAIN and EOPNOTSUPP is ENOTSUP on Linux: one row each.
+// clang-format off
 constexpr Entry Table[] = {
     {EINTR, 10004},
     {EBADF, 10009},
