@@ -111,18 +111,18 @@ Result Run(QCoreApplication &app, const char *name, double idealMs, const Device
     const auto threadsBefore = ThreadCpuNs(); // the UI thread and the device's
     Snapshot atStop;
 
-    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.port(), window);
+    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.Port(), window);
     bool ended = false;
-    poller->SetOnTerminate([&](WorkerThread *) {
+    poller->SetEndNotification([&](WorkerThread *) {
         ended = true;
         app.quit();
     });
-    poller->SetFreeOnTerminate(true);
+    poller->SetReleaseOnEnd(true);
     poller->Start();
     QTimer::singleShot(duration, [&] {
         atStop = Snapshot::Take();
         if (!ended)
-            poller->Terminate();
+            poller->RequestStop();
     });
     app.exec();
     WorkerThread::WaitForAllEnded();

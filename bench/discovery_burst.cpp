@@ -28,13 +28,13 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double msSince(Clock::time_point start, Clock::time_point end)
+double MsSince(Clock::time_point start, Clock::time_point end)
 {
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
 // Serves events until `count()` stops growing for 500 ms or reaches `n`.
-void pumpUntilSettled(const std::function<int()> &count, int n)
+void PumpUntilSettled(const std::function<int()> &count, int n)
 {
     auto lastChange = Clock::now();
     int last = count();
@@ -48,43 +48,43 @@ void pumpUntilSettled(const std::function<int()> &count, int n)
     }
 }
 
-void burst(std::uint16_t port, int n)
+void Burst(std::uint16_t port, int n)
 {
     test::UdpPeer device("127.0.0.2");
     for (int i = 0; i < n; ++i)
-        device.send("127.0.0.1", port, "RK-DX420 answer " + std::to_string(i));
+        device.Send("127.0.0.1", port, "RK-DX420 answer " + std::to_string(i));
 }
 
-void report(const char *what, int n, int received, double lastMs)
+void Report(const char *what, int n, int received, double lastMs)
 {
     std::printf("%-9s N=%5d  received %5d  lost %5d  first send to last entry %8.1f ms\n", what, n, received,
                 n - received, lastMs);
 }
 
-void endpointRun(int n)
+void EndpointRun(int n)
 {
     UdpServer endpoint;
-    endpoint.SetDefaultPort(test::FreeUdpPort());
+    endpoint.SetPort(test::FreeUdpPort());
     int received = 0;
     Clock::time_point last;
-    endpoint.OnRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &) {
+    endpoint.onRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &) {
         ++received;
         last = Clock::now();
     };
     endpoint.SetActive(true);
     const auto start = Clock::now();
-    burst(endpoint.DefaultPort(), n);
-    pumpUntilSettled([&] { return received; }, n);
-    report("endpoint", n, received, received ? msSince(start, last) : 0.0);
+    Burst(endpoint.Port(), n);
+    PumpUntilSettled([&] { return received; }, n);
+    Report("endpoint", n, received, received ? MsSince(start, last) : 0.0);
 
     const auto stopStart = Clock::now();
     endpoint.SetActive(false);
     std::printf("          receive buffer granted %d bytes; deactivation %.2f ms\n",
-                endpoint.ReceiveBufferGranted(), msSince(stopStart, Clock::now()));
+                endpoint.ReceiveBufferGranted(), MsSince(stopStart, Clock::now()));
 }
 
 // Ports of their own, so the bench never meets the program's.
-PanelPorts benchPorts()
+PanelPorts BenchPorts()
 {
     PanelPorts ports;
     ports.device = test::FreeUdpPort();
@@ -93,9 +93,9 @@ PanelPorts benchPorts()
     return ports;
 }
 
-void windowRun(int n)
+void WindowRun(int n)
 {
-    const PanelPorts ports = benchPorts();
+    const PanelPorts ports = BenchPorts();
     TMainForm form(ports);
     MainForm = &form;
     form.FormCreate();
@@ -103,8 +103,8 @@ void windowRun(int n)
     Clock::time_point last;
     int seen = 0;
     const auto start = Clock::now();
-    burst(ports.discoveryLocal, n);
-    pumpUntilSettled(
+    Burst(ports.discoveryLocal, n);
+    PumpUntilSettled(
         [&] {
             const int count = form.ComboBox1->count();
             if (count != seen) {
@@ -114,19 +114,19 @@ void windowRun(int n)
             return count;
         },
         n);
-    report("window", n, seen, seen ? msSince(start, last) : 0.0);
+    Report("window", n, seen, seen ? MsSince(start, last) : 0.0);
     const auto stopStart = Clock::now();
     form.FormDestroy();
-    std::printf("          window closed its endpoint in %.2f ms\n", msSince(stopStart, Clock::now()));
+    std::printf("          window closed its endpoint in %.2f ms\n", MsSince(stopStart, Clock::now()));
     MainForm = nullptr;
 }
 
 // 100k answers from 250 senders into an open discovery window while the
 // event loop runs as in the program: the longest the UI thread went without
 // serving a 1 ms timer, and how many answers became entries.
-void floodRun(int senders, int perSender)
+void FloodRun(int senders, int perSender)
 {
-    const PanelPorts ports = benchPorts();
+    const PanelPorts ports = BenchPorts();
     TMainForm form(ports);
     MainForm = &form;
     form.FormCreate();
@@ -140,7 +140,7 @@ void floodRun(int senders, int perSender)
     std::thread flood([&] {
         for (int k = 0; k < perSender; ++k)
             for (const auto &peer : peers)
-                peer->send("127.0.0.1", ports.discoveryLocal, "RK-DX420 answer");
+                peer->Send("127.0.0.1", ports.discoveryLocal, "RK-DX420 answer");
     });
     double worstGap = 0;
     auto lastTick = Clock::now();
@@ -151,7 +151,7 @@ void floodRun(int senders, int perSender)
     ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const auto now = Clock::now();
-        worstGap = std::max(worstGap, msSince(lastTick, now));
+        worstGap = std::max(worstGap, MsSince(lastTick, now));
         lastTick = now;
         if (form.ComboBox1->count() != seen) {
             seen = form.ComboBox1->count();
@@ -167,7 +167,7 @@ void floodRun(int senders, int perSender)
     std::printf(
         "flood     %d senders x %d = %d answers: %d entries (%d lost before the window's end or in the "
         "system), worst UI stall %.1f ms, last entry %.0f ms after the first send\n",
-        senders, perSender, n, seen, n - seen, worstGap, msSince(start, lastChange));
+        senders, perSender, n, seen, n - seen, worstGap, MsSince(start, lastChange));
     form.FormDestroy();
     MainForm = nullptr;
 }
@@ -185,9 +185,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     handoff::Install();
     for (int n : {100, 1000, 5000})
-        endpointRun(n);
+        EndpointRun(n);
     for (int n : {100, 1000})
-        windowRun(n);
-    floodRun(250, 400);
+        WindowRun(n);
+    FloodRun(250, 400);
     return 0;
 }

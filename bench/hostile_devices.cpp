@@ -35,12 +35,12 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double msSince(Clock::time_point start)
+double MsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-long peakRssKb()
+long PeakRssKb()
 {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -56,28 +56,28 @@ struct NullWindow : PollerWindow {
 
 // Runs a polling thread against `device` until `until` holds, then makes the
 // stop request and returns the milliseconds until its end notification.
-double disconnectToIdle(const Device &device, const std::function<bool()> &until)
+double DisconnectToIdle(const Device &device, const std::function<bool()> &until)
 {
     NullWindow window;
     bool ended = false;
     Clock::time_point endedAt;
-    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.port(), window);
-    poller->SetOnTerminate([&](WorkerThread *) {
+    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.Port(), window);
+    poller->SetEndNotification([&](WorkerThread *) {
         ended = true;
         endedAt = Clock::now();
     });
-    poller->SetFreeOnTerminate(true);
+    poller->SetReleaseOnEnd(true);
     poller->Start();
     handoff::WaitServing([&] { return ended || until(); });
     const auto requested = Clock::now();
     if (!ended)
-        poller->Terminate();
+        poller->RequestStop();
     handoff::WaitServing([&] { return ended; });
     WorkerThread::WaitForAllEnded();
     return std::chrono::duration<double, std::milli>(endedAt - requested).count();
 }
 
-int run(int argc, char **argv)
+int Run(int argc, char **argv)
 {
     std::size_t streamMb = 1024;
     int streamS = 120;
@@ -99,22 +99,22 @@ int run(int argc, char **argv)
     handoff::Install();
 
     {
-        const long before = peakRssKb();
+        const long before = PeakRssKb();
         const Device device({.stream = true, .streamLimit = streamMb << 20});
         const auto start = Clock::now();
-        const double ms = disconnectToIdle(device, [&] {
+        const double ms = DisconnectToIdle(device, [&] {
             return device.Record().streamed >= (streamMb << 20) ||
                 Clock::now() - start > std::chrono::seconds(streamS);
         });
         std::printf("streaming device: %zu MB taken in %.1f s; peak RSS %ld kB before, %ld kB after; "
                     "DISCONNECT to idle %.1f ms\n",
-                    device.Record().streamed >> 20, msSince(start) / 1000.0 - ms / 1000.0, before,
-                    peakRssKb(), ms);
+                    device.Record().streamed >> 20, MsSince(start) / 1000.0 - ms / 1000.0, before,
+                    PeakRssKb(), ms);
     }
     {
         const Device device({.neverRead = true});
         const auto start = Clock::now();
-        const double ms = disconnectToIdle(device, [&] { return Clock::now() - start > 1s; });
+        const double ms = DisconnectToIdle(device, [&] { return Clock::now() - start > 1s; });
         std::printf("device that never reads: DISCONNECT to idle %.1f ms\n", ms);
     }
     {
@@ -122,7 +122,7 @@ int run(int argc, char **argv)
         // waits once the buffers are full: stop request to return.
         const Device device({.neverRead = true});
         TcpClient client;
-        client.Connect(Ipv4Address{INADDR_LOOPBACK}, device.port());
+        client.Connect(Ipv4Address{INADDR_LOOPBACK}, device.Port());
         AbortSignal stop;
         auto sending = std::async(std::launch::async, [&] {
             try {
@@ -134,7 +134,7 @@ int run(int argc, char **argv)
         const auto requested = Clock::now();
         stop.Signal();
         sending.wait();
-        std::printf("blocked send: stop request to return %.2f ms\n", msSince(requested));
+        std::printf("blocked send: stop request to return %.2f ms\n", MsSince(requested));
     }
     return 0;
 }
@@ -144,7 +144,7 @@ int run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     try {
-        return run(argc, argv);
+        return Run(argc, argv);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

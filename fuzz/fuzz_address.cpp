@@ -12,7 +12,7 @@ namespace {
 // One byte is one character, so texts and the dictionary stay readable; a
 // byte 0xFF takes the next two bytes as one character, to reach the codes
 // above 255.
-std::u16string toText(const std::uint8_t *data, std::size_t size)
+std::u16string ToText(const std::uint8_t *data, std::size_t size)
 {
     std::u16string text;
     text.reserve(size);
@@ -32,7 +32,7 @@ std::u16string toText(const std::uint8_t *data, std::size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using namespace lumacast;
-    const std::u16string text = toText(data, size);
+    const std::u16string text = ToText(data, size);
     const bool dotted = ReadDottedAddress(text);
     const bool ipv6 = ReadIPv6Address(text);
     if (IsValidAddress(text) != (dotted || ipv6))

@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (status.has_value() != expected)
         std::abort();
     if (status &&
-        !(status->Power == decoded[3] && status->Lamp == decoded[4] && status->Mute == decoded[5] &&
-          status->Input == decoded[6]))
+        !(status->power == decoded[3] && status->lamp == decoded[4] && status->mute == decoded[5] &&
+          status->input == decoded[6]))
         std::abort();
 
     const std::u16string text(data, data + size);

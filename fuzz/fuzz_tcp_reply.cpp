@@ -27,7 +27,7 @@ using namespace lumacast;
 
 namespace {
 
-[[noreturn]] void fail(const char *what)
+[[noreturn]] void Fail(const char *what)
 {
     std::fprintf(stderr, "fuzz_tcp_reply: %s\n", what);
     std::abort();
@@ -46,14 +46,14 @@ struct Listener {
         socklen_t length = sizeof address;
         if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
             ::listen(fd, 8) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            fail("cannot listen on loopback");
+            Fail("cannot listen on loopback");
         port = ntohs(address.sin_port);
     }
 };
 
 // Waits until the client has acknowledged everything the device sent, so a
 // look sees all of it.
-void delivered(int device)
+void Delivered(int device)
 {
     for (int spins = 0; spins < 100000; ++spins) {
         int unacknowledged = 0;
@@ -61,13 +61,13 @@ void delivered(int device)
             return;
         ::usleep(10);
     }
-    fail("bytes never reached the client");
+    Fail("bytes never reached the client");
 }
 
 // What the polling thread keeps of a look: one byte more than a reply.
 constexpr std::size_t Keep = StatusReplyLength + 1;
 
-bool accepted(const std::string &bytes)
+bool Accepted(const std::string &bytes)
 {
     return AcceptReply(DecodeReceived(bytes)).has_value();
 }
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     client.Connect(Ipv4Address{INADDR_LOOPBACK}, listener.port);
     int device = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (device < 0)
-        fail("accept");
+        Fail("accept");
 
     std::string sent; // what the device sent since the last look
     bool ended = false, reset = false;
@@ -91,24 +91,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const std::size_t n = at < size ? data[at++] : 0;
             const std::size_t take = std::min(n, size - at);
             if (take > 0 && ::send(device, data + at, take, MSG_NOSIGNAL) != static_cast<ssize_t>(take))
-                fail("device send");
+                Fail("device send");
             sent.append(reinterpret_cast<const char *>(data + at), take);
             at += take;
-            delivered(device);
+            Delivered(device);
         } else if (op == 1) {
             const auto look = client.CheckForData(DataWaitMs);
             const std::string taken = look.received ? client.TakeInput() : std::string();
             if (taken.size() > Keep)
-                fail("a look holds more than a verdict needs");
+                Fail("a look holds more than a verdict needs");
             if (reset) {
                 // A reset may drop what was still unread; what is taken came first.
                 if (sent.compare(0, taken.size(), taken) != 0)
-                    fail("bytes taken after a reset were never sent");
+                    Fail("bytes taken after a reset were never sent");
             } else {
                 if (taken != sent.substr(0, Keep))
-                    fail("a look did not take what had arrived");
-                if (accepted(taken) != accepted(sent))
-                    fail("the verdict differs from the verdict on what was sent");
+                    Fail("a look did not take what had arrived");
+                if (Accepted(taken) != Accepted(sent))
+                    Fail("the verdict differs from the verdict on what was sent");
             }
             sent.clear();
             if (ended && !look.closed) {
@@ -117,12 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 for (int i = 0; i < 200 && !seen; ++i)
                     seen = client.CheckForData(DataWaitMs).closed;
                 if (!seen)
-                    fail("a closed connection went unnoticed");
+                    Fail("a closed connection went unnoticed");
             }
             if (ended) {
                 try {
                     client.Send(ComposeFrame("     "));
-                    fail("a frame went out on a closed connection");
+                    Fail("a frame went out on a closed connection");
                 } catch (const SocketError &) {
                 }
                 break;

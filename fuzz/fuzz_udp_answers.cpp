@@ -25,7 +25,7 @@ using namespace lumacast;
 
 namespace {
 
-[[noreturn]] void fail(const char *what)
+[[noreturn]] void Fail(const char *what)
 {
     std::fprintf(stderr, "fuzz_udp_answers: %s\n", what);
     std::abort();
@@ -46,19 +46,19 @@ struct Listening {
 
     Listening()
     {
-        server.SetDefaultPort(0);
-        server.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &data,
+        server.SetPort(0);
+        server.onRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &data,
                                SocketBinding &binding) {
-            handed.push_back({std::string(data.begin(), data.end()), binding.PeerIP});
+            handed.push_back({std::string(data.begin(), data.end()), binding.peerIp});
         };
         server.SetActive(true);
-        port = server.Bindings().front()->Socket->LocalPort();
+        port = server.Sockets().front()->socket->LocalPort();
         device = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (device < 0)
-            fail("socket");
+            Fail("socket");
     }
 
-    void send(const std::string &datagram) const
+    void Send(const std::string &datagram) const
     {
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -66,7 +66,7 @@ struct Listening {
         to.sin_port = htons(port);
         if (::sendto(device, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to),
                      sizeof to) != static_cast<ssize_t>(datagram.size()))
-            fail("sendto");
+            Fail("sendto");
     }
 };
 
@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (char &c : datagram)
             c = static_cast<char>(next());
         at += std::min(length, size - std::min(size, at));
-        endpoint.send(datagram);
+        endpoint.Send(datagram);
         if (!datagram.empty() && datagram.size() <= 8192)
             expected.push_back(datagram);
     }
@@ -100,19 +100,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     while (endpoint.handed.size() < expected.size()) {
         handoff::Drain();
         if (std::chrono::steady_clock::now() > deadline)
-            fail("a datagram was lost");
+            Fail("a datagram was lost");
         ::usleep(50);
     }
     ::usleep(500);
     handoff::Drain();
 
     if (endpoint.handed.size() != expected.size())
-        fail("a datagram was handed over that should not have been");
+        Fail("a datagram was handed over that should not have been");
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (endpoint.handed[i].data != expected[i])
-            fail("a datagram changed or came out of order");
+            Fail("a datagram changed or came out of order");
         if (endpoint.handed[i].sender != "127.0.0.1")
-            fail("the sender's address text is wrong");
+            Fail("the sender's address text is wrong");
     }
     return 0;
 }

@@ -44,4 +44,4 @@ if [ "${1:-}" = --check ]; then
     done
     exit $status
 fi
-echo "drew $(echo $sizes | wc -w) icons: $(echo $sizes)"
+echo "drew $(wc -w <<<"$sizes") icons: $(paste -sd ' ' <<<"$sizes")"

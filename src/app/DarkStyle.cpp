@@ -22,22 +22,22 @@
 namespace lumacast {
 namespace {
 
-[[noreturn]] void unreadable(const QString &why)
+[[noreturn]] void Unreadable(const QString &why)
 {
     throw std::runtime_error(("stored style cannot be read: " + why).toStdString());
 }
 
-void readColours(const QJsonObject &colours, QPalette::ColorGroup group, QPalette &palette)
+void ReadColours(const QJsonObject &colours, QPalette::ColorGroup group, QPalette &palette)
 {
     const QMetaEnum roles = QMetaEnum::fromType<QPalette::ColorRole>();
     for (auto it = colours.begin(); it != colours.end(); ++it) {
         bool known = false;
         const int role = roles.keyToValue(it.key().toLatin1().constData(), &known);
         if (!known || role == QPalette::NoRole || role >= QPalette::NColorRoles)
-            unreadable(QStringLiteral("unknown colour role '%1'").arg(it.key()));
+            Unreadable(QStringLiteral("unknown colour role '%1'").arg(it.key()));
         const QColor colour = QColor::fromString(it.value().toString());
         if (!it.value().isString() || !colour.isValid())
-            unreadable(QStringLiteral("bad colour for '%1'").arg(it.key()));
+            Unreadable(QStringLiteral("bad colour for '%1'").arg(it.key()));
         if (group == QPalette::All)
             palette.setColor(static_cast<QPalette::ColorRole>(role), colour);
         else
@@ -54,7 +54,7 @@ public:
         setObjectName(description.name);
     }
 
-    const QString &storedName() const { return description_.name; }
+    const QString &StoredName() const { return description_.name; }
 
     QPalette standardPalette() const override { return description_.palette; }
     void polish(QPalette &palette) override { palette = description_.palette; }
@@ -70,15 +70,15 @@ struct Registry {
     std::vector<StyleDescription> styles;
 };
 
-Registry &registry()
+Registry &TheRegistry()
 {
     static Registry r;
     return r;
 }
 
-void registerStyles(const QString &folder)
+void RegisterStyles(const QString &folder)
 {
-    Registry &r = registry();
+    Registry &r = TheRegistry();
     if (r.registered && r.folder == folder)
         return;
     std::vector<StyleDescription> styles;
@@ -86,7 +86,7 @@ void registerStyles(const QString &folder)
     for (const QString &entry : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
         QFile file(dir.filePath(entry));
         if (!file.open(QIODevice::ReadOnly))
-            unreadable(file.fileName());
+            Unreadable(file.fileName());
         styles.push_back(ParseStyleDescription(file.readAll()));
     }
     r.styles = std::move(styles);
@@ -94,7 +94,7 @@ void registerStyles(const QString &folder)
     r.registered = true;
 }
 
-StoredStyle *activeStoredStyle()
+StoredStyle *ActiveStoredStyle()
 {
     return dynamic_cast<StoredStyle *>(QApplication::style());
 }
@@ -106,37 +106,37 @@ StyleDescription ParseStyleDescription(const QByteArray &json)
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
-        unreadable(error.errorString());
+        Unreadable(error.errorString());
     if (!doc.isObject())
-        unreadable(QStringLiteral("not an object"));
+        Unreadable(QStringLiteral("not an object"));
     const QJsonObject root = doc.object();
 
     StyleDescription style;
     style.name = root.value(QStringLiteral("name")).toString();
     if (style.name.trimmed().isEmpty())
-        unreadable(QStringLiteral("no name"));
+        Unreadable(QStringLiteral("no name"));
     style.base = root.value(QStringLiteral("base")).toString(QStringLiteral("Fusion"));
     if (!QStyleFactory::keys().contains(style.base, Qt::CaseInsensitive))
-        unreadable(QStringLiteral("unknown base style '%1'").arg(style.base));
+        Unreadable(QStringLiteral("unknown base style '%1'").arg(style.base));
     if (!root.value(QStringLiteral("colours")).isObject())
-        unreadable(QStringLiteral("no colours"));
+        Unreadable(QStringLiteral("no colours"));
 
     style.palette = QPalette(Qt::black);
-    readColours(root.value(QStringLiteral("colours")).toObject(), QPalette::All, style.palette);
-    readColours(root.value(QStringLiteral("disabled")).toObject(), QPalette::Disabled, style.palette);
-    readColours(root.value(QStringLiteral("inactive")).toObject(), QPalette::Inactive, style.palette);
+    ReadColours(root.value(QStringLiteral("colours")).toObject(), QPalette::All, style.palette);
+    ReadColours(root.value(QStringLiteral("disabled")).toObject(), QPalette::Disabled, style.palette);
+    ReadColours(root.value(QStringLiteral("inactive")).toObject(), QPalette::Inactive, style.palette);
     return style;
 }
 
 bool SelectStyle(const QString &name, const QString &folder)
 {
-    registerStyles(folder);
+    RegisterStyles(folder);
 
-    if (StoredStyle *active = activeStoredStyle();
-        active != nullptr && active->storedName().compare(name, Qt::CaseInsensitive) == 0)
+    if (StoredStyle *active = ActiveStoredStyle();
+        active != nullptr && active->StoredName().compare(name, Qt::CaseInsensitive) == 0)
         return true;
 
-    for (const StyleDescription &style : registry().styles) {
+    for (const StyleDescription &style : TheRegistry().styles) {
         if (style.name.compare(name, Qt::CaseInsensitive) != 0)
             continue;
         // The application takes ownership of the style.
@@ -154,8 +154,8 @@ bool SelectStyle(const QString &name, const QString &folder)
 
 QString ActiveStyleName()
 {
-    StoredStyle *active = activeStoredStyle();
-    return active ? active->storedName() : QString();
+    StoredStyle *active = ActiveStoredStyle();
+    return active ? active->StoredName() : QString();
 }
 
 } // namespace lumacast

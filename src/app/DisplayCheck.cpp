@@ -22,7 +22,7 @@ bool checking = false;
 QtMessageHandler previous = nullptr;
 std::vector<Held> held;
 
-void atStartUp(QtMsgType type, const QMessageLogContext &context, const QString &text)
+void AtStartUp(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (type != QtFatalMsg) {
         held.push_back({type, context.category, text});
@@ -40,7 +40,7 @@ void atStartUp(QtMsgType type, const QMessageLogContext &context, const QString 
     EndProcessAtOnce(1);
 }
 
-std::string firstLine(std::string_view text)
+std::string FirstLine(std::string_view text)
 {
     return std::string(text.substr(0, text.find('\n')));
 }
@@ -65,21 +65,21 @@ std::string NoDisplayReason(const std::vector<std::string> &toolkitMessages,
                 (display != nullptr && display[0] != '\0' ? display : "wayland-0") + " cannot be reached";
         }
     }
-    constexpr std::string_view noPlugin = "Could not find the Qt platform plugin \"";
+    constexpr std::string_view NoPlugin = "Could not find the Qt platform plugin \"";
     for (const std::string &message : toolkitMessages) {
-        if (message.starts_with(noPlugin)) {
-            const std::string_view rest = std::string_view(message).substr(noPlugin.size());
+        if (message.starts_with(NoPlugin)) {
+            const std::string_view rest = std::string_view(message).substr(NoPlugin.size());
             return "no display platform \"" + std::string(rest.substr(0, rest.find('"'))) +
                 "\" is installed (QT_QPA_PLATFORM)";
         }
     }
     return toolkitMessages.empty() ? std::string("the toolkit gave no reason")
-                                   : firstLine(toolkitMessages.front());
+                                   : FirstLine(toolkitMessages.front());
 }
 
 DisplayCheck::DisplayCheck()
 {
-    previous = qInstallMessageHandler(atStartUp);
+    previous = qInstallMessageHandler(AtStartUp);
     checking = true;
 }
 

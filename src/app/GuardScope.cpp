@@ -9,18 +9,18 @@
 namespace lumacast {
 namespace {
 
-std::string_view value(const EnvironmentLookup &environment, const char *name)
+std::string_view Value(const EnvironmentLookup &environment, const char *name)
 {
     const char *text = environment(name);
     return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
-bool alphanumeric(unsigned char c)
+bool Alphanumeric(unsigned char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-bool digits(std::string_view text)
+bool Digits(std::string_view text)
 {
     for (const char c : text)
         if (c < '0' || c > '9')
@@ -30,17 +30,17 @@ bool digits(std::string_view text)
 
 // logind names its sessions with letters and digits only; anything else is
 // not a session name and is passed over.
-bool validSession(std::string_view id)
+bool ValidSession(std::string_view id)
 {
     for (const unsigned char c : id)
-        if (!alphanumeric(c))
+        if (!Alphanumeric(c))
             return false;
     return !id.empty() && id.size() <= 64;
 }
 
 // ":0", ":0.0" and "unix:0" are one display: the screen number and the local
 // transport's name do not tell displays apart.
-std::string x11Display(std::string_view display)
+std::string X11Display(std::string_view display)
 {
     const std::size_t colon = display.rfind(':');
     if (colon == std::string_view::npos)
@@ -48,7 +48,7 @@ std::string x11Display(std::string_view display)
     std::string_view host = display.substr(0, colon);
     std::string_view number = display.substr(colon + 1);
     number = number.substr(0, number.find('.'));
-    if (!digits(number))
+    if (!Digits(number))
         return {};
     if (host == "unix")
         host = {};
@@ -58,31 +58,31 @@ std::string x11Display(std::string_view display)
 // The display that the toolkit opens the window on, picked as it picks it:
 // the first platform that QT_QPA_PLATFORM names, otherwise Wayland in a
 // Wayland session and X11 elsewhere. Empty for a platform without one.
-std::string display(const EnvironmentLookup &environment)
+std::string Display(const EnvironmentLookup &environment)
 {
-    std::string_view platform = value(environment, "QT_QPA_PLATFORM");
+    std::string_view platform = Value(environment, "QT_QPA_PLATFORM");
     platform = platform.substr(0, platform.find(';'));
     platform = platform.substr(0, platform.find(':'));
     if (platform.empty())
-        platform = value(environment, "XDG_SESSION_TYPE") == "wayland" ? "wayland" : "xcb";
+        platform = Value(environment, "XDG_SESSION_TYPE") == "wayland" ? "wayland" : "xcb";
     if (platform.starts_with("wayland")) {
-        const std::string_view name = value(environment, "WAYLAND_DISPLAY");
+        const std::string_view name = Value(environment, "WAYLAND_DISPLAY");
         return name.empty() ? std::string("wayland-0") : std::string(name);
     }
     if (platform == "xcb")
-        return x11Display(value(environment, "DISPLAY"));
+        return X11Display(Value(environment, "DISPLAY"));
     return {};
 }
 
 // Letters, digits, '-', '_' and ':' stay and every other byte becomes %XX, so
 // the text can hold neither a '/' nor "..". A long text becomes its hash
 // ('+' marks it), so that the name stays within a file name's limit.
-std::string escaped(std::string_view text)
+std::string Escaped(std::string_view text)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (const unsigned char c : text) {
-        if (alphanumeric(c) || c == '-' || c == '_' || c == ':') {
+        if (Alphanumeric(c) || c == '-' || c == '_' || c == ':') {
             out += static_cast<char>(c);
         } else {
             out += '%';
@@ -112,12 +112,12 @@ std::string InstanceGuardFileName(std::optional<std::uint32_t> auditSession,
     if (auditSession) {
         name += ".session-";
         name += std::to_string(*auditSession);
-    } else if (const std::string_view session = value(environment, "XDG_SESSION_ID"); validSession(session)) {
+    } else if (const std::string_view session = Value(environment, "XDG_SESSION_ID"); ValidSession(session)) {
         name += ".session-";
         name += session;
-    } else if (const std::string shown = display(environment); !shown.empty()) {
+    } else if (const std::string shown = Display(environment); !shown.empty()) {
         name += ".display-";
-        name += escaped(shown);
+        name += Escaped(shown);
     }
     return name + ".lock";
 }

@@ -10,15 +10,15 @@ namespace lumacast {
 
 UdpListenerThread::~UdpListenerThread()
 {
-    Terminate();
+    RequestStop();
 }
 
 void UdpListenerThread::Execute()
 {
-    UdpSocket &socket = *binding_.Socket;
+    UdpSocket &socket = *binding_.socket;
     UdpSocket::Datagram scratch;
     std::vector<UdpSocket::Datagram> batch;
-    while (!Terminated()) {
+    while (!StopRequested()) {
         UdpSocket::WaitResult waited;
         try {
             waited = socket.Wait(WaitMs, StopSignal());
@@ -26,7 +26,7 @@ void UdpListenerThread::Execute()
             SleepMs(10); // the system is short of something; try again shortly
             continue;
         }
-        if (waited == UdpSocket::WaitResult::Stopped || Terminated())
+        if (waited == UdpSocket::WaitResult::Stopped || StopRequested())
             break;
         if (waited == UdpSocket::WaitResult::TimedOut)
             continue;

@@ -13,7 +13,7 @@ class UdpServer;
 // Waits on one socket and hands what arrives to the UI thread.
 class UdpListenerThread : public WorkerThread {
 public:
-    // The longest a single wait lasts; the stop request (Terminate) ends it at once.
+    // The longest a single wait lasts; the stop request (RequestStop) ends it at once.
     static constexpr int WaitMs = 1000;
     // Datagrams handed over in one step at most, so the window gets its
     // events handled between batches of a large burst.

@@ -7,7 +7,7 @@
 namespace lumacast {
 namespace {
 
-SocketError shownError(const SocketError &cause)
+SocketError ShownError(const SocketError &cause)
 {
     return SocketError(SocketErrorMessage(cause.ErrorNumber()), cause.ErrorNumber());
 }
@@ -43,8 +43,8 @@ void UdpServer::Activate()
     std::vector<std::unique_ptr<UdpSocket>> opened;
     try {
         for (const auto &binding : bindings_) {
-            auto socket = std::make_unique<UdpSocket>(binding->Family);
-            socket->Bind(defaultPort_);
+            auto socket = std::make_unique<UdpSocket>(binding->family);
+            socket->Bind(port_);
             opened.push_back(std::move(socket));
         }
         for (const auto &socket : opened) {
@@ -57,11 +57,11 @@ void UdpServer::Activate()
     } catch (const BindError &e) {
         throw EndpointBindError(e.ErrorNumber());
     } catch (const SocketError &e) {
-        throw shownError(e);
+        throw ShownError(e);
     }
 
     for (std::size_t i = 0; i < bindings_.size(); ++i)
-        bindings_[i]->Socket = std::move(opened[i]);
+        bindings_[i]->socket = std::move(opened[i]);
     try {
         for (const auto &binding : bindings_) {
             auto listener = std::make_unique<UdpListenerThread>(*this, *binding);
@@ -79,9 +79,9 @@ void UdpServer::Deactivate()
 {
     // Wake every listener first so their ends overlap instead of adding up.
     for (const auto &listener : listeners_)
-        listener->Terminate();
+        listener->RequestStop();
     for (const auto &listener : listeners_)
-        listener->WaitFor();
+        listener->WaitForEnd();
     // Batches queued just before a listener ended still reach the handler,
     // and none may outlive the listener they point to.
     handoff::Drain();
@@ -89,19 +89,19 @@ void UdpServer::Deactivate()
     // Closed only once no thread waits on them: a descriptor closed under a
     // poll could be reused by an unrelated socket meanwhile.
     for (const auto &binding : bindings_)
-        binding->Socket.reset();
+        binding->socket.reset();
     active_ = false;
 }
 
-void UdpServer::Broadcast(std::string_view AData, std::uint16_t APort)
+void UdpServer::Broadcast(std::string_view data, std::uint16_t port)
 {
     if (!active_)
         Activate();
-    UdpSocket &sender = *bindings_.front()->Socket;
+    UdpSocket &sender = *bindings_.front()->socket;
     int sendError = 0;
     try {
         sender.SetBroadcast(true);
-        sender.SendTo(Ipv4Address{0xFFFFFFFFu}, APort, AData);
+        sender.SendTo(Ipv4Address{0xFFFFFFFFu}, port, data);
     } catch (const SocketError &e) {
         sendError = e.ErrorNumber();
     }
@@ -119,12 +119,12 @@ void UdpServer::DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::D
                              SocketBinding &binding)
 {
     for (const auto &datagram : batch) {
-        binding.PeerIP = SenderAddressText(datagram.sender);
-        binding.PeerPort = datagram.sender.port;
-        if (!OnRead)
+        binding.peerIp = SenderAddressText(datagram.sender);
+        binding.peerPort = datagram.sender.port;
+        if (!onRead)
             continue;
         try {
-            OnRead(thread, datagram.data, binding);
+            onRead(thread, datagram.data, binding);
         } catch (...) {
             // One handler's failure must not cost the rest of the batch.
         }

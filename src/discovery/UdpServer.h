@@ -14,8 +14,8 @@
 namespace lumacast {
 
 // Runs on the UI thread, one datagram at a time, in the order they arrived.
-using UdpReadHandler = std::function<void(UdpListenerThread *AThread, const std::vector<std::uint8_t> &AData,
-                                          SocketBinding &ABinding)>;
+using UdpReadHandler = std::function<void(UdpListenerThread *thread, const std::vector<std::uint8_t> &data,
+                                          SocketBinding &binding)>;
 
 // A UDP endpoint on one local port, IPv4 and (when the system offers it)
 // IPv6, with a listener thread per socket. All its operations run on the UI
@@ -28,8 +28,8 @@ public:
     UdpServer(const UdpServer &) = delete;
     UdpServer &operator=(const UdpServer &) = delete;
 
-    void SetDefaultPort(std::uint16_t port) { defaultPort_ = port; }
-    std::uint16_t DefaultPort() const { return defaultPort_; }
+    void SetPort(std::uint16_t port) { port_ = port; }
+    std::uint16_t Port() const { return port_; }
 
     // Recorded while inactive; applied to every socket at activation.
     void SetBroadcastEnabled(bool enabled) { broadcastEnabled_ = enabled; }
@@ -43,12 +43,12 @@ public:
 
     // Sends one datagram from the IPv4 socket to 255.255.255.255, activating
     // the endpoint first when it is inactive.
-    void Broadcast(std::string_view AData, std::uint16_t APort);
+    void Broadcast(std::string_view data, std::uint16_t port);
 
-    UdpReadHandler OnRead;
+    UdpReadHandler onRead;
 
     // The declared sockets, IPv4 first; fixed at the first activation.
-    const std::vector<std::unique_ptr<SocketBinding>> &Bindings() const { return bindings_; }
+    const std::vector<std::unique_ptr<SocketBinding>> &Sockets() const { return bindings_; }
 
     // The receive buffer asked of the system for each socket: large enough
     // that a burst of answers is held while the UI thread handles earlier ones.
@@ -56,7 +56,7 @@ public:
     // What the system granted the IPv4 socket at the last activation.
     int ReceiveBufferGranted() const { return receiveBufferGranted_; }
 
-    // The listener step: hands a batch of datagrams to OnRead one at a
+    // The listener step: hands a batch of datagrams to onRead one at a
     // time, in arrival order. UI thread.
     void DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
                       SocketBinding &binding);
@@ -65,7 +65,7 @@ private:
     void Activate();
     void Deactivate();
 
-    std::uint16_t defaultPort_ = 0;
+    std::uint16_t port_ = 0;
     bool broadcastEnabled_ = false;
     bool active_ = false;
     int receiveBufferGranted_ = 0;

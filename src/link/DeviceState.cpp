@@ -5,13 +5,13 @@ namespace lumacast {
 DeviceState ReadDeviceState(const DeviceStatusChars &status)
 {
     DeviceState state;
-    state.power = status.Power == '1' ? PowerState::On
-        : status.Power == '2'         ? PowerState::Changing
+    state.power = status.power == '1' ? PowerState::On
+        : status.power == '2'         ? PowerState::Changing
                                       : PowerState::Off;
-    state.lamp = status.Lamp == '1';
-    state.mute = status.Mute == '1';
-    if (status.Input >= '1' && status.Input < '1' + InputCount)
-        state.input = status.Input - '0';
+    state.lamp = status.lamp == '1';
+    state.mute = status.mute == '1';
+    if (status.input >= '1' && status.input < '1' + InputCount)
+        state.input = status.input - '0';
     return state;
 }
 

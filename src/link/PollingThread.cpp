@@ -65,7 +65,7 @@ void TPollingThread::Execute()
 
         bool awaitingReply = false;
         std::uint32_t sentAt = 0;
-        while (!Terminated()) {
+        while (!StopRequested()) {
             if (!awaitingReply) {
                 Synchronize([this] { BuildCommand(); });
                 TCPClient->Send(ComposeFrame(CommandField), &StopSignal());

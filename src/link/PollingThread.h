@@ -38,7 +38,7 @@ inline constexpr std::chrono::milliseconds StopLatency =
 class TPollingThread : public WorkerThread {
 public:
     TPollingThread(const QString &aIP, std::uint16_t aPort, PollerWindow &window,
-                   TickSource ticks = GetTickCount);
+                   TickSource ticks = TickCount);
     ~TPollingThread() override;
 
     // Ends a connect attempt or host-name resolution that is still running,

@@ -5,19 +5,19 @@
 namespace lumacast {
 namespace {
 
-char onOff(char slot)
+char OnOff(char slot)
 {
     return (slot == '1' || slot == '0') ? slot : ' ';
 }
 
-char input(char slot)
+char Input(char slot)
 {
     return (slot >= '1' && slot < '1' + InputCount) ? slot : ' ';
 }
 
 // One part of a connect address: optional sign, then decimal digits or a
 // $, x, X, 0x, 0X prefix and hex digits. Values past 255 stop early.
-std::optional<std::uint32_t> readPart(std::u16string_view part)
+std::optional<std::uint32_t> ReadPart(std::u16string_view part)
 {
     while (!part.empty() && part.front() == u' ')
         part.remove_prefix(1);
@@ -45,10 +45,10 @@ std::optional<std::uint32_t> readPart(std::u16string_view part)
 std::string TakeCommandField(PendingCommands &pending)
 {
     std::string field;
-    field += onOff(pending.PowerCmd);
-    field += onOff(pending.LampCmd);
-    field += onOff(pending.MuteCmd);
-    field += input(pending.InpSelCmd);
+    field += OnOff(pending.PowerCmd);
+    field += OnOff(pending.LampCmd);
+    field += OnOff(pending.MuteCmd);
+    field += Input(pending.InpSelCmd);
     field += ' ';
     pending.PowerCmd = ' ';
     pending.LampCmd = ' ';
@@ -92,7 +92,7 @@ std::optional<std::uint32_t> ReadConnectAddress(std::u16string_view text)
         std::u16string_view part = text.substr(0, dot);
         if (last && dot != std::u16string_view::npos && dot + 1 != text.size())
             return std::nullopt; // only one trailing dot may follow the fourth part
-        const auto value = readPart(part);
+        const auto value = ReadPart(part);
         if (!value)
             return std::nullopt;
         address = (address << 8) | *value;

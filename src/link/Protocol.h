@@ -22,10 +22,10 @@ struct PendingCommands {
 
 // Power, lamp, mute and input as the last accepted status reply gave them.
 struct DeviceStatusChars {
-    char Power = 0;
-    char Lamp = 0;
-    char Mute = 0;
-    char Input = 0;
+    char power = 0;
+    char lamp = 0;
+    char mute = 0;
+    char input = 0;
 
     bool operator==(const DeviceStatusChars &) const = default;
 };

@@ -35,7 +35,7 @@ struct Queue {
     WakeUp wake;
 };
 
-Queue &queue()
+Queue &TheQueue()
 {
     // Never destroyed: a self-releasing worker may still be notifying while
     // the process runs its exit handlers.
@@ -43,7 +43,7 @@ Queue &queue()
     return *q;
 }
 
-bool onUiThread()
+bool OnUiThread()
 {
     auto *app = QCoreApplication::instance();
     return app != nullptr && QThread::currentThread() == app->thread();
@@ -54,30 +54,30 @@ bool onUiThread()
 // turn ends and wakes itself again, behind whatever else is waiting.
 constexpr auto TurnBudget = std::chrono::milliseconds(10);
 
-void serveOneTurn();
+void ServeOneTurn();
 
-void wakeUiThread()
+void WakeUiThread()
 {
-    WakeUp &wake = queue().wake;
+    WakeUp &wake = TheQueue().wake;
     if (!wake.Valid()) {
         if (auto *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, serveOneTurn, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, ServeOneTurn, Qt::QueuedConnection);
         return;
     }
     wake.Raise();
 }
 
-void serveOneTurn()
+void ServeOneTurn()
 {
     if (handoff::DrainFor(TurnBudget))
-        wakeUiThread();
+        WakeUiThread();
 }
 
 } // namespace
 
 void Synchronize(const std::function<void()> &step)
 {
-    if (onUiThread()) {
+    if (OnUiThread()) {
         if (handoff::IsCutOff())
             throw HandOffCutOff();
         step();
@@ -85,7 +85,7 @@ void Synchronize(const std::function<void()> &step)
     }
     auto item = std::make_shared<Step>();
     item->run = step;
-    Queue &q = queue();
+    Queue &q = TheQueue();
     {
         std::lock_guard lock(q.mutex);
         if (q.cutOff)
@@ -93,7 +93,7 @@ void Synchronize(const std::function<void()> &step)
         q.steps.push_back(item);
     }
     q.queued.notify_all();
-    wakeUiThread();
+    WakeUiThread();
 
     std::unique_lock lock(q.mutex);
     q.stepDone.wait(lock, [&] { return item->done; });
@@ -105,7 +105,7 @@ void Post(std::function<void()> step)
 {
     auto item = std::make_shared<Step>();
     item->run = std::move(step);
-    Queue &q = queue();
+    Queue &q = TheQueue();
     {
         std::lock_guard lock(q.mutex);
         if (q.cutOff)
@@ -113,7 +113,7 @@ void Post(std::function<void()> step)
         q.steps.push_back(item);
     }
     q.queued.notify_all();
-    wakeUiThread();
+    WakeUiThread();
 }
 
 namespace handoff {
@@ -123,7 +123,7 @@ void Install()
     // The watcher is a child of the application object: once per object.
     static QPointer<QObject> watcher;
     if (watcher == nullptr || watcher->parent() != QCoreApplication::instance())
-        watcher = queue().wake.Watch(serveOneTurn);
+        watcher = TheQueue().wake.Watch(ServeOneTurn);
 }
 
 void Drain()
@@ -136,7 +136,7 @@ bool DrainFor(std::chrono::milliseconds budget)
     using Clock = std::chrono::steady_clock;
     const bool bounded = budget < std::chrono::hours(24);
     const auto deadline = bounded ? Clock::now() + budget : Clock::time_point::max();
-    Queue &q = queue();
+    Queue &q = TheQueue();
     for (bool first = true;; first = false) {
         std::shared_ptr<Step> item;
         {
@@ -165,7 +165,7 @@ bool DrainFor(std::chrono::milliseconds budget)
 
 void WaitServing(const std::function<bool()> &finished)
 {
-    Queue &q = queue();
+    Queue &q = TheQueue();
     for (;;) {
         Drain();
         if (finished())
@@ -181,7 +181,7 @@ void WaitServing(const std::function<bool()> &finished)
 
 void NotifyWaiters()
 {
-    Queue &q = queue();
+    Queue &q = TheQueue();
     {
         std::lock_guard lock(q.mutex);
         ++q.generation;
@@ -191,7 +191,7 @@ void NotifyWaiters()
 
 void CutOff()
 {
-    Queue &q = queue();
+    Queue &q = TheQueue();
     {
         std::lock_guard lock(q.mutex);
         q.cutOff = true;
@@ -206,14 +206,14 @@ void CutOff()
 
 void Reopen()
 {
-    Queue &q = queue();
+    Queue &q = TheQueue();
     std::lock_guard lock(q.mutex);
     q.cutOff = false;
 }
 
 bool IsCutOff()
 {
-    Queue &q = queue();
+    Queue &q = TheQueue();
     std::lock_guard lock(q.mutex);
     return q.cutOff;
 }

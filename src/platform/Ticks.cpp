@@ -5,7 +5,7 @@
 
 namespace lumacast {
 
-std::uint32_t GetTickCount()
+std::uint32_t TickCount()
 {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

@@ -21,7 +21,7 @@ void WorkerThread::Start()
 {
     // Only self-releasing threads are counted: nobody can join them, so the
     // count is the only way to wait for their end.
-    counted_ = freeOnTerminate_;
+    counted_ = releaseOnEnd_;
     if (counted_)
         liveThreads.fetch_add(1);
     try {
@@ -46,15 +46,15 @@ void WorkerThread::Run()
         // Execute reports nothing; its failures end the thread.
     }
     finished_.store(true);
-    if (onTerminate_) {
+    if (endNotification_) {
         try {
-            Synchronize([this] { onTerminate_(this); });
+            Synchronize([this] { endNotification_(this); });
         } catch (...) {
             // Cut off from the UI thread: nobody is left to notify.
         }
     }
     const bool counted = counted_;
-    if (freeOnTerminate_) {
+    if (releaseOnEnd_) {
         thread_.detach();
         delete this;
     }
@@ -63,7 +63,7 @@ void WorkerThread::Run()
     handoff::NotifyWaiters();
 }
 
-void WorkerThread::WaitFor()
+void WorkerThread::WaitForEnd()
 {
     handoff::WaitServing([this] { return finished_.load(); });
     if (thread_.joinable())

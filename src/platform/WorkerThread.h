@@ -22,8 +22,8 @@ public:
     virtual ~WorkerThread();
 
     // Both must be attached before Start().
-    void SetOnTerminate(EndNotification notification) { onTerminate_ = std::move(notification); }
-    void SetFreeOnTerminate(bool free) { freeOnTerminate_ = free; }
+    void SetEndNotification(EndNotification notification) { endNotification_ = std::move(notification); }
+    void SetReleaseOnEnd(bool free) { releaseOnEnd_ = free; }
 
     // Throws SocketError with the socket layer's message when the system
     // refuses a new thread.
@@ -31,17 +31,17 @@ public:
 
     // The stop request: never blocks, may be repeated. Besides the flag it
     // signals StopSignal(), so that a wait of the body can end early.
-    void Terminate()
+    void RequestStop()
     {
         terminated_.store(true);
         stop_.Signal();
     }
-    bool Terminated() const { return terminated_.load(); }
+    bool StopRequested() const { return terminated_.load(); }
     const AbortSignal &StopSignal() const { return stop_; }
 
     // UI thread, threads without release on end: waits for the end while
     // serving hand-offs, then joins.
-    void WaitFor();
+    void WaitForEnd();
 
     // UI thread: waits until every self-releasing worker thread has finished
     // its last step, self-release included, serving hand-offs meanwhile.
@@ -55,8 +55,8 @@ private:
     void Run();
 
     std::thread thread_;
-    EndNotification onTerminate_;
-    bool freeOnTerminate_ = false;
+    EndNotification endNotification_;
+    bool releaseOnEnd_ = false;
     bool counted_ = false;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};

@@ -26,7 +26,7 @@ constexpr std::array<bool, 256> AllowedKeys = [] {
 // Whether a line edit would insert the event's text. This mirrors the line
 // edit's own test, so that everything it would insert is filtered, and
 // shortcuts such as Ctrl+C (which carry a letter as text) are not.
-bool insertsText(const QKeyEvent *event)
+bool InsertsText(const QKeyEvent *event)
 {
     const QString text = event->text();
     if (text.isEmpty())
@@ -43,7 +43,7 @@ bool insertsText(const QKeyEvent *event)
 }
 
 // Ctrl+Backspace types the character 127, which the filter discards.
-bool isCtrlBackspace(const QKeyEvent *event)
+bool IsCtrlBackspace(const QKeyEvent *event)
 {
     return event->key() == Qt::Key_Backspace && (event->modifiers() & Qt::ControlModifier);
 }
@@ -84,7 +84,7 @@ AddressComboBox::AddressComboBox(QWidget *parent) : QComboBox(parent)
 
 void AddressComboBox::keyPressEvent(QKeyEvent *event)
 {
-    if (isCtrlBackspace(event)) {
+    if (IsCtrlBackspace(event)) {
         char16_t key = 127;
         ComboBox1KeyPress(this, key);
         if (key == 0) {
@@ -92,7 +92,7 @@ void AddressComboBox::keyPressEvent(QKeyEvent *event)
             return;
         }
     }
-    if (!insertsText(event)) {
+    if (!InsertsText(event)) {
         QComboBox::keyPressEvent(event);
         return;
     }

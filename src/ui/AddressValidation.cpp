@@ -8,14 +8,14 @@
 namespace lumacast {
 namespace {
 
-constexpr std::size_t npos = std::u16string_view::npos;
+constexpr std::size_t NotFound = std::u16string_view::npos;
 
-bool isDecimal(char16_t c) noexcept
+bool IsDecimal(char16_t c) noexcept
 {
     return c >= u'0' && c <= u'9';
 }
 
-bool allHex(std::u16string_view s) noexcept
+bool AllHex(std::u16string_view s) noexcept
 {
     for (char16_t c : s)
         if (HexDigitValue(c) < 0)
@@ -23,27 +23,27 @@ bool allHex(std::u16string_view s) noexcept
     return true;
 }
 
-std::u16string_view skipZeros(std::u16string_view s) noexcept
+std::u16string_view SkipZeros(std::u16string_view s) noexcept
 {
     const auto first = s.find_first_not_of(u'0');
-    return first == npos ? std::u16string_view{} : s.substr(first);
+    return first == NotFound ? std::u16string_view{} : s.substr(first);
 }
 
 // One or more hex digits whose value fits 64 bits: at most sixteen of them
 // after the leading zeros.
-bool isHex64(std::u16string_view digits) noexcept
+bool IsHex64(std::u16string_view digits) noexcept
 {
-    return !digits.empty() && allHex(digits) && skipZeros(digits).size() <= 16;
+    return !digits.empty() && AllHex(digits) && SkipZeros(digits).size() <= 16;
 }
 
 // One or more decimal digits whose value is at most `limit`.
-bool isDecimalUpTo(std::u16string_view digits, std::uint64_t limit) noexcept
+bool IsDecimalUpTo(std::u16string_view digits, std::uint64_t limit) noexcept
 {
     if (digits.empty())
         return false;
     std::uint64_t value = 0;
     for (char16_t c : digits) {
-        if (!isDecimal(c))
+        if (!IsDecimal(c))
             return false;
         const auto d = static_cast<std::uint64_t>(c - u'0');
         if (value > (limit - d) / 10)
@@ -55,36 +55,36 @@ bool isDecimalUpTo(std::u16string_view digits, std::uint64_t limit) noexcept
 
 // The syntax of a signed 64-bit integer: leading spaces, one optional sign,
 // then decimal digits in range, or a $, x or 0x prefix and hex digits.
-bool isInteger64(std::u16string_view s) noexcept
+bool IsInteger64(std::u16string_view s) noexcept
 {
     const auto start = s.find_first_not_of(u' ');
-    if (start == npos)
+    if (start == NotFound)
         return false;
     s.remove_prefix(start);
     const IntegerText text = SplitIntegerText(s);
     if (text.base == 16)
-        return isHex64(text.digits);
-    constexpr std::uint64_t maxPositive = INT64_MAX;
-    return isDecimalUpTo(text.digits, text.negative ? maxPositive + 1 : maxPositive);
+        return IsHex64(text.digits);
+    constexpr std::uint64_t MaxPositive = INT64_MAX;
+    return IsDecimalUpTo(text.digits, text.negative ? MaxPositive + 1 : MaxPositive);
 }
 
-bool isDottedNumber(std::u16string_view part) noexcept
+bool IsDottedNumber(std::u16string_view part) noexcept
 {
     // 0x with any number of hex digits, beyond what 64 bits hold.
-    if (part.size() > 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X') && allHex(part.substr(2)))
+    if (part.size() > 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X') && AllHex(part.substr(2)))
         return true;
-    return isInteger64(part);
+    return IsInteger64(part);
 }
 
 // A decimal run of the IPv4 tail: one or more digits, value at most 255.
-bool isOctet(std::u16string_view run) noexcept
+bool IsOctet(std::u16string_view run) noexcept
 {
-    return isDecimalUpTo(run, 255);
+    return IsDecimalUpTo(run, 255);
 }
 
-bool isGroup(std::u16string_view group) noexcept
+bool IsGroup(std::u16string_view group) noexcept
 {
-    return allHex(group) && skipZeros(group).size() <= 4;
+    return AllHex(group) && SkipZeros(group).size() <= 4;
 }
 
 } // namespace
@@ -96,9 +96,9 @@ bool ReadDottedAddress(std::u16string_view text) noexcept
         const auto part = text.substr(0, stop);
         if (part.empty())
             return true;
-        if (!isDottedNumber(part))
+        if (!IsDottedNumber(part))
             return false;
-        if (stop == npos)
+        if (stop == NotFound)
             return true; // the empty rest after the last part
         text.remove_prefix(stop + 1);
     }
@@ -116,8 +116,8 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
 
     std::size_t colons = 0;
     std::size_t stops = 0;
-    std::size_t firstStop = npos;
-    std::size_t lastColon = npos;
+    std::size_t firstStop = NotFound;
+    std::size_t lastColon = NotFound;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
         if (c == u':') {
@@ -127,9 +127,9 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
         } else if (c == u'.') {
             if (++stops > 3)
                 return false;
-            if (firstStop == npos)
+            if (firstStop == NotFound)
                 firstStop = i;
-        } else if (HexDigitValue(c) < 0 || (!isDecimal(c) && firstStop != npos)) {
+        } else if (HexDigitValue(c) < 0 || (!IsDecimal(c) && firstStop != NotFound)) {
             // Not a hex digit, or a hex letter after the IPv4 tail began.
             return false;
         }
@@ -150,13 +150,13 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
     std::size_t begin = 0;
     for (;;) {
         const auto colon = text.find(u':', begin);
-        const std::size_t end = colon == npos ? groupsEnd : colon;
+        const std::size_t end = colon == NotFound ? groupsEnd : colon;
         const auto group = text.substr(begin, end - begin);
         const bool padded = (begin == 0 && padFront) || (end == text.size() && padBack);
         if (group.empty() && !padded) {
             if (++emptyGroups > 1)
                 return false;
-        } else if (!isGroup(group)) {
+        } else if (!IsGroup(group)) {
             return false;
         }
         if (end == groupsEnd)
@@ -170,11 +170,11 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
     auto tail = text.substr(lastColon + 1);
     for (int run = 0; run < 3; ++run) {
         const auto stop = tail.find(u'.');
-        if (!isOctet(tail.substr(0, stop)))
+        if (!IsOctet(tail.substr(0, stop)))
             return false;
         tail.remove_prefix(stop + 1);
     }
-    return isOctet(tail.substr(0, 3));
+    return IsOctet(tail.substr(0, 3));
 }
 
 bool IsValidAddress(std::u16string_view text) noexcept

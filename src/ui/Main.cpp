@@ -39,7 +39,7 @@ namespace {
 const QColor StripOn(255, 96, 0);
 const QColor PowerSecond(0, 128, 255);
 
-QFont windowFont(bool bold)
+QFont WindowFont(bool bold)
 {
     // Where Tahoma is missing, a face of like width, so "IP Address:" and "DISCONNECT"
     // still fit their controls; DejaVu Sans, the usual default, is wider.
@@ -58,7 +58,7 @@ QFont windowFont(bool bold)
 }
 
 // Gives a control what the layout table holds for it.
-template <class Widget> Widget *place(Widget *widget, const ControlSpec &control)
+template <class Widget> Widget *Place(Widget *widget, const ControlSpec &control)
 {
     widget->setObjectName(QLatin1String(control.name));
     widget->setGeometry(control.left, control.top, control.width, control.height);
@@ -66,7 +66,7 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &control
     switch (control.kind) {
     case ControlKind::Label:
         // A label is read by its text.
-        widget->setFont(windowFont(control.bold));
+        widget->setFont(WindowFont(control.bold));
         break;
     case ControlKind::Strip:
         widget->setAccessibleDescription(accessible);
@@ -79,40 +79,40 @@ template <class Widget> Widget *place(Widget *widget, const ControlSpec &control
         break;
     case ControlKind::Button:
     case ControlKind::AddressField:
-        widget->setFont(windowFont(control.bold));
+        widget->setFont(WindowFont(control.bold));
         widget->setAccessibleName(accessible);
         break;
     }
     return widget;
 }
 
-QWidget *makeControl(QWidget *parent, const ControlSpec &control)
+QWidget *MakeControl(QWidget *parent, const ControlSpec &control)
 {
     const QString caption = QString::fromUtf8(control.caption);
     switch (control.kind) {
     case ControlKind::Label:
-        return place(new QLabel(caption, parent), control);
+        return Place(new QLabel(caption, parent), control);
     case ControlKind::Button: {
         auto *button = new QPushButton(caption, parent);
         button->setAutoDefault(false);
-        return place(button, control);
+        return Place(button, control);
     }
     case ControlKind::AddressField: {
-        auto *field = place(new AddressComboBox(parent), control);
+        auto *field = Place(new AddressComboBox(parent), control);
         field->setEditText(caption);
         return field;
     }
     case ControlKind::StatusBar:
-        return place(new QStatusBar(parent), control);
+        return Place(new QStatusBar(parent), control);
     case ControlKind::Strip:
-        return place(new IndicatorStrip(parent), control);
+        return Place(new IndicatorStrip(parent), control);
     }
     std::abort();
 }
 
 // The control of that name; the program stops on a name missing from the
 // table, which is a fault of the code.
-template <class Widget> Widget *control(const QWidget *form, std::string_view name)
+template <class Widget> Widget *ControlOf(const QWidget *form, std::string_view name)
 {
     auto *widget = form->findChild<Widget *>(QLatin1String(name.data(), static_cast<qsizetype>(name.size())),
                                              Qt::FindDirectChildrenOnly);
@@ -121,7 +121,7 @@ template <class Widget> Widget *control(const QWidget *form, std::string_view na
     return widget;
 }
 
-QAccessibleInterface *panelAccessible(const QString &key, QObject *object)
+QAccessibleInterface *PanelAccessible(const QString &key, QObject *object)
 {
     auto *widget = qobject_cast<QWidget *>(object);
     if (widget == nullptr)
@@ -157,13 +157,13 @@ protected:
     }
 };
 
-void setNameIfChanged(QWidget *widget, const QString &name)
+void SetNameIfChanged(QWidget *widget, const QString &name)
 {
     if (widget->accessibleName() != name)
         widget->setAccessibleName(name);
 }
 
-void setDescriptionIfChanged(QWidget *widget, const QString &description)
+void SetDescriptionIfChanged(QWidget *widget, const QString &description)
 {
     if (widget->accessibleDescription() != description)
         widget->setAccessibleDescription(description);
@@ -179,34 +179,34 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
       ports_(ports)
 {
     static const bool rolesInstalled = [] {
-        QAccessible::installFactory(panelAccessible);
+        QAccessible::installFactory(PanelAccessible);
         return true;
     }();
     Q_UNUSED(rolesInstalled);
     setWindowTitle(QString::fromUtf8(WindowTitle));
     setFixedSize(WindowWidth, WindowHeight);
-    setFont(windowFont(false));
+    setFont(WindowFont(false));
 
     // In the table's order, which is the order they are stacked in.
     for (const ControlSpec &spec : Controls)
-        makeControl(this, spec);
-    Label1 = control<QLabel>(this, "Label1");
-    PowerOnBtn = control<QPushButton>(this, "PowerOnBtn");
-    LampOnBtn = control<QPushButton>(this, "LampOnBtn");
-    MuteOnBtn = control<QPushButton>(this, "MuteOnBtn");
-    ConnectBtn = control<QPushButton>(this, "ConnectBtn");
-    ComboBox1 = control<AddressComboBox>(this, "ComboBox1");
-    StatusBar1 = control<QStatusBar>(this, "StatusBar1");
-    FindBtn = control<QPushButton>(this, "FindBtn");
-    PowerStatusPnl = control<IndicatorStrip>(this, "PowerStatusPnl");
-    LampStatusPnl = control<IndicatorStrip>(this, "LampStatusPnl");
-    MuteStatusPnl = control<IndicatorStrip>(this, "MuteStatusPnl");
-    PowerOffBtn = control<QPushButton>(this, "PowerOffBtn");
-    LampOffBtn = control<QPushButton>(this, "LampOffBtn");
-    MuteOffBtn = control<QPushButton>(this, "MuteOffBtn");
+        MakeControl(this, spec);
+    Label1 = ControlOf<QLabel>(this, "Label1");
+    PowerOnBtn = ControlOf<QPushButton>(this, "PowerOnBtn");
+    LampOnBtn = ControlOf<QPushButton>(this, "LampOnBtn");
+    MuteOnBtn = ControlOf<QPushButton>(this, "MuteOnBtn");
+    ConnectBtn = ControlOf<QPushButton>(this, "ConnectBtn");
+    ComboBox1 = ControlOf<AddressComboBox>(this, "ComboBox1");
+    StatusBar1 = ControlOf<QStatusBar>(this, "StatusBar1");
+    FindBtn = ControlOf<QPushButton>(this, "FindBtn");
+    PowerStatusPnl = ControlOf<IndicatorStrip>(this, "PowerStatusPnl");
+    LampStatusPnl = ControlOf<IndicatorStrip>(this, "LampStatusPnl");
+    MuteStatusPnl = ControlOf<IndicatorStrip>(this, "MuteStatusPnl");
+    PowerOffBtn = ControlOf<QPushButton>(this, "PowerOffBtn");
+    LampOffBtn = ControlOf<QPushButton>(this, "LampOffBtn");
+    MuteOffBtn = ControlOf<QPushButton>(this, "MuteOffBtn");
     for (int i = 0; i < InputCount; ++i) {
-        InputButtons[i] = control<QPushButton>(this, InputControlName(InputButtonPrefix, i + 1));
-        InputStrips[i] = control<IndicatorStrip>(this, InputControlName(InputStripPrefix, i + 1));
+        InputButtons[i] = ControlOf<QPushButton>(this, InputControlName(InputButtonPrefix, i + 1));
+        InputStrips[i] = ControlOf<IndicatorStrip>(this, InputControlName(InputStripPrefix, i + 1));
     }
     // Named by its label too: screen readers follow the buddy relation.
     Label1->setBuddy(ComboBox1);
@@ -256,9 +256,9 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
         connect(InputButtons[i], &QPushButton::clicked, this, Handler([this, i] { InpSelBtnClick(i + 1); }));
     connect(FindBtn, &QPushButton::clicked, this, handler(&TMainForm::FindBtnClick));
     connect(Timer1, &QTimer::timeout, this, handler(&TMainForm::Timer1Timer));
-    IdUDPServer1.OnRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
-                                 SocketBinding &ABinding) {
-        IdUDPServer1UDPRead(QString::fromStdString(ABinding.PeerIP));
+    IdUDPServer1.onRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
+                                 SocketBinding &binding) {
+        IdUDPServer1UDPRead(QString::fromStdString(binding.peerIp));
     };
 }
 
@@ -309,7 +309,7 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::FormCreate()
 {
-    IdUDPServer1.SetDefaultPort(ports_.discoveryLocal);
+    IdUDPServer1.SetPort(ports_.discoveryLocal);
     IdUDPServer1.SetBroadcastEnabled(true);
     IdUDPServer1.SetActive(true);
     FindBtn->setVisible(true);
@@ -363,7 +363,7 @@ void TMainForm::ConnectBtnClick()
 {
     if (Connected) {
         if (ActivePoller != nullptr)
-            ActivePoller->Terminate();
+            ActivePoller->RequestStop();
         return;
     }
 
@@ -374,8 +374,8 @@ void TMainForm::ConnectBtnClick()
     }
 
     auto *poller = new TPollingThread(address, ports_.device, *this);
-    poller->SetOnTerminate([this](WorkerThread *sender) { PollerEnded(sender); });
-    poller->SetFreeOnTerminate(true);
+    poller->SetEndNotification([this](WorkerThread *sender) { PollerEnded(sender); });
+    poller->SetReleaseOnEnd(true);
     try {
         poller->Start();
     } catch (...) {
@@ -410,31 +410,31 @@ void TMainForm::PollerEnded(WorkerThread *)
 
 void TMainForm::PowerOnBtnClick()
 {
-    Commands.PowerCmd = '1';
+    commands_.PowerCmd = '1';
 }
 void TMainForm::PowerOffBtnClick()
 {
-    Commands.PowerCmd = '0';
+    commands_.PowerCmd = '0';
 }
 void TMainForm::LampOnBtnClick()
 {
-    Commands.LampCmd = '1';
+    commands_.LampCmd = '1';
 }
 void TMainForm::LampOffBtnClick()
 {
-    Commands.LampCmd = '0';
+    commands_.LampCmd = '0';
 }
 void TMainForm::MuteOnBtnClick()
 {
-    Commands.MuteCmd = '1';
+    commands_.MuteCmd = '1';
 }
 void TMainForm::MuteOffBtnClick()
 {
-    Commands.MuteCmd = '0';
+    commands_.MuteCmd = '0';
 }
 void TMainForm::InpSelBtnClick(int input)
 {
-    Commands.InpSelCmd = static_cast<char>('0' + input);
+    commands_.InpSelCmd = static_cast<char>('0' + input);
 }
 
 void TMainForm::ShowConnectedTo(const QString &address)
@@ -500,24 +500,24 @@ void TMainForm::DescribeDeviceState()
     // read on demand, off included, which hides its strip.
     const StateWords words = WordsFor(shownState_);
     for (QPushButton *button : {PowerOnBtn, PowerOffBtn})
-        setDescriptionIfChanged(button, words.power);
+        SetDescriptionIfChanged(button, words.power);
     for (QPushButton *button : {LampOnBtn, LampOffBtn})
-        setDescriptionIfChanged(button, words.lamp);
+        SetDescriptionIfChanged(button, words.lamp);
     for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
-        setDescriptionIfChanged(button, words.mute);
+        SetDescriptionIfChanged(button, words.mute);
     for (QPushButton *button : InputButtons)
-        setDescriptionIfChanged(button, words.input);
-    setNameIfChanged(PowerStatusPnl, words.power);
-    setNameIfChanged(LampStatusPnl, words.lamp);
-    setNameIfChanged(MuteStatusPnl, words.mute);
+        SetDescriptionIfChanged(button, words.input);
+    SetNameIfChanged(PowerStatusPnl, words.power);
+    SetNameIfChanged(LampStatusPnl, words.lamp);
+    SetNameIfChanged(MuteStatusPnl, words.mute);
     for (IndicatorStrip *strip : InputStrips)
-        setNameIfChanged(strip, words.input);
+        SetNameIfChanged(strip, words.input);
 }
 
 bool EndPolling(std::chrono::milliseconds limit)
 {
     if (ActivePoller != nullptr) {
-        ActivePoller->Terminate();
+        ActivePoller->RequestStop();
         ActivePoller->AbortConnect();
     }
     handoff::CutOff();

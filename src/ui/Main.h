@@ -70,7 +70,7 @@ public:
 
     // The window side of the polling thread's hand-off steps.
     void ShowConnectedTo(const QString &address) override;
-    PendingCommands &Pending() override { return Commands; }
+    PendingCommands &Pending() override { return commands_; }
     void ShowDeviceStatus(const DeviceStatusChars &status) override;
 
     void SetStatusText(const QString &text);
@@ -117,13 +117,13 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void PollerEnded(WorkerThread *Sender);
+    void PollerEnded(WorkerThread *sender);
     void StartDiscovery();
     void SetCommandButtonsEnabled(bool enabled);
     void HideStrips();
     void DescribeDeviceState();
 
-    PendingCommands Commands;
+    PendingCommands commands_;
     PanelPorts ports_;
     TimerStarter startTimer_;
     QLabel *statusLabel_;

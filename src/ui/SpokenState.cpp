@@ -8,14 +8,14 @@ namespace lumacast {
 
 namespace {
 
-QString words(const char *item, const char *what)
+QString Words(const char *item, const char *what)
 {
     return QString::fromUtf8(item) + QString::fromUtf8(what);
 }
 
-QString onOff(const char *item, bool on)
+QString OnOff(const char *item, bool on)
 {
-    return words(item, on ? OnWords : OffWords);
+    return Words(item, on ? OnWords : OffWords);
 }
 
 } // namespace
@@ -23,15 +23,15 @@ QString onOff(const char *item, bool on)
 StateWords WordsFor(const std::optional<DeviceState> &state)
 {
     if (!state)
-        return {words(PowerWord, NotKnownWords), words(LampWord, NotKnownWords),
-                words(MuteWord, NotKnownWords), QString::fromUtf8(InputNotKnownWords)};
+        return {Words(PowerWord, NotKnownWords), Words(LampWord, NotKnownWords),
+                Words(MuteWord, NotKnownWords), QString::fromUtf8(InputNotKnownWords)};
     // The second power state claims no more than that the power is changing:
     // the reply does not say which way.
     const QString power = state->power == PowerState::Changing
-        ? words(PowerWord, ChangingWords)
-        : onOff(PowerWord, state->power == PowerState::On);
+        ? Words(PowerWord, ChangingWords)
+        : OnOff(PowerWord, state->power == PowerState::On);
     const QString input = state->input != 0 ? InputWords(state->input) : QString::fromUtf8(NoInputWords);
-    return {power, onOff(LampWord, state->lamp), onOff(MuteWord, state->mute), input};
+    return {power, OnOff(LampWord, state->lamp), OnOff(MuteWord, state->mute), input};
 }
 
 QString ChangeWords(const std::optional<DeviceState> &before, const DeviceState &after)

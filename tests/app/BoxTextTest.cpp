@@ -25,7 +25,7 @@ namespace {
 
 // Every character of every line of `text` drawn by `font` with a real glyph
 // of the face itself: no fallback to another face, no empty box.
-testing::AssertionResult drawnByTheFace(const QFont &font, const QString &text)
+testing::AssertionResult DrawnByTheFace(const QFont &font, const QString &text)
 {
     const QString face = QFontInfo(font).family();
     for (const QString &line : text.split(QStringLiteral("\r\n"))) {
@@ -54,21 +54,21 @@ TEST(BoxTextTest, EveryBoxTextIsDrawnWithRealGlyphsOfTheBoxFace)
     ShowAddressRejection(&window, new AddressComboBox(&window));
     EXPECT_FALSE(SelectStyle(QStringLiteral("No Such Style")));
     ShowErrorMessage(ErrorMessage(std::make_exception_ptr(EndpointBindError(EADDRINUSE))));
-    ASSERT_EQ(watcher.seen().size(), 3u);
+    ASSERT_EQ(watcher.Seen().size(), 3u);
 
     // What the boxes showed, and every socket error message there is.
     QStringList texts;
-    for (const auto &box : watcher.seen())
+    for (const auto &box : watcher.Seen())
         texts << box.title << box.text << box.buttons;
     texts << QString::fromUtf8(TimerUnavailableText);
     for (int errnoValue = 1; errnoValue < 134; ++errnoValue)
         texts << QString::fromStdString(SocketErrorMessage(errnoValue));
 
-    for (const auto &box : watcher.seen()) {
+    for (const auto &box : watcher.Seen()) {
         SCOPED_TRACE(box.name.toStdString());
         EXPECT_EQ(box.textFont, box.buttonFont);
         for (const QString &text : texts)
-            EXPECT_TRUE(drawnByTheFace(box.textFont, text));
+            EXPECT_TRUE(DrawnByTheFace(box.textFont, text));
     }
 }
 

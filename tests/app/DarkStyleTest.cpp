@@ -30,7 +30,7 @@ TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
     ModalBoxes watcher;
     // A box would have been answered before SelectStyle returned.
     ASSERT_TRUE(SelectStyle(QString::fromUtf8(GetParam())));
-    EXPECT_TRUE(watcher.seen().empty());
+    EXPECT_TRUE(watcher.Seen().empty());
     EXPECT_EQ(ActiveStyleName(), "Metropolis UI Dark");
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), DarkWindow);
 
@@ -42,8 +42,8 @@ TEST_P(StyleFoundTest, ByItsNameInAnyCaseAndDarkensEveryWindow)
 
     // Boxes are dark too.
     QTimer::singleShot(0, [] { ShowErrorMessage(QStringLiteral("x")); });
-    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
-    EXPECT_EQ(watcher.seen()[0].window, DarkWindow);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 1u; }));
+    EXPECT_EQ(watcher.Seen()[0].window, DarkWindow);
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, StyleFoundTest,
@@ -103,8 +103,8 @@ TEST_P(StyleNotFoundTest, ShowsTheBoxAndLeavesTheLookAsItWas)
     ModalBoxes watcher;
     const QString name = QString::fromUtf8(GetParam());
     EXPECT_FALSE(SelectStyle(name));
-    ASSERT_EQ(watcher.seen().size(), 1u);
-    const auto &box = watcher.seen()[0];
+    ASSERT_EQ(watcher.Seen().size(), 1u);
+    const auto &box = watcher.Seen()[0];
     EXPECT_EQ(box.name, StyleNotFoundBoxName);
     EXPECT_EQ(box.title, QStringLiteral("エラー"));
     EXPECT_EQ(box.text, QStringLiteral("スタイル '%1' が見つかりません").arg(name));
@@ -126,8 +126,8 @@ TEST(StyleTest, AProgramWithoutTheStoredStyleShowsTheBox)
     QTemporaryDir empty;
     ModalBoxes watcher;
     EXPECT_FALSE(SelectStyle(QString::fromLatin1(DarkStyleName), empty.path()));
-    ASSERT_EQ(watcher.seen().size(), 1u);
-    EXPECT_EQ(watcher.seen()[0].text, QStringLiteral("スタイル 'Metropolis UI Dark' が見つかりません"));
+    ASSERT_EQ(watcher.Seen().size(), 1u);
+    EXPECT_EQ(watcher.Seen()[0].text, QStringLiteral("スタイル 'Metropolis UI Dark' が見つかりません"));
 }
 
 TEST(StyleTest, AStoredStyleThatCannotBeReadIsNotCaught)
@@ -139,7 +139,7 @@ TEST(StyleTest, AStoredStyleThatCannotBeReadIsNotCaught)
     file.close();
     ModalBoxes watcher;
     EXPECT_THROW(SelectStyle(QString::fromLatin1(DarkStyleName), dir.path()), std::runtime_error);
-    EXPECT_TRUE(watcher.seen().empty());
+    EXPECT_TRUE(watcher.Seen().empty());
 }
 
 class UnreadableStyleTest : public testing::TestWithParam<const char *> { };

@@ -48,10 +48,10 @@ TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     QTest::mouseClick(failing, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 1u; }));
     EXPECT_TRUE(before);
     EXPECT_FALSE(after);
-    const auto &box = watcher.seen().front();
+    const auto &box = watcher.Seen().front();
     EXPECT_EQ(box.name, ErrorMessageBoxName);
     EXPECT_EQ(box.title, Title);
     EXPECT_EQ(box.text, QStringLiteral("ソケットエラー # 10048."));
@@ -64,7 +64,7 @@ TEST(ErrorBoxTest, AnErrorFromAClickHandlerIsShownAndTheProgramGoesOn)
     QTest::mouseClick(working, Qt::LeftButton);
     EXPECT_TRUE(workingRan);
     QTest::mouseClick(failing, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 2u; }));
 }
 
 TEST(ErrorBoxTest, AWindowThatCannotBindShowsItsErrorAtStartAndOnFind)
@@ -77,12 +77,12 @@ TEST(ErrorBoxTest, AWindowThatCannotBindShowsItsErrorAtStartAndOnFind)
     ModalBoxes watcher;
     TMainForm window(ports);
     EXPECT_FALSE(RunHandler([&] { window.FormCreate(); })); // as the program starts it
-    ASSERT_EQ(watcher.seen().size(), 1u);
-    EXPECT_TRUE(watcher.seen()[0].text.startsWith(QString::fromUtf8(CouldNotBindText)));
+    ASSERT_EQ(watcher.Seen().size(), 1u);
+    EXPECT_TRUE(watcher.Seen()[0].text.startsWith(QString::fromUtf8(CouldNotBindText)));
     window.show();
     QTest::mouseClick(window.FindBtn, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
-    EXPECT_EQ(watcher.seen()[1].text, watcher.seen()[0].text);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 2u; }));
+    EXPECT_EQ(watcher.Seen()[1].text, watcher.Seen()[0].text);
     EXPECT_FALSE(window.FindBtn->isEnabled()) << "the discovery window runs all the same";
 }
 
@@ -90,11 +90,11 @@ TEST(ErrorBoxTest, ErrorsFromTimersAndOfUnknownKindAreShown)
 {
     ModalBoxes watcher;
     QTimer::singleShot(0, [] { throw std::runtime_error("Timer failed"); });
-    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 1u; }));
-    EXPECT_EQ(watcher.seen()[0].text, "Timer failed.");
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 1u; }));
+    EXPECT_EQ(watcher.Seen()[0].text, "Timer failed.");
     QTimer::singleShot(0, [] { throw 7; });
-    ASSERT_TRUE(WaitUntil([&] { return watcher.seen().size() == 2u; }));
-    EXPECT_EQ(watcher.seen()[1].text, "An error of an unknown kind occurred.");
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 2u; }));
+    EXPECT_EQ(watcher.Seen()[1].text, "An error of an unknown kind occurred.");
 }
 
 TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
@@ -106,15 +106,15 @@ TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
         after = true;
     }));
     EXPECT_FALSE(after);
-    ASSERT_EQ(watcher.seen().size(), 1u);
+    ASSERT_EQ(watcher.Seen().size(), 1u);
     // Ends in a full stop already: none is added.
-    EXPECT_EQ(watcher.seen()[0].text, "Could not bind socket. Address and port are already in use.");
-    EXPECT_EQ(watcher.seen()[0].title, Title);
+    EXPECT_EQ(watcher.Seen()[0].text, "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(watcher.Seen()[0].title, Title);
 
     bool ran = false;
     EXPECT_TRUE(RunHandler([&] { ran = true; }));
     EXPECT_TRUE(ran);
-    EXPECT_EQ(watcher.seen().size(), 1u);
+    EXPECT_EQ(watcher.Seen().size(), 1u);
 }
 
 TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
@@ -140,7 +140,7 @@ TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
     bool after = false;
     QTimer::singleShot(0, qApp, [&] { after = true; });
     ASSERT_TRUE(WaitUntil([&] { return after; }, 5s, Serving::EventLoop));
-    EXPECT_TRUE(watcher.seen().empty());
+    EXPECT_TRUE(watcher.Seen().empty());
 }
 
 } // namespace

@@ -85,7 +85,7 @@ TEST(InstanceGuardTest, OneGuardPerSessionOrElseDisplay)
 }
 
 // The descriptor of this process that has `path` open, or -1.
-int openDescriptorOf(const std::string &path)
+int OpenDescriptorOf(const std::string &path)
 {
     DIR *dir = ::opendir("/proc/self/fd");
     int found = -1;
@@ -111,7 +111,7 @@ TEST(InstanceGuardTest, TakenOnceThenHeldForEveryLaterTry)
 
     // Kept on one descriptor that no started program inherits.
     const std::string path = folders.runtime + "/guard.lock";
-    const int fd = openDescriptorOf(path);
+    const int fd = OpenDescriptorOf(path);
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC);
 }
@@ -131,40 +131,40 @@ struct Scene {
     GuardFolders folders;
     std::string watched; // an object that must be left as it is
 
-    std::string path(const std::string &name) const { return base + "/" + name; }
-    std::string temp() const { return "tmp/lumacast2-" + std::to_string(taker); }
-    std::string guardIn(Place place) const
+    std::string Path(const std::string &name) const { return base + "/" + name; }
+    std::string Temp() const { return "tmp/lumacast2-" + std::to_string(taker); }
+    std::string GuardIn(Place place) const
     {
-        const std::string folder[] = {"run", temp(), temp() + ".1", "cache/lumacast2"};
-        return path(folder[static_cast<int>(place)] + "/guard.lock");
+        const std::string folder[] = {"run", Temp(), Temp() + ".1", "cache/lumacast2"};
+        return Path(folder[static_cast<int>(place)] + "/guard.lock");
     }
     // Makes a file (or folder) of `owner`, to be watched.
-    void make(const std::string &name, mode_t mode, uid_t owner, bool folder = false)
+    void Make(const std::string &name, mode_t mode, uid_t owner, bool folder = false)
     {
-        watched = path(name);
+        watched = Path(name);
         folder ? ::mkdir(watched.c_str(), mode) : ::close(::open(watched.c_str(), O_CREAT | O_WRONLY, mode));
         ::chmod(watched.c_str(), mode);
-        own(watched, owner);
+        Own(watched, owner);
     }
-    void fifo(uid_t owner)
+    void Fifo(uid_t owner)
     {
-        watched = path("run/guard.lock");
+        watched = Path("run/guard.lock");
         ::mkfifo(watched.c_str(), 0600);
-        own(watched, owner);
+        Own(watched, owner);
     }
-    void symlink(const char *target, const std::string &name)
+    void Symlink(const char *target, const std::string &name)
     {
-        EXPECT_EQ(::symlink(target, path(name).c_str()), 0);
-        own(path(name), taker);
+        EXPECT_EQ(::symlink(target, Path(name).c_str()), 0);
+        Own(Path(name), taker);
     }
-    static void own(const std::string &path, uid_t owner)
+    static void Own(const std::string &path, uid_t owner)
     {
         EXPECT_EQ(::lchown(path.c_str(), owner, owner), 0);
     }
 };
 
 // Runs `body` in a child process as `uid` and hands back its exit code.
-int runAs(uid_t uid, const std::function<int()> &body)
+int RunAs(uid_t uid, const std::function<int()> &body)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -202,7 +202,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
          Place::Runtime},
         {"our own file from an earlier run",
          [](Scene &s) {
-             s.make("run/guard.lock", 0600, s.taker);
+             s.Make("run/guard.lock", 0600, s.taker);
              s.watched.clear(); // it becomes the guard
          },
          Place::Runtime},
@@ -210,64 +210,64 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
          Place::Temp},
         {"a runtime folder with group access", [](Scene &s) { ::chmod(s.folders.runtime.c_str(), 0750); },
          Place::Temp},
-        {"another user's runtime folder", [](Scene &s) { Scene::own(s.folders.runtime, s.other); },
+        {"another user's runtime folder", [](Scene &s) { Scene::Own(s.folders.runtime, s.other); },
          Place::Temp, true},
         {"a runtime folder that is a link to a private one",
          [](Scene &s) {
-             s.symlink("run", "link");
-             s.folders.runtime = s.path("link");
+             s.Symlink("run", "link");
+             s.folders.runtime = s.Path("link");
          },
          Place::Temp},
         {"no runtime folder", [](Scene &s) { s.folders.runtime.clear(); }, Place::Temp},
         {"a relative runtime folder", [](Scene &s) { s.folders.runtime = "run"; }, Place::Temp},
-        {"another user's file", [](Scene &s) { s.make("run/guard.lock", 0644, s.other); }, Place::Temp, true},
+        {"another user's file", [](Scene &s) { s.Make("run/guard.lock", 0644, s.other); }, Place::Temp, true},
         {"another user's leftover that only they can read",
-         [](Scene &s) { s.make("run/guard.lock", 0600, s.other); }, Place::Temp, true},
-        {"another user's FIFO", [](Scene &s) { s.fifo(s.other); }, Place::Temp, true},
-        {"our own FIFO", [](Scene &s) { s.fifo(s.taker); }, Place::Temp},
-        {"a folder", [](Scene &s) { s.make("run/guard.lock", 0700, s.taker, true); }, Place::Temp},
+         [](Scene &s) { s.Make("run/guard.lock", 0600, s.other); }, Place::Temp, true},
+        {"another user's FIFO", [](Scene &s) { s.Fifo(s.other); }, Place::Temp, true},
+        {"our own FIFO", [](Scene &s) { s.Fifo(s.taker); }, Place::Temp},
+        {"a folder", [](Scene &s) { s.Make("run/guard.lock", 0700, s.taker, true); }, Place::Temp},
         {"a link to a file of ours",
          [](Scene &s) {
-             s.make("cache/notes", 0600, s.taker);
-             s.symlink("../cache/notes", "run/guard.lock");
+             s.Make("cache/notes", 0600, s.taker);
+             s.Symlink("../cache/notes", "run/guard.lock");
          },
          Place::Temp},
         {"a hard link to a file of ours",
          [](Scene &s) {
-             s.make("cache/notes", 0600, s.taker);
-             EXPECT_EQ(::link(s.watched.c_str(), s.path("run/guard.lock").c_str()), 0);
+             s.Make("cache/notes", 0600, s.taker);
+             EXPECT_EQ(::link(s.watched.c_str(), s.Path("run/guard.lock").c_str()), 0);
          },
          Place::Temp},
         {"another user's folder in the temporary folder",
          [](Scene &s) {
              s.folders.runtime.clear();
-             s.make(s.temp(), 0700, s.other, true);
+             s.Make(s.Temp(), 0700, s.other, true);
          },
          Place::TempNext, true},
         {"our folder further down the row, once the one before it has gone",
          [](Scene &s) {
              s.folders.runtime.clear();
-             s.make(s.temp(), 0700, s.other, true);
+             s.Make(s.Temp(), 0700, s.other, true);
              s.watched.clear();
          },
-         Place::TempNext, true, [](Scene &s) { ::rmdir(s.path(s.temp()).c_str()); }},
+         Place::TempNext, true, [](Scene &s) { ::rmdir(s.Path(s.Temp()).c_str()); }},
         {"a link in the temporary folder to a private folder",
          [](Scene &s) {
              s.folders.runtime.clear();
-             s.symlink("../cache", s.temp());
+             s.Symlink("../cache", s.Temp());
          },
          Place::TempNext},
         {"our folder in the temporary folder open to others",
          [](Scene &s) {
              s.folders.runtime.clear();
-             s.make(s.temp(), 0755, s.taker, true);
+             s.Make(s.Temp(), 0755, s.taker, true);
          },
          Place::TempNext},
         {"the whole row in the temporary folder taken by another user",
          [](Scene &s) {
              s.folders.runtime.clear();
              for (int i = 7; i >= 0; --i)
-                 s.make(s.temp() + (i > 0 ? "." + std::to_string(i) : ""), 0700, s.other, true);
+                 s.Make(s.Temp() + (i > 0 ? "." + std::to_string(i) : ""), 0700, s.other, true);
          },
          Place::Cache, true},
         {"no folder that can keep it",
@@ -275,7 +275,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
              s.folders.runtime.clear();
              s.folders.cache.clear();
              for (int i = 7; i >= 0; --i)
-                 s.make(s.temp() + (i > 0 ? "." + std::to_string(i) : ""), 0700, s.other, true);
+                 s.Make(s.Temp() + (i > 0 ? "." + std::to_string(i) : ""), 0700, s.other, true);
          },
          Place::Nowhere, true},
     };
@@ -291,10 +291,10 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
             QTemporaryDir dir;
             Scene s{dir.path().toStdString(), taker, other, {}, {}};
             ::chmod(s.base.c_str(), 0755);
-            s.make("run", 0700, taker, true);
-            s.make("tmp", 01777, 0, true);
-            s.make("cache", 0700, taker, true);
-            s.folders = {s.path("run"), "", s.path("tmp"), s.path("cache")};
+            s.Make("run", 0700, taker, true);
+            s.Make("tmp", 01777, 0, true);
+            s.Make("cache", 0700, taker, true);
+            s.folders = {s.Path("run"), "", s.Path("tmp"), s.Path("cache")};
             s.watched.clear();
             c.setup(s);
             struct stat before {
@@ -302,7 +302,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
             ::lstat(s.watched.c_str(), &before);
 
             // Two tries: the second must find the first's guard, wherever it is.
-            const int code = runAs(taker, [&] {
+            const int code = RunAs(taker, [&] {
                 const auto first = TakeInstanceGuard("guard.lock", s.folders);
                 if (c.between)
                     c.between(s);
@@ -316,7 +316,7 @@ TEST(InstanceGuardTest, OnlyAPrivateFolderAndAFileOfOurOwnKeepTheGuard)
             EXPECT_EQ(code, expected) << row;
             for (const Place place : {Place::Runtime, Place::Temp, Place::TempNext, Place::Cache}) {
                 struct stat st { };
-                const bool guard = ::lstat(s.guardIn(place).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                const bool guard = ::lstat(s.GuardIn(place).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
                     st.st_uid == taker && st.st_nlink == 1 && (st.st_mode & 07777) == (01000 | 0600);
                 EXPECT_EQ(guard, place == c.expected) << row << ": place " << static_cast<int>(place);
             }

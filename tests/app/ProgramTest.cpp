@@ -36,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-long ms(Clock::duration d)
+long Ms(Clock::duration d)
 {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
 }
@@ -47,7 +47,7 @@ struct Process {
     std::string log;
 };
 
-std::vector<std::string> environment(const std::map<std::string, std::string> &set)
+std::vector<std::string> Environment(const std::map<std::string, std::string> &set)
 {
     // The desktop the tests run on is none of the program's business.
     const std::set<std::string> desktop = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"};
@@ -69,7 +69,7 @@ std::vector<std::string> environment(const std::map<std::string, std::string> &s
 
 // Gives the calling process an audit session of its own, as a logon does;
 // false where the system keeps none or we may not.
-bool newLogon()
+bool NewLogon()
 {
     const int fd = ::open("/proc/self/loginuid", O_WRONLY | O_CLOEXEC);
     const std::string uid = std::to_string(::getuid());
@@ -80,7 +80,7 @@ bool newLogon()
 }
 
 // The audit session of process `pid` ("self" for this one), if it has one.
-std::optional<std::string> auditSession(const std::string &pid = "self")
+std::optional<std::string> AuditSession(const std::string &pid = "self")
 {
     std::ifstream in("/proc/" + pid + "/sessionid");
     std::string id;
@@ -98,7 +98,7 @@ struct Launch {
 };
 
 // Starts `argv` with `env`; with a gate, many copies start in the same instant.
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &log,
+pid_t Spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &log,
             const Launch &launch = {})
 {
     std::vector<char *> args, envp;
@@ -116,7 +116,7 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
             char c;
             while (::read(launch.gate, &c, 1) < 0 && errno == EINTR) { }
         }
-        if (launch.newLogon && !newLogon())
+        if (launch.newLogon && !NewLogon())
             ::_exit(126);
         if (launch.softFiles != 0) {
             const rlimit files{launch.softFiles, launch.hardFiles};
@@ -133,7 +133,7 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
 }
 
 // The exit status once the process has ended within `timeout`.
-std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout)
+std::optional<int> WaitExit(pid_t pid, std::chrono::milliseconds timeout)
 {
     int status = 0;
     pid_t r = 0;
@@ -141,7 +141,7 @@ std::optional<int> waitExit(pid_t pid, std::chrono::milliseconds timeout)
     return r == pid ? std::optional<int>(status) : std::nullopt;
 }
 
-std::string readAll(const std::string &path)
+std::string ReadAll(const std::string &path)
 {
     std::ifstream in(path);
     std::stringstream s;
@@ -150,7 +150,7 @@ std::string readAll(const std::string &path)
 }
 
 // True when some process holds a whole-file lock on `path`, seen without taking it.
-bool lockHeld(const std::string &path)
+bool LockHeld(const std::string &path)
 {
     struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
@@ -170,7 +170,7 @@ bool lockHeld(const std::string &path)
     return false;
 }
 
-bool exitedZero(const std::optional<int> &status)
+bool ExitedZero(const std::optional<int> &status)
 {
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
@@ -181,19 +181,19 @@ protected:
     {
         if (!InPrivateNetwork())
             GTEST_SKIP() << "needs a private network namespace (run the suite through ctest in one)";
-        ASSERT_TRUE(runtime.isValid());
-        ASSERT_TRUE(requests.ok()) << "the discovery port is taken";
-        ::chmod(runtime.path().toLocal8Bit().constData(), 0700);
+        ASSERT_TRUE(runtime_.isValid());
+        ASSERT_TRUE(requests_.Ok()) << "the discovery port is taken";
+        ::chmod(runtime_.path().toLocal8Bit().constData(), 0700);
         // The kernel's audit session names the guard where there is one: a
         // fresh one per test where we may, like a logon of its own.
-        logons = newLogon();
-        audit = auditSession();
-        guard = guardIn(runtime.path().toStdString(), audit.value_or(session));
-        fallback =
-            privateFolder(systemRuntime) ? systemRuntime : "/tmp/lumacast2-" + std::to_string(::geteuid());
+        logons_ = NewLogon();
+        audit_ = AuditSession();
+        guard_ = GuardIn(runtime_.path().toStdString(), audit_.value_or(session_));
+        fallback_ =
+            PrivateFolder(systemRuntime_) ? systemRuntime_ : "/tmp/lumacast2-" + std::to_string(::geteuid());
     }
 
-    static bool privateFolder(const std::string &path)
+    static bool PrivateFolder(const std::string &path)
     {
         struct stat st { };
         return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
@@ -201,117 +201,117 @@ protected:
     }
 
     // A session of our own, so that no copy outside the test meets the guard.
-    static std::string guardIn(const std::string &folder, const std::string &id)
+    static std::string GuardIn(const std::string &folder, const std::string &id)
     {
         return folder + "/LUMACAST 2 FOR RK-DX420.session-" + id + ".lock";
     }
 
     void TearDown() override
     {
-        for (pid_t pid : started) {
+        for (pid_t pid : started_) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
-        ::unlink(guardIn(fallback, audit.value_or(session)).c_str());
+        ::unlink(GuardIn(fallback_, audit_.value_or(session_)).c_str());
     }
 
-    virtual std::map<std::string, std::string> variables() const
+    virtual std::map<std::string, std::string> Variables() const
     {
-        return {{"XDG_RUNTIME_DIR", runtime.path().toStdString()},
-                {"XDG_SESSION_ID", session},
+        return {{"XDG_RUNTIME_DIR", runtime_.path().toStdString()},
+                {"XDG_SESSION_ID", session_},
                 {"QT_QPA_PLATFORM", "offscreen"}};
     }
 
-    Process start(const Launch &launch = {}, const std::map<std::string, std::string> &change = {},
+    Process Start(const Launch &launch = {}, const std::map<std::string, std::string> &change = {},
                   const std::vector<std::string> &argv = {LC_APP_BINARY})
     {
         Process p;
-        p.log = runtime.filePath(QStringLiteral("out-%1.log").arg(counter++)).toStdString();
-        auto set = variables();
+        p.log = runtime_.filePath(QStringLiteral("out-%1.log").arg(counter_++)).toStdString();
+        auto set = Variables();
         for (const auto &[name, value] : change)
             set[name] = value;
-        p.pid = spawn(argv, environment(set), p.log, launch);
-        started.push_back(p.pid);
+        p.pid = Spawn(argv, Environment(set), p.log, launch);
+        started_.push_back(p.pid);
         return p;
     }
 
     // The exit status, forgetting the process once it has ended.
-    std::optional<int> reap(const Process &p, std::chrono::milliseconds timeout)
+    std::optional<int> Reap(const Process &p, std::chrono::milliseconds timeout)
     {
-        auto status = waitExit(p.pid, timeout);
+        auto status = WaitExit(p.pid, timeout);
         if (status)
-            std::erase(started, p.pid);
+            std::erase(started_, p.pid);
         return status;
     }
 
-    bool running(const Process &p) { return ::waitpid(p.pid, nullptr, WNOHANG) == 0; }
+    bool Running(const Process &p) { return ::waitpid(p.pid, nullptr, WNOHANG) == 0; }
 
     // A copy has opened its window: its discovery request came. (Copies run
     // one at a time, so the port is the test's.)
-    bool windowOpened()
+    bool WindowOpened()
     {
-        const auto got = requests.receive(10s);
+        const auto got = requests_.Receive(10s);
         return got && got->data.size() == 64;
     }
 
-    UdpPeer requests{"0.0.0.0", 54321};
-    QTemporaryDir runtime;
-    const std::string session = "t" + std::to_string(::getpid());
-    const std::string systemRuntime = "/run/user/" + std::to_string(::geteuid());
-    bool logons = false; // copies can be given logons of their own
-    std::optional<std::string> audit;
+    UdpPeer requests_{"0.0.0.0", 54321};
+    QTemporaryDir runtime_;
+    const std::string session_ = "t" + std::to_string(::getpid());
+    const std::string systemRuntime_ = "/run/user/" + std::to_string(::geteuid());
+    bool logons_ = false; // copies can be given logons of their own
+    std::optional<std::string> audit_;
     // The next private folder when the runtime folder cannot keep the guard.
-    std::string fallback;
-    std::string guard;
-    std::vector<pid_t> started;
-    int counter = 0;
+    std::string fallback_;
+    std::string guard_;
+    std::vector<pid_t> started_;
+    int counter_ = 0;
 };
 
 TEST_F(ProgramTest, ASecondCopyGivesWayAtOnceSilentlyAndLeavesTheFirstRunning)
 {
-    const Process first = start();
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
+    const Process first = Start();
+    ASSERT_TRUE(WaitUntil([&] { return LockHeld(guard_); }, 10s));
     for (int i = 0; i < 3; ++i) {
         const auto begin = Clock::now();
-        const Process second = start();
-        const auto status = reap(second, 5s);
+        const Process second = Start();
+        const auto status = Reap(second, 5s);
         const auto took = Clock::now() - begin;
-        ASSERT_TRUE(exitedZero(status));
+        ASSERT_TRUE(ExitedZero(status));
         EXPECT_LT(took, 2s);
-        EXPECT_EQ(readAll(second.log), "");
-        RecordProperty("give_way_ms_" + std::to_string(i), std::to_string(ms(took)));
-        std::printf("second copy gave way after %ld ms\n", ms(took));
+        EXPECT_EQ(ReadAll(second.log), "");
+        RecordProperty("give_way_ms_" + std::to_string(i), std::to_string(Ms(took)));
+        std::printf("second copy gave way after %ld ms\n", Ms(took));
     }
-    EXPECT_TRUE(running(first));
-    EXPECT_TRUE(lockHeld(guard));
+    EXPECT_TRUE(Running(first));
+    EXPECT_TRUE(LockHeld(guard_));
 
     // Another login session of the same user runs its own copy.
-    if (audit && !logons)
+    if (audit_ && !logons_)
         GTEST_SKIP() << "no logon of its own for another copy here";
-    const std::string other = session + "b";
-    const Process beside = start({.newLogon = logons}, {{"XDG_SESSION_ID", other}});
+    const std::string other = session_ + "b";
+    const Process beside = Start({.newLogon = logons_}, {{"XDG_SESSION_ID", other}});
     ASSERT_TRUE(WaitUntil(
         [&] {
             const auto id =
-                logons ? auditSession(std::to_string(beside.pid)) : std::optional<std::string>(other);
-            return id && *id != audit && lockHeld(guardIn(runtime.path().toStdString(), *id));
+                logons_ ? AuditSession(std::to_string(beside.pid)) : std::optional<std::string>(other);
+            return id && *id != audit_ && LockHeld(GuardIn(runtime_.path().toStdString(), *id));
         },
         10s));
-    EXPECT_TRUE(running(beside));
-    EXPECT_TRUE(running(first));
+    EXPECT_TRUE(Running(beside));
+    EXPECT_TRUE(Running(first));
 }
 
 TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
 {
     constexpr int Copies = 6;
     for (int round = 0; round < 3; ++round) {
-        ::unlink(guard.c_str());
+        ::unlink(guard_.c_str());
         int gate[2];
         ASSERT_EQ(::pipe2(gate, O_CLOEXEC), 0);
         std::vector<Process> copies;
         copies.reserve(Copies);
         for (int i = 0; i < Copies; ++i)
-            copies.push_back(start({.gate = gate[0], .gateWrite = gate[1]}));
+            copies.push_back(Start({.gate = gate[0], .gateWrite = gate[1]}));
         ::close(gate[0]);
         ::close(gate[1]); // all go
 
@@ -320,8 +320,8 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
         WaitUntil(
             [&] {
                 for (auto it = left.begin(); it != left.end();) {
-                    if (const auto status = reap(*it, 0ms)) {
-                        EXPECT_TRUE(exitedZero(status));
+                    if (const auto status = Reap(*it, 0ms)) {
+                        EXPECT_TRUE(ExitedZero(status));
                         ++gaveWay;
                         it = left.erase(it);
                     } else {
@@ -333,40 +333,40 @@ TEST_F(ProgramTest, CopiesStartedInTheSameInstantLeaveExactlyOneRunning)
             5s);
         EXPECT_EQ(gaveWay, Copies - 1) << "round " << round;
         ASSERT_EQ(left.size(), 1u) << "round " << round;
-        EXPECT_TRUE(windowOpened()) << "round " << round;
-        EXPECT_TRUE(running(left[0]));
+        EXPECT_TRUE(WindowOpened()) << "round " << round;
+        EXPECT_TRUE(Running(left[0]));
         ::kill(left[0].pid, SIGKILL);
-        reap(left[0], 5s);
+        Reap(left[0], 5s);
     }
 }
 
 TEST_F(ProgramTest, TheGuardGoesWithACrashedCopy)
 {
-    const Process first = start();
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
+    const Process first = Start();
+    ASSERT_TRUE(WaitUntil([&] { return LockHeld(guard_); }, 10s));
     ::kill(first.pid, SIGKILL);
-    ASSERT_TRUE(reap(first, 5s));
-    while (requests.receive(0ms)) { } // whatever the first copy sent
-    const Process next = start();
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
-    EXPECT_TRUE(windowOpened());
-    EXPECT_TRUE(running(next));
+    ASSERT_TRUE(Reap(first, 5s));
+    while (requests_.Receive(0ms)) { } // whatever the first copy sent
+    const Process next = Start();
+    ASSERT_TRUE(WaitUntil([&] { return LockHeld(guard_); }, 10s));
+    EXPECT_TRUE(WindowOpened());
+    EXPECT_TRUE(Running(next));
 }
 
 TEST_F(ProgramTest, WhatBlocksTheGuardFileSendsItToTheNextPrivateFolder)
 {
-    ASSERT_EQ(::mkdir(guard.c_str(), 0700), 0); // a folder where the file should be
-    const Process first = start();
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guardIn(fallback, audit.value_or(session))); }, 10s));
-    const Process second = start();
-    EXPECT_TRUE(exitedZero(reap(second, 5s)));
-    EXPECT_TRUE(running(first));
+    ASSERT_EQ(::mkdir(guard_.c_str(), 0700), 0); // a folder where the file should be
+    const Process first = Start();
+    ASSERT_TRUE(WaitUntil([&] { return LockHeld(GuardIn(fallback_, audit_.value_or(session_))); }, 10s));
+    const Process second = Start();
+    EXPECT_TRUE(ExitedZero(Reap(second, 5s)));
+    EXPECT_TRUE(Running(first));
 }
 
 TEST_F(ProgramTest, CopiesOfOneLogonMeetWhateverTheirEnvironmentSays)
 {
     // The system's runtime folder of the user, made for the test where it is missing.
-    const bool madeRuntime = ::geteuid() == 0 && ::mkdir(systemRuntime.c_str(), 0700) == 0;
+    const bool madeRuntime = ::geteuid() == 0 && ::mkdir(systemRuntime_.c_str(), 0700) == 0;
     const struct {
         const char *what;
         bool runs;
@@ -374,33 +374,33 @@ TEST_F(ProgramTest, CopiesOfOneLogonMeetWhateverTheirEnvironmentSays)
         std::string guardFolder;
     } cases[] = {
         {"without the session's name",
-         audit.has_value(),
+         audit_.has_value(),
          {},
          {{"XDG_SESSION_ID", ""}},
-         runtime.path().toStdString()},
+         runtime_.path().toStdString()},
         {"without the runtime folder's name",
-         privateFolder(systemRuntime),
-         {{"XDG_RUNTIME_DIR", systemRuntime}},
+         PrivateFolder(systemRuntime_),
+         {{"XDG_RUNTIME_DIR", systemRuntime_}},
          {{"XDG_RUNTIME_DIR", ""}},
-         systemRuntime},
+         systemRuntime_},
     };
     for (const auto &c : cases) {
         if (!c.runs) {
             std::printf("skipped here: %s\n", c.what);
             continue;
         }
-        const std::string held = guardIn(c.guardFolder, audit.value_or(session));
-        const Process first = start({}, c.first);
-        ASSERT_TRUE(WaitUntil([&] { return lockHeld(held); }, 10s)) << c.what;
-        const Process second = start({}, c.second);
-        EXPECT_TRUE(exitedZero(reap(second, 5s))) << c.what;
+        const std::string held = GuardIn(c.guardFolder, audit_.value_or(session_));
+        const Process first = Start({}, c.first);
+        ASSERT_TRUE(WaitUntil([&] { return LockHeld(held); }, 10s)) << c.what;
+        const Process second = Start({}, c.second);
+        EXPECT_TRUE(ExitedZero(Reap(second, 5s))) << c.what;
         ::kill(first.pid, SIGKILL);
-        reap(first, 5s);
-        if (c.guardFolder == systemRuntime)
+        Reap(first, 5s);
+        if (c.guardFolder == systemRuntime_)
             ::unlink(held.c_str());
     }
     if (madeRuntime)
-        ::rmdir(systemRuntime.c_str());
+        ::rmdir(systemRuntime_.c_str());
 }
 
 TEST_F(ProgramTest, WithoutADisplayOneLineSaysWhatIsMissingAndTheStatusIsOne)
@@ -414,11 +414,11 @@ TEST_F(ProgramTest, WithoutADisplayOneLineSaysWhatIsMissingAndTheStatusIsOne)
         {{{"QT_QPA_PLATFORM", "bogus"}}, "no display platform \"bogus\" is installed (QT_QPA_PLATFORM)"},
     };
     for (const auto &c : cases) {
-        const Process p = start({}, c.change);
-        const auto status = reap(p, 10s);
+        const Process p = Start({}, c.change);
+        const auto status = Reap(p, 10s);
         ASSERT_TRUE(status) << c.reason;
         EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << c.reason << ": status " << *status;
-        EXPECT_EQ(readAll(p.log), "lumacast2: cannot open a display: " + c.reason + "\n");
+        EXPECT_EQ(ReadAll(p.log), "lumacast2: cannot open a display: " + c.reason + "\n");
     }
 }
 
@@ -429,21 +429,21 @@ TEST_F(ProgramTest, ALowLimitOnOpenFilesIsRaisedAndOneTooLowToRaiseEndsTheStart)
     ASSERT_GE(ours.rlim_max, 1024u);
 
     // Room for the guard and little else: raised, the program runs on.
-    const Process raised = start({.softFiles = 12, .hardFiles = ours.rlim_max});
-    ASSERT_TRUE(WaitUntil([&] { return lockHeld(guard); }, 10s));
+    const Process raised = Start({.softFiles = 12, .hardFiles = ours.rlim_max});
+    ASSERT_TRUE(WaitUntil([&] { return LockHeld(guard_); }, 10s));
     std::this_thread::sleep_for(500ms);
-    EXPECT_TRUE(running(raised));
-    const std::string limits = readAll("/proc/" + std::to_string(raised.pid) + "/limits");
+    EXPECT_TRUE(Running(raised));
+    const std::string limits = ReadAll("/proc/" + std::to_string(raised.pid) + "/limits");
     EXPECT_NE(limits.find("Max open files            1024"), std::string::npos) << limits;
     ::kill(raised.pid, SIGKILL);
-    reap(raised, 5s);
+    Reap(raised, 5s);
 
     // Not allowed any more: one line, status 1, before any window.
-    const Process low = start({.softFiles = 12, .hardFiles = 12});
-    const auto status = reap(low, 10s);
+    const Process low = Start({.softFiles = 12, .hardFiles = 12});
+    const auto status = Reap(low, 10s);
     ASSERT_TRUE(status);
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << "status " << *status;
-    const std::string line = readAll(low.log);
+    const std::string line = ReadAll(low.log);
     EXPECT_TRUE(line.starts_with("lumacast2: cannot start: 12 open files are allowed, the panel needs "))
         << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;

@@ -23,11 +23,11 @@ namespace {
 
 const std::string BindMessage = CouldNotBindText;
 
-int broadcastFlag(const UdpServer &endpoint)
+int BroadcastFlag(const UdpServer &endpoint)
 {
     int value = -1;
     socklen_t len = sizeof value;
-    ::getsockopt(endpoint.Bindings().front()->Socket->Fd(), SOL_SOCKET, SO_BROADCAST, &value, &len);
+    ::getsockopt(endpoint.Sockets().front()->socket->Fd(), SOL_SOCKET, SO_BROADCAST, &value, &len);
     return value;
 }
 
@@ -42,20 +42,20 @@ protected:
     void SetUp() override
     {
         handoff::Reopen();
-        port = test::FreeUdpPort();
-        endpoint.SetDefaultPort(port);
-        endpoint.OnRead = [this](UdpListenerThread *thread, const std::vector<std::uint8_t> &data,
-                                 SocketBinding &binding) {
+        port_ = test::FreeUdpPort();
+        endpoint_.SetPort(port_);
+        endpoint_.onRead = [this](UdpListenerThread *thread, const std::vector<std::uint8_t> &data,
+                                  SocketBinding &binding) {
             EXPECT_NE(thread, nullptr);
-            seen.push_back({binding.PeerIP, std::string(data.begin(), data.end()), binding.Family});
+            seen_.push_back({binding.peerIp, std::string(data.begin(), data.end()), binding.family});
         };
     }
 
-    void TearDown() override { endpoint.SetActive(false); }
+    void TearDown() override { endpoint_.SetActive(false); }
 
-    std::uint16_t port = 0;
-    UdpServer endpoint;
-    std::vector<Seen> seen;
+    std::uint16_t port_ = 0;
+    UdpServer endpoint_;
+    std::vector<Seen> seen_;
 };
 
 class RequestOnTheWireTest : public EndpointTest, public testing::WithParamInterface<bool> { };
@@ -65,19 +65,19 @@ TEST_P(RequestOnTheWireTest, SixtyFourBytesFromTheLocalPortAndThePermissionResto
     ASSERT_TRUE(test::InPrivateNetwork()) << "broadcasts only inside a private network namespace";
     const bool allowed = GetParam();
     UdpPeer device("0.0.0.0", test::FreeUdpPort());
-    ASSERT_TRUE(device.ok());
-    endpoint.SetBroadcastEnabled(allowed);
-    endpoint.SetActive(true);
-    EXPECT_EQ(broadcastFlag(endpoint), allowed ? 1 : 0);
+    ASSERT_TRUE(device.Ok());
+    endpoint_.SetBroadcastEnabled(allowed);
+    endpoint_.SetActive(true);
+    EXPECT_EQ(BroadcastFlag(endpoint_), allowed ? 1 : 0);
 
-    endpoint.Broadcast(DiscoveryRequest(), device.port());
-    const auto got = device.receive(2s);
+    endpoint_.Broadcast(DiscoveryRequest(), device.Port());
+    const auto got = device.Receive(2s);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->data.size(), 64u);
     EXPECT_EQ(got->data, DiscoveryRequest());
-    EXPECT_EQ(got->senderPort, port);
-    EXPECT_TRUE(device.quiet()) << "one datagram per send";
-    EXPECT_EQ(broadcastFlag(endpoint), allowed ? 1 : 0);
+    EXPECT_EQ(got->senderPort, port_);
+    EXPECT_TRUE(device.Quiet()) << "one datagram per send";
+    EXPECT_EQ(BroadcastFlag(endpoint_), allowed ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(BroadcastSetting, RequestOnTheWireTest, testing::Values(true, false),
@@ -92,19 +92,19 @@ class DatagramSizeTest : public EndpointTest, public testing::WithParamInterface
 
 TEST_P(DatagramSizeTest, OnlyOneTo8192BytesAreHandedOver)
 {
-    endpoint.SetActive(true);
+    endpoint_.SetActive(true);
     UdpPeer device;
     std::string payload(GetParam().size, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>(i * 7);
-    device.send("127.0.0.1", port, payload);
-    device.send("127.0.0.1", port, "end"); // whatever came before has been dealt with by then
-    ASSERT_TRUE(WaitUntil([&] { return !seen.empty() && seen.back().data == "end"; }));
-    ASSERT_EQ(seen.size(), GetParam().counted ? 2u : 1u);
+    device.Send("127.0.0.1", port_, payload);
+    device.Send("127.0.0.1", port_, "end"); // whatever came before has been dealt with by then
+    ASSERT_TRUE(WaitUntil([&] { return !seen_.empty() && seen_.back().data == "end"; }));
+    ASSERT_EQ(seen_.size(), GetParam().counted ? 2u : 1u);
     if (GetParam().counted) {
-        EXPECT_EQ(seen[0].data, payload);
-        EXPECT_EQ(seen[0].peer, "127.0.0.1");
-        EXPECT_EQ(seen[0].family, IpFamily::IPv4);
+        EXPECT_EQ(seen_[0].data, payload);
+        EXPECT_EQ(seen_[0].peer, "127.0.0.1");
+        EXPECT_EQ(seen_[0].family, IpFamily::IPv4);
     }
 }
 
@@ -119,34 +119,34 @@ class BindFailureTest : public EndpointTest, public testing::WithParamInterface<
 TEST_P(BindFailureTest, HeldPortLeavesNothingOpenAndTheNextSendRetries)
 {
     ASSERT_TRUE(test::InPrivateNetwork()) << "broadcasts only inside a private network namespace";
-    auto holder = std::make_unique<UdpPeer>(GetParam(), port);
-    if (!holder->ok())
+    auto holder = std::make_unique<UdpPeer>(GetParam(), port_);
+    if (!holder->Ok())
         GTEST_SKIP() << "no " << GetParam() << " here";
-    endpoint.SetBroadcastEnabled(true);
+    endpoint_.SetBroadcastEnabled(true);
     try {
-        endpoint.SetActive(true);
+        endpoint_.SetActive(true);
         FAIL() << "bound a held port";
     } catch (const SocketError &e) {
         EXPECT_EQ(e.what(), BindMessage);
     }
-    EXPECT_FALSE(endpoint.Active());
-    for (const auto &binding : endpoint.Bindings())
-        EXPECT_EQ(binding->Socket, nullptr);
+    EXPECT_FALSE(endpoint_.Active());
+    for (const auto &binding : endpoint_.Sockets())
+        EXPECT_EQ(binding->socket, nullptr);
     // Whatever this attempt bound before the failure has been given back.
-    EXPECT_TRUE(UdpPeer("0.0.0.0", port).ok() || std::string(GetParam()) == "0.0.0.0");
+    EXPECT_TRUE(UdpPeer("0.0.0.0", port_).Ok() || std::string(GetParam()) == "0.0.0.0");
 
     UdpPeer device("0.0.0.0", test::FreeUdpPort());
-    EXPECT_THROW(endpoint.Broadcast(DiscoveryRequest(), device.port()), EndpointBindError);
-    EXPECT_TRUE(device.quiet()) << "nothing is sent while the port is held";
+    EXPECT_THROW(endpoint_.Broadcast(DiscoveryRequest(), device.Port()), EndpointBindError);
+    EXPECT_TRUE(device.Quiet()) << "nothing is sent while the port is held";
 
     holder.reset();
-    endpoint.Broadcast(DiscoveryRequest(), device.port());
-    EXPECT_TRUE(endpoint.Active());
-    const auto got = device.receive(2s);
+    endpoint_.Broadcast(DiscoveryRequest(), device.Port());
+    EXPECT_TRUE(endpoint_.Active());
+    const auto got = device.Receive(2s);
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->senderPort, port);
-    UdpPeer("127.0.0.1").send("127.0.0.1", port, "answer");
-    EXPECT_TRUE(WaitUntil([&] { return seen.size() == 1; }));
+    EXPECT_EQ(got->senderPort, port_);
+    UdpPeer("127.0.0.1").Send("127.0.0.1", port_, "answer");
+    EXPECT_TRUE(WaitUntil([&] { return seen_.size() == 1; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(HeldBy, BindFailureTest, testing::Values("0.0.0.0", "::"),
@@ -154,21 +154,21 @@ INSTANTIATE_TEST_SUITE_P(HeldBy, BindFailureTest, testing::Values("0.0.0.0", "::
 
 TEST_F(EndpointTest, DeclaredSocketsAreFixedAtTheFirstActivation)
 {
-    EXPECT_TRUE(endpoint.Bindings().empty());
-    endpoint.SetActive(true);
-    endpoint.SetActive(true); // already active: nothing happens
-    ASSERT_FALSE(endpoint.Bindings().empty());
-    EXPECT_LE(endpoint.Bindings().size(), 2u);
-    EXPECT_EQ(endpoint.Bindings()[0]->Family, IpFamily::IPv4);
-    const auto *first = endpoint.Bindings()[0].get();
-    const auto count = endpoint.Bindings().size();
-    endpoint.SetActive(false);
-    endpoint.SetActive(false);
-    EXPECT_EQ(endpoint.Bindings()[0]->Socket, nullptr);
-    endpoint.SetActive(true);
-    EXPECT_EQ(endpoint.Bindings()[0].get(), first);
-    EXPECT_EQ(endpoint.Bindings().size(), count);
-    EXPECT_GE(endpoint.ReceiveBufferGranted(), 400 * 1024) << "the burst would not fit";
+    EXPECT_TRUE(endpoint_.Sockets().empty());
+    endpoint_.SetActive(true);
+    endpoint_.SetActive(true); // already active: nothing happens
+    ASSERT_FALSE(endpoint_.Sockets().empty());
+    EXPECT_LE(endpoint_.Sockets().size(), 2u);
+    EXPECT_EQ(endpoint_.Sockets()[0]->family, IpFamily::IPv4);
+    const auto *first = endpoint_.Sockets()[0].get();
+    const auto count = endpoint_.Sockets().size();
+    endpoint_.SetActive(false);
+    endpoint_.SetActive(false);
+    EXPECT_EQ(endpoint_.Sockets()[0]->socket, nullptr);
+    endpoint_.SetActive(true);
+    EXPECT_EQ(endpoint_.Sockets()[0].get(), first);
+    EXPECT_EQ(endpoint_.Sockets().size(), count);
+    EXPECT_GE(endpoint_.ReceiveBufferGranted(), 400 * 1024) << "the burst would not fit";
 }
 
 struct StopRow : test::Row {
@@ -179,11 +179,11 @@ class DeactivationTest : public EndpointTest, public testing::WithParamInterface
 
 TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
 {
-    endpoint.SetActive(true);
+    endpoint_.SetActive(true);
     if (GetParam().answerWaiting) {
-        UdpPeer("127.0.0.1").send("127.0.0.1", port, "late");
+        UdpPeer("127.0.0.1").Send("127.0.0.1", port_, "late");
         // No events served: once its listener has taken it, its hand-off waits.
-        const int fd = endpoint.Bindings().front()->Socket->Fd();
+        const int fd = endpoint_.Sockets().front()->socket->Fd();
         ASSERT_TRUE(WaitUntil(
             [fd] {
                 int waiting = 0;
@@ -192,19 +192,19 @@ TEST_P(DeactivationTest, EndsAtOnceAndStillHandlesTheDatagramBeingHandedOver)
             5s, Serving::Nothing));
     }
     const auto start = std::chrono::steady_clock::now();
-    endpoint.SetActive(false);
+    endpoint_.SetActive(false);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, 500ms);
-    EXPECT_FALSE(endpoint.Active());
-    EXPECT_EQ(seen.size(), GetParam().answerWaiting ? 1u : 0u);
+    EXPECT_FALSE(endpoint_.Active());
+    EXPECT_EQ(seen_.size(), GetParam().answerWaiting ? 1u : 0u);
     // Every socket was closed: the port is free, and what comes to it now
     // reaches whoever holds it then.
-    const UdpPeer heir("0.0.0.0", port);
-    ASSERT_TRUE(heir.ok());
-    UdpPeer("127.0.0.1").send("127.0.0.1", port, "after");
-    ASSERT_TRUE(heir.receive(2s));
+    const UdpPeer heir("0.0.0.0", port_);
+    ASSERT_TRUE(heir.Ok());
+    UdpPeer("127.0.0.1").Send("127.0.0.1", port_, "after");
+    ASSERT_TRUE(heir.Receive(2s));
     ASSERT_TRUE(WaitUntil([] { return true; }));
-    EXPECT_EQ(seen.size(), GetParam().answerWaiting ? 1u : 0u);
+    EXPECT_EQ(seen_.size(), GetParam().answerWaiting ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DeactivationTest,
@@ -213,47 +213,47 @@ INSTANTIATE_TEST_SUITE_P(Table, DeactivationTest,
 
 TEST_F(EndpointTest, IPv6AnswerCarriesTheLongIPv6Form)
 {
-    endpoint.SetActive(true);
+    endpoint_.SetActive(true);
     UdpPeer device("::1");
-    if (endpoint.Bindings().size() < 2 || !device.ok())
+    if (endpoint_.Sockets().size() < 2 || !device.Ok())
         GTEST_SKIP() << "no IPv6 loopback here";
-    device.send("::1", port, "v6");
-    ASSERT_TRUE(WaitUntil([&] { return seen.size() == 1; }));
-    EXPECT_EQ(seen[0].peer, "0:0:0:0:0:0:0:1");
-    EXPECT_EQ(seen[0].family, IpFamily::IPv6);
+    device.Send("::1", port_, "v6");
+    ASSERT_TRUE(WaitUntil([&] { return seen_.size() == 1; }));
+    EXPECT_EQ(seen_[0].peer, "0:0:0:0:0:0:0:1");
+    EXPECT_EQ(seen_[0].family, IpFamily::IPv6);
     // IPv4 still arrives on the IPv4 socket.
-    UdpPeer("127.0.0.1").send("127.0.0.1", port, "v4");
-    ASSERT_TRUE(WaitUntil([&] { return seen.size() == 2; }));
-    EXPECT_EQ(seen[1].peer, "127.0.0.1");
-    EXPECT_EQ(seen[1].family, IpFamily::IPv4);
+    UdpPeer("127.0.0.1").Send("127.0.0.1", port_, "v4");
+    ASSERT_TRUE(WaitUntil([&] { return seen_.size() == 2; }));
+    EXPECT_EQ(seen_[1].peer, "127.0.0.1");
+    EXPECT_EQ(seen_[1].family, IpFamily::IPv4);
 }
 
 TEST_F(EndpointTest, ABurstOfAThousandAnswersLosesNoneAndKeepsTheirOrder)
 {
-    endpoint.SetActive(true);
+    endpoint_.SetActive(true);
     UdpPeer device;
     constexpr int Count = 1000;
     for (int i = 0; i < Count; ++i)
-        device.send("127.0.0.1", port, std::to_string(i));
-    device.send("127.0.0.1", port, "end"); // whatever came before has been dealt with by then
-    ASSERT_TRUE(WaitUntil([&] { return !seen.empty() && seen.back().data == "end"; }, 10s))
-        << seen.size() << " arrived";
-    ASSERT_EQ(seen.size(), std::size_t(Count) + 1);
+        device.Send("127.0.0.1", port_, std::to_string(i));
+    device.Send("127.0.0.1", port_, "end"); // whatever came before has been dealt with by then
+    ASSERT_TRUE(WaitUntil([&] { return !seen_.empty() && seen_.back().data == "end"; }, 10s))
+        << seen_.size() << " arrived";
+    ASSERT_EQ(seen_.size(), std::size_t(Count) + 1);
     for (int i = 0; i < Count; ++i)
-        ASSERT_EQ(seen[i].data, std::to_string(i));
+        ASSERT_EQ(seen_[i].data, std::to_string(i));
 }
 
 TEST_F(EndpointTest, AFailingHandlerCostsNoOtherDatagram)
 {
-    endpoint.SetActive(true);
+    endpoint_.SetActive(true);
     int calls = 0;
-    endpoint.OnRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &) {
+    endpoint_.onRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &) {
         if (++calls == 1)
             throw std::runtime_error("handler failed");
     };
     UdpPeer device;
     for (int i = 0; i < 3; ++i)
-        device.send("127.0.0.1", port, "x");
+        device.Send("127.0.0.1", port_, "x");
     EXPECT_TRUE(WaitUntil([&] { return calls == 3; }));
 }
 
@@ -277,7 +277,7 @@ TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
         }
         try {
             UdpServer endpoint;
-            endpoint.SetDefaultPort(50008);
+            endpoint.SetPort(50008);
             endpoint.SetBroadcastEnabled(true);
             endpoint.SetActive(true);
             try {
@@ -287,7 +287,7 @@ TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
                 report = e.what();
             }
             report += endpoint.Active() ? "|active" : "|inactive";
-            report += "|" + std::to_string(broadcastFlag(endpoint));
+            report += "|" + std::to_string(BroadcastFlag(endpoint));
             endpoint.SetActive(false);
         } catch (const std::exception &e) {
             report = std::string("activation: ") + e.what();

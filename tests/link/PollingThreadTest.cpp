@@ -40,28 +40,28 @@ struct PollerRun {
     TPollingThread *poller = nullptr;
     std::chrono::steady_clock::time_point endedAt;
 
-    void start(std::uint16_t port, const QString &ip = "127.0.0.1", TickSource ticks = GetTickCount)
+    void Start(std::uint16_t port, const QString &ip = "127.0.0.1", TickSource ticks = TickCount)
     {
         poller = new TPollingThread(ip, port, window, std::move(ticks));
-        poller->SetOnTerminate([this](WorkerThread *) {
+        poller->SetEndNotification([this](WorkerThread *) {
             ended = true;
             endedAt = std::chrono::steady_clock::now();
             poller = nullptr;
         });
-        poller->SetFreeOnTerminate(true);
+        poller->SetReleaseOnEnd(true);
         poller->Start();
     }
 
-    bool waitEnded(std::chrono::milliseconds limit = 5s)
+    bool WaitEnded(std::chrono::milliseconds limit = 5s)
     {
         return WaitUntil([this] { return ended; }, limit);
     }
 
-    void stop()
+    void Stop()
     {
         if (poller)
-            poller->Terminate();
-        ASSERT_TRUE(waitEnded());
+            poller->RequestStop();
+        ASSERT_TRUE(WaitEnded());
         WorkerThread::WaitForAllEnded();
     }
 };
@@ -69,7 +69,7 @@ struct PollerRun {
 // The link's own timings, so a changed constant changes the bounds with it.
 constexpr std::chrono::milliseconds Pause(IterationPauseMs);
 
-std::size_t framesAt(const Device &device)
+std::size_t FramesAt(const Device &device)
 {
     return device.Record().frames.size();
 }
@@ -78,11 +78,11 @@ TEST(PollingThread, FirstFrameCarriesSpacesAndConnectionIsShown)
 {
     Device device;
     PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    run.Start(device.Port());
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 2; }));
     EXPECT_EQ(device.Record().frames[0].bytes, "@C1     \r");
     EXPECT_EQ(run.window.connectedTo, std::vector<QString>{"127.0.0.1"});
-    run.stop();
+    run.Stop();
 }
 
 TEST(PollingThread, CommandRidesExactlyOneFrameAndTheAcceptedReplyIsShownEveryThreePauses)
@@ -90,8 +90,8 @@ TEST(PollingThread, CommandRidesExactlyOneFrameAndTheAcceptedReplyIsShownEveryTh
     Device device;
     PollerRun run;
     run.window.pending = {'1', '0', '1', '3'};
-    run.start(device.port());
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 4; }));
+    run.Start(device.Port());
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 4; }));
     const auto frames = device.Record().frames;
     EXPECT_EQ(frames[0].bytes, "@C11013 \r");
     EXPECT_EQ(frames[1].bytes, "@C1     \r");
@@ -105,7 +105,7 @@ TEST(PollingThread, CommandRidesExactlyOneFrameAndTheAcceptedReplyIsShownEveryTh
     // so that a loaded machine does not fail it.
     EXPECT_GE(period, ResponsiveCycle - 20ms);
     EXPECT_LT(period, 15 * Pause);
-    run.stop();
+    run.Stop();
 }
 
 struct RejectRow : test::Row {
@@ -118,10 +118,10 @@ TEST_P(RejectedReplyTest, IsDroppedAndTheNextFrameFollows)
 {
     Device device(GetParam().device);
     PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 3; }));
+    run.Start(device.Port());
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 3; }));
     EXPECT_TRUE(run.window.shown.empty());
-    run.stop();
+    run.Stop();
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, RejectedReplyTest,
@@ -144,22 +144,22 @@ TEST(PollingThread, SilentDeviceGetsAFrameEveryReplyWindowAcrossTheTickWrap)
                 .count();
         return static_cast<std::uint32_t>(0xFFFFFFFFu - 1000u + static_cast<std::uint32_t>(ms));
     };
-    run.start(device.port(), "127.0.0.1", ticks);
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }, 10s));
+    run.Start(device.Port(), "127.0.0.1", ticks);
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 2; }, 10s));
     const auto frames = device.Record().frames;
     const auto period = frames[1].at - frames[0].at;
     EXPECT_GE(period, SilentCycle - Pause / 2);
     EXPECT_LT(period, SilentCycle + 19 * Pause);
     EXPECT_TRUE(run.window.shown.empty());
-    run.stop();
+    run.Stop();
 }
 
 TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
 {
     const Device device({.refuse = true});
     PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(run.waitEnded(5s));
+    run.Start(device.Port());
+    ASSERT_TRUE(run.WaitEnded(5s));
     EXPECT_TRUE(run.window.connectedTo.empty());
     EXPECT_EQ(run.window.builds, 0);
     WorkerThread::WaitForAllEnded();
@@ -172,8 +172,8 @@ TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
     for (const QString ip : {"::1", "1.2.3.4.5", "", "::ffff:127.0.0.1", "::FFFF:7F00:1",
                              "0:0:0:0:0:ffff:127.0.0.1", "::ffff:7f00:0001", "[::ffff:127.0.0.1]"}) {
         PollerRun run;
-        run.start(device.port(), ip);
-        ASSERT_TRUE(run.waitEnded(10s)) << ip.toStdString();
+        run.Start(device.Port(), ip);
+        ASSERT_TRUE(run.WaitEnded(10s)) << ip.toStdString();
         EXPECT_TRUE(run.window.connectedTo.empty()) << ip.toStdString();
     }
     EXPECT_EQ(device.Record().connections, 0);
@@ -184,11 +184,11 @@ TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread
 {
     const Device device({.stream = true});
     PollerRun run;
-    run.start(device.port());
+    run.Start(device.Port());
     EXPECT_TRUE(WaitUntil([&] { return device.Record().streamed > (1u << 20); }, 10s));
     const auto requested = std::chrono::steady_clock::now();
-    run.poller->Terminate();
-    ASSERT_TRUE(run.waitEnded(5s));
+    run.poller->RequestStop();
+    ASSERT_TRUE(run.WaitEnded(5s));
     EXPECT_LT(run.endedAt - requested, 10 * Pause);
     EXPECT_EQ(run.window.connectedTo, std::vector<QString>{"127.0.0.1"});
     EXPECT_TRUE(run.window.shown.empty());
@@ -199,24 +199,24 @@ TEST(PollingThread, DottedTextWithLeadingZerosConnects)
 {
     const Device device;
     PollerRun run;
-    run.start(device.port(), "0127.000.000.001");
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
+    run.Start(device.Port(), "0127.000.000.001");
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 1; }));
     EXPECT_EQ(run.window.connectedTo, std::vector<QString>{"0127.000.000.001"});
-    run.stop();
+    run.Stop();
 }
 
 TEST(PollingThread, StopWhileAwaitingClosesPromptly)
 {
     const Device device({.silent = true});
     PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
+    run.Start(device.Port());
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 1; }));
     const auto requested = std::chrono::steady_clock::now();
-    run.poller->Terminate();
-    ASSERT_TRUE(run.waitEnded());
+    run.poller->RequestStop();
+    ASSERT_TRUE(run.WaitEnded());
     EXPECT_LT(run.endedAt - requested, 10 * Pause);
     ASSERT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
-    EXPECT_EQ(framesAt(device), 1u);
+    EXPECT_EQ(FramesAt(device), 1u);
     WorkerThread::WaitForAllEnded();
 }
 
@@ -228,11 +228,11 @@ TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
     const bool reset = GetParam();
     const Device device({.silent = true, .closeAfter = reset ? 0 : 1, .resetAfter = reset ? 1 : 0});
     PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
+    run.Start(device.Port());
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 1; }));
     run.window.pending.PowerCmd = '1';
     const auto closedAt = std::chrono::steady_clock::now();
-    ASSERT_TRUE(run.waitEnded(5s));
+    ASSERT_TRUE(run.WaitEnded(5s));
     EXPECT_LT(run.endedAt - closedAt, 10 * Pause);
     EXPECT_EQ(run.window.builds, 1);
     EXPECT_EQ(run.window.pending.PowerCmd, '1');
@@ -247,9 +247,9 @@ TEST(PollingThread, FailingHandOffStepEndsTheThread)
     const Device device;
     PollerRun run;
     run.window.throwOnBuild = 1;
-    run.start(device.port());
-    ASSERT_TRUE(run.waitEnded(5s));
-    EXPECT_EQ(framesAt(device), 1u);
+    run.Start(device.Port());
+    ASSERT_TRUE(run.WaitEnded(5s));
+    EXPECT_EQ(FramesAt(device), 1u);
     EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
     WorkerThread::WaitForAllEnded();
 }
@@ -258,12 +258,12 @@ TEST(PollingThread, AbortEndsAConnectAttemptThatWouldHang)
 {
     const Device device({.stall = true});
     PollerRun run;
-    run.start(device.port());
-    ASSERT_TRUE(WaitUntil([&] { return test::ConnectPending(device.port()); }));
+    run.Start(device.Port());
+    ASSERT_TRUE(WaitUntil([&] { return test::ConnectPending(device.Port()); }));
     EXPECT_FALSE(run.ended);
-    run.poller->Terminate();
+    run.poller->RequestStop();
     run.poller->AbortConnect();
-    EXPECT_TRUE(run.waitEnded(2s));
+    EXPECT_TRUE(run.WaitEnded(2s));
     WorkerThread::WaitForAllEnded();
 }
 

@@ -10,7 +10,7 @@ using namespace lumacast;
 
 namespace {
 
-std::string hex(const std::string &bytes)
+std::string Hex(const std::string &bytes)
 {
     static const char *digits = "0123456789ABCDEF";
     std::string out;
@@ -37,9 +37,9 @@ class FrameTest : public testing::TestWithParam<FrameCase> { };
 TEST_P(FrameTest, FieldAndFrameBytes)
 {
     PendingCommands pending = GetParam().pending;
-    EXPECT_EQ(hex(ComposeFrame(TakeCommandField(pending))), GetParam().expectedHex);
+    EXPECT_EQ(Hex(ComposeFrame(TakeCommandField(pending))), GetParam().expectedHex);
     // Every slot is cleared, so the next frame carries nothing.
-    EXPECT_EQ(hex(ComposeFrame(TakeCommandField(pending))), "40 43 31 20 20 20 20 20 0D");
+    EXPECT_EQ(Hex(ComposeFrame(TakeCommandField(pending))), "40 43 31 20 20 20 20 20 0D");
 }
 
 INSTANTIATE_TEST_SUITE_P(

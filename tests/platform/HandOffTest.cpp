@@ -53,7 +53,7 @@ TEST(HandOff, StepsRunOnTheUiThreadInQueuedOrderAndErrorsGoBack)
         Synchronize([] { throw std::runtime_error("from the step"); });
     });
     worker.Start();
-    worker.WaitFor();
+    worker.WaitForEnd();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_TRUE(allOnUi);
     ASSERT_TRUE(worker.error);
@@ -66,7 +66,7 @@ TEST(HandOff, TheEventLoopServesStepsThroughTheWakeUp)
     Worker worker([&](Worker &) { Synchronize([&] { ran = true; }); });
     worker.Start();
     EXPECT_TRUE(WaitUntil([&] { return ran.load(); }, 5s, Serving::EventLoop));
-    worker.WaitFor();
+    worker.WaitForEnd();
 }
 
 TEST(HandOff, TheEventLoopGetsATurnBetweenQueuedStepsThatTakeLong)
@@ -104,14 +104,14 @@ TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
     // Nothing shows a queued step without running it: time lets it be queued.
     std::this_thread::sleep_for(50ms);
     handoff::CutOff();
-    worker.WaitFor();
+    worker.WaitForEnd();
     EXPECT_EQ(ran, 0);
     ASSERT_TRUE(worker.error);
     EXPECT_THROW(std::rethrow_exception(worker.error), HandOffCutOff);
 
     Worker late([&](Worker &) { Synchronize([&] { ++ran; }); });
     late.Start();
-    late.WaitFor();
+    late.WaitForEnd();
     EXPECT_EQ(ran, 0);
 }
 
@@ -126,7 +126,7 @@ TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
         Post([&] { order.push_back(2); });
     });
     worker.Start();
-    worker.WaitFor();
+    worker.WaitForEnd();
     handoff::Drain();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     EXPECT_FALSE(worker.error);
@@ -134,7 +134,7 @@ TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
     handoff::CutOff();
     Worker late([&](Worker &) { Post([&] { order.push_back(3); }); });
     late.Start();
-    late.WaitFor();
+    late.WaitForEnd();
     handoff::Drain();
     EXPECT_EQ(order.size(), 3u);
 }
@@ -151,13 +151,13 @@ TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
     bool notified = false;
     auto *thread = new Counted(&destroyed);
     const auto ui = std::this_thread::get_id();
-    thread->SetOnTerminate([&](WorkerThread *sender) {
+    thread->SetEndNotification([&](WorkerThread *sender) {
         EXPECT_EQ(sender, thread);
         EXPECT_EQ(std::this_thread::get_id(), ui);
         EXPECT_EQ(destroyed, 0);
         notified = true;
     });
-    thread->SetFreeOnTerminate(true);
+    thread->SetReleaseOnEnd(true);
     thread->Start();
     WorkerThread::WaitForAllEnded();
     EXPECT_TRUE(notified);
@@ -173,13 +173,13 @@ TEST(WorkerThread, TheWaitForTheEndIsBoundedAndTheStopRequestWakesTheWorker)
     // As the window does: the thread frees itself only after the UI thread
     // has run its end notification, so the stop request cannot meet a freed
     // object.
-    thread->SetOnTerminate([](WorkerThread *) {});
-    thread->SetFreeOnTerminate(true);
+    thread->SetEndNotification([](WorkerThread *) {});
+    thread->SetReleaseOnEnd(true);
     thread->Start();
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_FALSE(WorkerThread::WaitForAllEnded(std::chrono::milliseconds(200)));
     EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(200));
-    thread->Terminate();
+    thread->RequestStop();
     EXPECT_TRUE(WorkerThread::WaitForAllEnded(std::chrono::milliseconds(5000)));
 }
 

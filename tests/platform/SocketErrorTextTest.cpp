@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Runs `body` in a child process, so that the limits it sets go with it;
 // hands back its wait status and what it wrote to `out`.
-std::pair<int, std::string> inChild(const std::function<int(int out)> &body)
+std::pair<int, std::string> InChild(const std::function<int(int out)> &body)
 {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -84,7 +84,7 @@ std::pair<int, std::string> inChild(const std::function<int(int out)> &body)
 }
 
 // Leaves no descriptor to open: the lowest free one is the limit.
-bool noDescriptorLeft(int any)
+bool NoDescriptorLeft(int any)
 {
     const auto lowestFree = static_cast<rlim_t>(::dup(any));
     const rlimit none{lowestFree, lowestFree};
@@ -121,14 +121,14 @@ TEST(OwnResourceFailure, ReadsLikeASocketError)
             continue;
         }
 #endif
-        const auto [status, said] = inChild([&](int out) {
+        const auto [status, said] = InChild([&](int out) {
             // Threads are counted per user, and the system's administrator has none.
             if (c.threads) {
                 const rlimit none{0, 0};
                 if ((::geteuid() == 0 && ::setresuid(65534, 65534, 65534) != 0) ||
                     ::setrlimit(RLIMIT_NPROC, &none) != 0)
                     return 2;
-            } else if (!noDescriptorLeft(out)) {
+            } else if (!NoDescriptorLeft(out)) {
                 return 2;
             }
             std::string text = "nothing failed";
@@ -146,9 +146,9 @@ TEST(OwnResourceFailure, ReadsLikeASocketError)
 
 TEST(OwnResourceFailure, EndSignalsThatCannotBeWatchedStillEndTheProgram)
 {
-    const auto [status, said] = inChild([](int out) {
+    const auto [status, said] = InChild([](int out) {
         BlockEndSignals();
-        if (!noDescriptorLeft(out))
+        if (!NoDescriptorLeft(out))
             return 2;
         try {
             const EndSignalWatcher watcher([] {});

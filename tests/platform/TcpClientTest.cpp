@@ -57,13 +57,13 @@ struct Pair {
     ~Pair() { ::close(peer); }
 
     // The client has taken delivery of everything the peer sent.
-    bool peerSentAll() const
+    bool PeerSentAll() const
     {
         int unacknowledged = -1;
         return ::ioctl(peer, SIOCOUTQ, &unacknowledged) == 0 && unacknowledged == 0;
     }
 
-    void peerWrites(std::size_t count, char fill = 'x') const
+    void PeerWrites(std::size_t count, char fill = 'x') const
     {
         const std::string bytes(count, fill);
         std::size_t sent = 0;
@@ -77,7 +77,7 @@ struct Pair {
 
 // Runs `body` on its own thread; false when it is still running after `limit`.
 // A body that hangs is left to the process's end.
-bool endsWithin(std::chrono::milliseconds limit, std::function<void()> body)
+bool EndsWithin(std::chrono::milliseconds limit, std::function<void()> body)
 {
     auto task = std::make_shared<std::packaged_task<void()>>(std::move(body));
     auto done = task->get_future();
@@ -122,8 +122,8 @@ TEST(TcpClient, ALookTakesWhatHasArrivedAndKeepsOnlyWhatWasAskedFor)
     for (const Case c :
          {Case{13, 12, 12}, Case{13, 13, 13}, Case{13, 60000, 13}, Case{SIZE_MAX, 5000, 5000}}) {
         Pair pair(c.keep);
-        pair.peerWrites(c.written);
-        ASSERT_TRUE(WaitUntil([&] { return pair.peerSentAll(); }, 5s, Serving::Nothing));
+        pair.PeerWrites(c.written);
+        ASSERT_TRUE(WaitUntil([&] { return pair.PeerSentAll(); }, 5s, Serving::Nothing));
         ASSERT_TRUE(pair.client.CheckForData(1).received);
         EXPECT_EQ(pair.client.TakeInput().size(), c.kept) << c.written;
         // What was discarded was read all the same: nothing is left over.
@@ -135,7 +135,7 @@ TEST(TcpClient, AReplyThatLandsBetweenTheCountAndTheReadIsTakenWhole)
 {
     Pair pair(13);
     pair.client.SetAfterCount([&] {
-        pair.peerWrites(12);
+        pair.PeerWrites(12);
         std::this_thread::sleep_for(20ms); // in the client's buffer now
     });
     ASSERT_TRUE(pair.client.CheckForData(0).received);
@@ -150,7 +150,7 @@ TEST(TcpClient, TheSystemGivesUpAConnectThatIsNeverAnsweredAfterTheBound)
     auto abort = std::make_shared<AbortSignal>();
     auto error = std::make_shared<std::atomic<int>>(0);
     const auto begin = Clock::now();
-    const bool ended = endsWithin(6s, [abort, error, port = stalled.port()] {
+    const bool ended = EndsWithin(6s, [abort, error, port = stalled.Port()] {
         TcpClient client(SIZE_MAX, 1000ms);
         try {
             client.Connect(Ipv4Address{INADDR_LOOPBACK}, port, abort.get());
@@ -173,9 +173,9 @@ TEST(TcpClient, ALookEndsWhileThePeerStreamsWithoutPause)
         const std::string chunk(65536, 's');
         while (streaming && ::send(pair.peer, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) { }
     });
-    ASSERT_TRUE(WaitUntil([&] { return !pair.peerSentAll(); }, 5s, Serving::Nothing));
+    ASSERT_TRUE(WaitUntil([&] { return !pair.PeerSentAll(); }, 5s, Serving::Nothing));
     int looks = 0;
-    const bool ended = endsWithin(3s, [&] {
+    const bool ended = EndsWithin(3s, [&] {
         for (; looks < 20; ++looks) {
             pair.client.CheckForData(1);
             EXPECT_LE(pair.client.TakeInput().size(), 13u);
@@ -188,7 +188,7 @@ TEST(TcpClient, ALookEndsWhileThePeerStreamsWithoutPause)
 }
 
 // The peer's view of the end: an orderly end of stream, and no reset after it.
-bool peerSeesResetAfterEndOfStream(int peer)
+bool PeerSeesResetAfterEndOfStream(int peer)
 {
     ssize_t n = -1;
     bool reset = false;
@@ -221,24 +221,24 @@ TEST(TcpClient, DisconnectReadsAwayUnreadInputSoThePeerSeesNoReset)
     for (const Case c : {Case{"reply unread", -1ms}, Case{"reply in flight", 30ms}}) {
         Pair pair;
         if (c.replyAfterEnd < 0ms) {
-            pair.peerWrites(12);
-            ASSERT_TRUE(WaitUntil([&] { return pair.peerSentAll(); }, 5s, Serving::Nothing));
+            pair.PeerWrites(12);
+            ASSERT_TRUE(WaitUntil([&] { return pair.PeerSentAll(); }, 5s, Serving::Nothing));
         }
         std::thread late([&] {
             if (c.replyAfterEnd >= 0ms) {
                 std::this_thread::sleep_for(c.replyAfterEnd); // the reply comes while the end reads away
-                pair.peerWrites(12);
+                pair.PeerWrites(12);
             }
         });
         pair.client.Disconnect();
         late.join();
-        EXPECT_FALSE(peerSeesResetAfterEndOfStream(pair.peer)) << c.what;
+        EXPECT_FALSE(PeerSeesResetAfterEndOfStream(pair.peer)) << c.what;
     }
 }
 
 // True while a thread of this process waits in an open of a FIFO that has no
 // writer.
-bool aThreadWaitsForAFifoWriter()
+bool AThreadWaitsForAFifoWriter()
 {
     for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream wchan(task.path() / "wchan");
@@ -261,10 +261,10 @@ TEST(TcpClient, ALookupThatNeverReturnsIsGivenUpOnAbort)
     std::atomic<bool> failed{false};
     std::thread aborter([&] {
         // Once the lookup hangs (or, where the kernel does not tell, after a while).
-        WaitUntil(aThreadWaitsForAFifoWriter, 2s, Serving::Nothing);
+        WaitUntil(AThreadWaitsForAFifoWriter, 2s, Serving::Nothing);
         abort.Signal();
     });
-    const bool ended = endsWithin(5s, [&] {
+    const bool ended = EndsWithin(5s, [&] {
         try {
             TcpClient::ResolveIPv4("lumacast-no-such-host", &abort);
         } catch (const SocketError &) {

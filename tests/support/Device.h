@@ -13,7 +13,7 @@ class Device : public sim::Simulator {
 public:
     explicit Device(sim::SimOptions options = {});
 
-    std::uint16_t port() const { return ControlPort(); }
+    std::uint16_t Port() const { return ControlPort(); }
 };
 
 // True while a connect attempt from this host to 127.0.0.1:`port` waits for

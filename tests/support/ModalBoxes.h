@@ -36,14 +36,14 @@ public:
     explicit ModalBoxes(Answer answer = {}) : answer_(std::move(answer))
     {
         timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { look(); });
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Look(); });
         timer_.start();
     }
 
-    const std::vector<SeenBox> &seen() const { return seen_; }
+    const std::vector<SeenBox> &Seen() const { return seen_; }
 
 private:
-    void look()
+    void Look()
     {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (box == nullptr || !box->isVisible() || box == last_)

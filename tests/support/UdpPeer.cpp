@@ -11,7 +11,7 @@
 namespace lumacast::test {
 namespace {
 
-bool toAddress(const std::string &text, std::uint16_t port, sockaddr_storage &out, socklen_t &len)
+bool ToAddress(const std::string &text, std::uint16_t port, sockaddr_storage &out, socklen_t &len)
 {
     out = {};
     auto *v4 = reinterpret_cast<sockaddr_in *>(&out);
@@ -48,7 +48,7 @@ bool InPrivateNetwork()
 std::uint16_t FreeUdpPort()
 {
     for (;;) {
-        const std::uint16_t port = UdpPeer("0.0.0.0").port();
+        const std::uint16_t port = UdpPeer("0.0.0.0").Port();
         const int fd6 = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (fd6 < 0)
             return port; // no IPv6 here: the IPv4 port is all that counts
@@ -69,7 +69,7 @@ UdpPeer::UdpPeer(const std::string &address, std::uint16_t port)
 {
     sockaddr_storage local;
     socklen_t len = 0;
-    if (!toAddress(address, port, local, len))
+    if (!ToAddress(address, port, local, len))
         return;
     family_ = local.ss_family;
     fd_ = ::socket(family_, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -94,7 +94,7 @@ UdpPeer::~UdpPeer()
         ::close(fd_);
 }
 
-std::uint16_t UdpPeer::port() const
+std::uint16_t UdpPeer::Port() const
 {
     sockaddr_storage local{};
     socklen_t len = sizeof local;
@@ -104,15 +104,15 @@ std::uint16_t UdpPeer::port() const
                                       : ntohs(reinterpret_cast<sockaddr_in6 *>(&local)->sin6_port);
 }
 
-void UdpPeer::send(const std::string &address, std::uint16_t port, const std::string &data) const
+void UdpPeer::Send(const std::string &address, std::uint16_t port, const std::string &data) const
 {
     sockaddr_storage remote;
     socklen_t len = 0;
-    if (toAddress(address, port, remote, len))
+    if (ToAddress(address, port, remote, len))
         ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&remote), len);
 }
 
-std::optional<UdpPeer::Received> UdpPeer::receive(std::chrono::milliseconds wait) const
+std::optional<UdpPeer::Received> UdpPeer::Receive(std::chrono::milliseconds wait) const
 {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0)
@@ -140,11 +140,11 @@ std::optional<UdpPeer::Received> UdpPeer::receive(std::chrono::milliseconds wait
     return r;
 }
 
-bool UdpPeer::quiet() const
+bool UdpPeer::Quiet() const
 {
     const std::string loopback = family_ == AF_INET6 ? "::1" : "127.0.0.1";
-    UdpPeer(loopback).send(loopback, port(), "sentinel");
-    const auto got = receive(std::chrono::seconds(2));
+    UdpPeer(loopback).Send(loopback, Port(), "sentinel");
+    const auto got = Receive(std::chrono::seconds(2));
     return got && got->data == "sentinel";
 }
 

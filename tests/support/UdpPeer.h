@@ -23,22 +23,22 @@ public:
     UdpPeer(const UdpPeer &) = delete;
     UdpPeer &operator=(const UdpPeer &) = delete;
 
-    bool ok() const { return fd_ >= 0; }
-    std::uint16_t port() const;
-    int fd() const { return fd_; }
+    bool Ok() const { return fd_ >= 0; }
+    std::uint16_t Port() const;
+    int Fd() const { return fd_; }
 
-    void send(const std::string &address, std::uint16_t port, const std::string &data) const;
+    void Send(const std::string &address, std::uint16_t port, const std::string &data) const;
 
     struct Received {
         std::string data;
         std::string senderAddress; // numeric, as the system writes it
         std::uint16_t senderPort = 0;
     };
-    std::optional<Received> receive(std::chrono::milliseconds wait) const;
+    std::optional<Received> Receive(std::chrono::milliseconds wait) const;
 
     // Nothing is on its way here: a datagram sent to this socket now is the
     // next to arrive (a check that something is not sent, without waiting).
-    bool quiet() const;
+    bool Quiet() const;
 
 private:
     int family_ = 0;

@@ -24,10 +24,10 @@ protected:
 
     void TearDown() override
     {
-        if (form) {
+        if (form_) {
             EndPolling();
-            form->FormDestroy();
-            form.reset();
+            form_->FormDestroy();
+            form_.reset();
         }
         MainForm = nullptr;
         handoff::Reopen();
@@ -35,32 +35,32 @@ protected:
 
     // Unless `realTimer`, the discovery window runs until expireDiscovery()
     // instead of for its time.
-    void openWindow(const PanelPorts &ports, bool runFormCreate, bool realTimer = false)
+    void OpenWindow(const PanelPorts &ports, bool runFormCreate, bool realTimer = false)
     {
-        form = std::make_unique<TMainForm>(ports);
-        MainForm = form.get();
+        form_ = std::make_unique<TMainForm>(ports);
+        MainForm = form_.get();
         if (!realTimer)
-            form->SetTimerStarter([this](QTimer &timer) {
+            form_->SetTimerStarter([this](QTimer &timer) {
                 EXPECT_EQ(timer.interval(), DiscoveryWindowMs);
                 EXPECT_EQ(timer.timerType(), Qt::PreciseTimer) << "a coarse timer may end the window early";
-                discoveryOpen = true;
+                discoveryOpen_ = true;
                 return true;
             });
         if (runFormCreate)
-            form->FormCreate();
-        form->show();
+            form_->FormCreate();
+        form_->show();
     }
 
     // The timer's expiry: ends the discovery window that is open.
-    void expireDiscovery()
+    void ExpireDiscovery()
     {
-        ASSERT_TRUE(discoveryOpen) << "no discovery window runs";
-        discoveryOpen = false;
-        QMetaObject::invokeMethod(form->Timer1, "timeout");
+        ASSERT_TRUE(discoveryOpen_) << "no discovery window runs";
+        discoveryOpen_ = false;
+        QMetaObject::invokeMethod(form_->Timer1, "timeout");
     }
 
-    std::unique_ptr<TMainForm> form;
-    bool discoveryOpen = false; // the driven timer has been started and has not expired
+    std::unique_ptr<TMainForm> form_;
+    bool discoveryOpen_ = false; // the driven timer has been started and has not expired
 };
 
 } // namespace lumacast::test

@@ -38,7 +38,7 @@ public:
     }
     Simulator *operator->() { return simulator_.get(); }
 
-    bool logHas(const std::string &text) const
+    bool LogHas(const std::string &text) const
     {
         const std::lock_guard lock(mutex_);
         for (const auto &line : log_)
@@ -48,7 +48,7 @@ public:
     }
 
     // Stops it and waits until it has ended every connection.
-    void stop()
+    void Stop()
     {
         simulator_->Stop();
         ASSERT_TRUE(WaitUntil([this] { return simulator_->Ended(); }));
@@ -82,15 +82,15 @@ public:
     }
     ~Client() { ::close(fd_); }
 
-    bool connected() const { return connected_; }
-    int error() const { return error_; }
-    int fd() const { return fd_; }
+    bool Connected() const { return connected_; }
+    int Error() const { return error_; }
+    int Fd() const { return fd_; }
 
-    void send(const std::string &bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+    void Send(const std::string &bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
 
     // Reads until `count` bytes have come, the device has ended the
     // connection or `limit` has passed.
-    std::string read(std::size_t count, std::chrono::milliseconds limit = 3s)
+    std::string Read(std::size_t count, std::chrono::milliseconds limit = 3s)
     {
         std::string got;
         const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -111,7 +111,7 @@ public:
 
     // How the device ended the connection: "eof" or "reset" ("open" when it
     // has not within `limit`, "data" when bytes came instead).
-    std::string endState(std::chrono::milliseconds limit = 3s)
+    std::string EndState(std::chrono::milliseconds limit = 3s)
     {
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(limit.count())) == 0)
@@ -131,7 +131,7 @@ private:
     int error_ = 0;
 };
 
-std::size_t framesAt(LoggedSimulator &sim)
+std::size_t FramesAt(LoggedSimulator &sim)
 {
     return sim->Record().frames.size();
 }
@@ -161,13 +161,13 @@ TEST_P(SimulatorExchange, Answers)
     Client client(sim->ControlPort());
     ASSERT_EQ(c.sent.size(), c.replies.size());
     for (std::size_t i = 0; i < c.sent.size(); ++i) {
-        client.send(c.sent[i]);
+        client.Send(c.sent[i]);
         if (!c.replies[i].empty()) {
-            EXPECT_EQ(client.read(c.replies[i].size()), c.replies[i]) << "write " << i;
+            EXPECT_EQ(client.Read(c.replies[i].size()), c.replies[i]) << "write " << i;
         }
     }
     if (c.end == "eof" || c.end == "reset") {
-        EXPECT_EQ(client.endState(), c.end);
+        EXPECT_EQ(client.EndState(), c.end);
         return;
     }
     // A last poll reaches the device: the connection is open. Once the device
@@ -177,10 +177,10 @@ TEST_P(SimulatorExchange, Answers)
     for (const auto &bytes : c.sent)
         for (const auto &piece : cutter.Feed(bytes))
             frames += piece.frame ? 1 : 0;
-    client.send(Poll);
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(sim) == frames; }));
-    sim.stop();
-    EXPECT_EQ(client.read(SIZE_MAX), c.end);
+    client.Send(Poll);
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(sim) == frames; }));
+    sim.Stop();
+    EXPECT_EQ(client.Read(SIZE_MAX), c.end);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -252,11 +252,11 @@ TEST(SimulatorTiming, DelayedAndSplitRepliesComeLate)
         LoggedSimulator sim(options);
         Client client(sim->ControlPort());
         const auto sent = std::chrono::steady_clock::now();
-        client.send(Poll);
-        EXPECT_EQ(client.read(split ? 6 : 12), split ? "@c1000" : "@c1000100000");
+        client.Send(Poll);
+        EXPECT_EQ(client.Read(split ? 6 : 12), split ? "@c1000" : "@c1000100000");
         EXPECT_GE(std::chrono::steady_clock::now() - sent, 140ms) << split;
         if (split) {
-            EXPECT_EQ(client.read(6), "100000");
+            EXPECT_EQ(client.Read(6), "100000");
             EXPECT_GE(std::chrono::steady_clock::now() - sent, 340ms);
         }
     }
@@ -270,12 +270,12 @@ TEST(SimulatorPort, RefuseRefusesAndStallLeavesTheConnectPending)
     EXPECT_EQ(refusing->DiscoveryPort(), 0);
     ASSERT_NE(refusing->ControlPort(), 0);
     const Client refused(refusing->ControlPort());
-    EXPECT_FALSE(refused.connected());
-    EXPECT_EQ(refused.error(), ECONNREFUSED);
+    EXPECT_FALSE(refused.Connected());
+    EXPECT_EQ(refused.Error(), ECONNREFUSED);
 
     LoggedSimulator stalled({.stall = true});
     const Client pending(stalled->ControlPort(), false);
-    EXPECT_EQ(pending.error(), EINPROGRESS);
+    EXPECT_EQ(pending.Error(), EINPROGRESS);
     EXPECT_TRUE(WaitUntil([&] { return lumacast::test::ConnectPending(stalled->ControlPort()); }));
     EXPECT_EQ(stalled->Record().connections, 0);
 }
@@ -286,14 +286,14 @@ TEST(SimulatorPort, NeverReadTakesNothingAndSendsNothing)
     Client client(sim->ControlPort());
     ASSERT_TRUE(WaitUntil([&] { return sim->Record().connections == 1; }));
     // The buffers between fill up, as nothing is read: a send no longer goes.
-    ::fcntl(client.fd(), F_SETFL, O_NONBLOCK);
+    ::fcntl(client.Fd(), F_SETFL, O_NONBLOCK);
     const std::string chunk(65536, 'x');
     std::size_t sent = 0;
-    while (sent < (64u << 20) && ::send(client.fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0)
+    while (sent < (64u << 20) && ::send(client.Fd(), chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0)
         sent += chunk.size();
     EXPECT_EQ(errno, EAGAIN) << sent << " bytes taken";
-    sim.stop();
-    EXPECT_EQ(client.endState(), "eof");
+    sim.Stop();
+    EXPECT_EQ(client.EndState(), "eof");
     EXPECT_TRUE(sim->Record().frames.empty());
 }
 
@@ -302,16 +302,16 @@ TEST(SimulatorPort, StreamSendsRepliesPaddedWithoutPauseUpToItsLimit)
     constexpr std::size_t Limit = 3 << 19; // 1.5 MiB
     LoggedSimulator sim({.stream = true, .streamLimit = Limit});
     Client client(sim->ControlPort());
-    const std::string got = client.read(Limit);
+    const std::string got = client.Read(Limit);
     ASSERT_EQ(got.size(), Limit);
     EXPECT_EQ(got.substr(0, 13), "@c1000100000@");
     EXPECT_EQ(got.substr(65536, 12), "@c1000100000");
-    ASSERT_TRUE(WaitUntil([&] { return sim.logHas("bytes to 127.0.0.1"); }));
-    EXPECT_TRUE(sim.logHas(" streamed 1 MiB to 127.0.0.1"));
-    EXPECT_TRUE(sim.logHas(" streamed 1572864 bytes to 127.0.0.1"));
+    ASSERT_TRUE(WaitUntil([&] { return sim.LogHas("bytes to 127.0.0.1"); }));
+    EXPECT_TRUE(sim.LogHas(" streamed 1 MiB to 127.0.0.1"));
+    EXPECT_TRUE(sim.LogHas(" streamed 1572864 bytes to 127.0.0.1"));
     EXPECT_EQ(sim->Record().streamed, Limit);
-    sim.stop();
-    EXPECT_EQ(client.endState(), "eof") << "nothing after the limit";
+    sim.Stop();
+    EXPECT_EQ(client.EndState(), "eof") << "nothing after the limit";
 }
 
 // ---- connections, their ends, discovery and the log
@@ -320,12 +320,12 @@ TEST(Simulator, NewConnectionReplacesTheCurrentOneAndTheStateOutlivesIt)
 {
     LoggedSimulator sim;
     Client first(sim->ControlPort());
-    first.send("@C1 115 \r");
-    ASSERT_EQ(first.read(12), "@c1011500000");
+    first.Send("@C1 115 \r");
+    ASSERT_EQ(first.Read(12), "@c1011500000");
     Client second(sim->ControlPort());
-    EXPECT_EQ(first.endState(), "eof");
-    second.send(Poll);
-    EXPECT_EQ(second.read(12), "@c1011500000");
+    EXPECT_EQ(first.EndState(), "eof");
+    second.Send(Poll);
+    EXPECT_EQ(second.Read(12), "@c1011500000");
     const auto record = sim->Record();
     EXPECT_EQ(record.connections, 2);
     ASSERT_EQ(record.frames.size(), 2u);
@@ -338,22 +338,22 @@ TEST(Simulator, TellsAnOrderlyEndFromAResetAfterIt)
     for (const bool reset : {false, true}) {
         LoggedSimulator sim;
         auto client = std::make_unique<Client>(sim->ControlPort());
-        client->send(Poll);
-        pollfd p{client->fd(), POLLIN, 0};
+        client->Send(Poll);
+        pollfd p{client->Fd(), POLLIN, 0};
         ASSERT_EQ(::poll(&p, 1, 3000), 1);
         if (!reset) {
-            ASSERT_EQ(client->read(12), "@c1000100000");
+            ASSERT_EQ(client->Read(12), "@c1000100000");
         }
-        ::shutdown(client->fd(), SHUT_WR);
+        ::shutdown(client->Fd(), SHUT_WR);
         ASSERT_TRUE(WaitUntil([&] { return sim->Record().endsOfStream == 1; }));
         if (reset) {
             client.reset(); // the reply unread: the close resets
             ASSERT_TRUE(WaitUntil([&] { return sim->Record().resets == 1; }));
-            EXPECT_TRUE(sim.logHas("reset by peer after its end of stream"));
+            EXPECT_TRUE(sim.LogHas("reset by peer after its end of stream"));
         } else {
             // The device lets go once it has seen no reset follow.
-            EXPECT_EQ(client->endState(), "eof");
-            EXPECT_TRUE(sim.logHas("released: no reset followed its end of stream"));
+            EXPECT_EQ(client->EndState(), "eof");
+            EXPECT_TRUE(sim.LogHas("released: no reset followed its end of stream"));
             EXPECT_EQ(sim->Record().resets, 0);
         }
     }
@@ -373,19 +373,19 @@ TEST(Simulator, AnswersEveryDiscoveryDatagramToItsSender)
         EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0))), "RK-DX420");
     }
     ::close(fd);
-    EXPECT_TRUE(sim.logHas("(request) 56 4f 52 4e"));
-    EXPECT_TRUE(sim.logHas("(other) 78"));
+    EXPECT_TRUE(sim.LogHas("(request) 56 4f 52 4e"));
+    EXPECT_TRUE(sim.LogHas("(other) 78"));
 }
 
 TEST(Simulator, LogsFramesAndRepliesInHex)
 {
     LoggedSimulator sim;
     Client client(sim->ControlPort());
-    client.send("xy@C11  3 \r");
-    ASSERT_EQ(client.read(12).size(), 12u);
-    EXPECT_TRUE(sim.logHas(" garbage 78 79"));
-    EXPECT_TRUE(sim.logHas(" frame 40 43 31 31 20 20 33 20 0d"));
-    EXPECT_TRUE(sim.logHas(" reply 40 63 31 32 30 30 33 30 30 30 30 30"));
+    client.Send("xy@C11  3 \r");
+    ASSERT_EQ(client.Read(12).size(), 12u);
+    EXPECT_TRUE(sim.LogHas(" garbage 78 79"));
+    EXPECT_TRUE(sim.LogHas(" frame 40 43 31 31 20 20 33 20 0d"));
+    EXPECT_TRUE(sim.LogHas(" reply 40 63 31 32 30 30 33 30 30 30 30 30"));
 }
 
 TEST(Simulator, OpenFailsOnAPortInUse)

@@ -90,7 +90,7 @@ TEST(MessageBoxCopy, DividersCaptionsWithoutAmpersandsAndCrLf)
                   divider);
 }
 
-void sendKey(QWidget *target, Qt::Key key, const QString &text,
+void SendKey(QWidget *target, Qt::Key key, const QString &text,
              Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
@@ -99,7 +99,7 @@ void sendKey(QWidget *target, Qt::Key key, const QString &text,
     QApplication::sendEvent(target, &release);
 }
 
-void commit(QWidget *target, const QString &text, int replaceFrom = 0, int replaceLength = 0)
+void Commit(QWidget *target, const QString &text, int replaceFrom = 0, int replaceLength = 0)
 {
     QInputMethodEvent event;
     event.setCommitString(text, replaceFrom, replaceLength);
@@ -111,16 +111,16 @@ class AddressField : public testing::Test {
 protected:
     void SetUp() override
     {
-        field = new AddressComboBox(&window);
-        field->addItem(QStringLiteral("192.168.0.10"));
-        field->addItem(QStringLiteral("fe80::1"));
-        field->setEditText(QString());
-        window.resize(300, 60);
-        window.show();
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        field->setFocus();
-        ASSERT_TRUE(test::WaitUntil([&] { return field->hasFocus(); }));
+        field_ = new AddressComboBox(&window_);
+        field_->addItem(QStringLiteral("192.168.0.10"));
+        field_->addItem(QStringLiteral("fe80::1"));
+        field_->setEditText(QString());
+        window_.resize(300, 60);
+        window_.show();
+        window_.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+        field_->setFocus();
+        ASSERT_TRUE(test::WaitUntil([&] { return field_->hasFocus(); }));
     }
 
     struct State {
@@ -135,102 +135,102 @@ protected:
                 << s.selectionStart << " \"" << s.selected.toStdString() << '"';
         }
     };
-    State state() const
+    State FieldState() const
     {
-        const QLineEdit *edit = field->lineEdit();
+        const QLineEdit *edit = field_->lineEdit();
         return {edit->text(), edit->cursorPosition(), edit->selectionStart(), edit->selectedText()};
     }
 
-    QWidget window;
-    AddressComboBox *field = nullptr;
+    QWidget window_;
+    AddressComboBox *field_ = nullptr;
 };
 
 TEST_F(AddressField, DiscardedKeysChangeNothingAndDoNotComplete)
 {
     // "f" would complete to the entry fe80::1 if it reached the field.
-    QTest::keyClicks(field, QStringLiteral("f: x"));
-    EXPECT_EQ(state(), (State{QString(), 0, -1, QString()}));
+    QTest::keyClicks(field_, QStringLiteral("f: x"));
+    EXPECT_EQ(FieldState(), (State{QString(), 0, -1, QString()}));
 
-    QTest::keyClick(field, '1');
+    QTest::keyClick(field_, '1');
     const State completed{QStringLiteral("192.168.0.10"), 1, 1, QStringLiteral("92.168.0.10")};
-    ASSERT_EQ(state(), completed);
-    QTest::keyClicks(field, QStringLiteral("a -:"));
-    sendKey(field, Qt::Key_unknown, QStringLiteral("\uFF11")); // full-width 1
-    sendKey(field, Qt::Key_unknown, QStringLiteral("\U0001F600")); // beyond 16 bits
-    sendKey(field, Qt::Key_A, QStringLiteral("a"), Qt::AltModifier | Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier); // code 127
-    EXPECT_EQ(state(), completed);
+    ASSERT_EQ(FieldState(), completed);
+    QTest::keyClicks(field_, QStringLiteral("a -:"));
+    SendKey(field_, Qt::Key_unknown, QStringLiteral("\uFF11")); // full-width 1
+    SendKey(field_, Qt::Key_unknown, QStringLiteral("\U0001F600")); // beyond 16 bits
+    SendKey(field_, Qt::Key_A, QStringLiteral("a"), Qt::AltModifier | Qt::ControlModifier);
+    QTest::keyClick(field_, Qt::Key_Backspace, Qt::ControlModifier); // code 127
+    EXPECT_EQ(FieldState(), completed);
 }
 
 TEST_F(AddressField, DigitsAndFullStopsCompleteFromTheList)
 {
-    QTest::keyClicks(field, QStringLiteral("19"));
-    EXPECT_EQ(state(), (State{QStringLiteral("192.168.0.10"), 2, 2, QStringLiteral("2.168.0.10")}));
-    QTest::keyClicks(field, QStringLiteral("2.1"));
-    EXPECT_EQ(state(), (State{QStringLiteral("192.168.0.10"), 5, 5, QStringLiteral("68.0.10")}));
+    QTest::keyClicks(field_, QStringLiteral("19"));
+    EXPECT_EQ(FieldState(), (State{QStringLiteral("192.168.0.10"), 2, 2, QStringLiteral("2.168.0.10")}));
+    QTest::keyClicks(field_, QStringLiteral("2.1"));
+    EXPECT_EQ(FieldState(), (State{QStringLiteral("192.168.0.10"), 5, 5, QStringLiteral("68.0.10")}));
     // A digit off the entry replaces the completed part.
-    QTest::keyClick(field, '0');
-    EXPECT_EQ(state(), (State{QStringLiteral("192.10"), 6, -1, QString()}));
+    QTest::keyClick(field_, '0');
+    EXPECT_EQ(FieldState(), (State{QStringLiteral("192.10"), 6, -1, QString()}));
 }
 
 TEST_F(AddressField, EditingKeysAndPastingWork)
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("fe80::1%4"));
-    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(field->currentText(), QStringLiteral("fe80::1%4")); // pasted unfiltered
+    QTest::keyClick(field_, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(field_->currentText(), QStringLiteral("fe80::1%4")); // pasted unfiltered
 
-    QTest::keyClick(field, Qt::Key_Backspace);
-    EXPECT_EQ(field->currentText(), QStringLiteral("fe80::1%"));
-    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(field_, Qt::Key_Backspace);
+    EXPECT_EQ(field_->currentText(), QStringLiteral("fe80::1%"));
+    QTest::keyClick(field_, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field_, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(clipboard->text(), QStringLiteral("fe80::1%"));
-    QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
-    EXPECT_EQ(field->currentText(), QString());
-    QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(field->currentText(), QStringLiteral("fe80::1%"));
+    QTest::keyClick(field_, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(field_->currentText(), QString());
+    QTest::keyClick(field_, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(field_->currentText(), QStringLiteral("fe80::1%"));
 
     // As a desktop keyboard sends them: Ctrl+V as code 22, Delete as code 127.
-    field->setEditText(QString());
+    field_->setEditText(QString());
     clipboard->setText(QStringLiteral("[::1]"));
-    sendKey(field, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
-    EXPECT_EQ(field->currentText(), QStringLiteral("[::1]"));
-    QTest::keyClick(field, Qt::Key_Home);
-    sendKey(field, Qt::Key_Delete, QStringLiteral("\x7f"));
-    EXPECT_EQ(field->currentText(), QStringLiteral("::1]"));
-    QTest::keyClick(field, Qt::Key_End);
-    QTest::keyClick(field, Qt::Key_Insert, Qt::ShiftModifier);
-    EXPECT_EQ(field->currentText(), QStringLiteral("::1][::1]"));
+    SendKey(field_, Qt::Key_V, QStringLiteral("\x16"), Qt::ControlModifier);
+    EXPECT_EQ(field_->currentText(), QStringLiteral("[::1]"));
+    QTest::keyClick(field_, Qt::Key_Home);
+    SendKey(field_, Qt::Key_Delete, QStringLiteral("\x7f"));
+    EXPECT_EQ(field_->currentText(), QStringLiteral("::1]"));
+    QTest::keyClick(field_, Qt::Key_End);
+    QTest::keyClick(field_, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(field_->currentText(), QStringLiteral("::1][::1]"));
 }
 
 TEST_F(AddressField, KeyTextOfSeveralCharactersKeepsTheAllowedOnes)
 {
-    sendKey(field, Qt::Key_unknown, QStringLiteral("1a.:2"));
-    EXPECT_EQ(field->currentText(), QStringLiteral("1.2"));
+    SendKey(field_, Qt::Key_unknown, QStringLiteral("1a.:2"));
+    EXPECT_EQ(field_->currentText(), QStringLiteral("1.2"));
 }
 
 TEST_F(AddressField, InputMethodCommitsAreFiltered)
 {
-    commit(field, QStringLiteral("\uFF11\uFF12"));
-    EXPECT_EQ(state(), (State{QString(), 0, -1, QString()}));
-    commit(field, QStringLiteral("1a0."));
-    EXPECT_EQ(field->currentText(), QStringLiteral("10."));
+    Commit(field_, QStringLiteral("\uFF11\uFF12"));
+    EXPECT_EQ(FieldState(), (State{QString(), 0, -1, QString()}));
+    Commit(field_, QStringLiteral("1a0."));
+    EXPECT_EQ(field_->currentText(), QStringLiteral("10."));
 
-    field->lineEdit()->setSelection(1, 1);
-    const State before = state();
-    commit(field, QStringLiteral("x"), -2, 2); // discarded, so it replaces nothing
-    EXPECT_EQ(state(), before);
+    field_->lineEdit()->setSelection(1, 1);
+    const State before = FieldState();
+    Commit(field_, QStringLiteral("x"), -2, 2); // discarded, so it replaces nothing
+    EXPECT_EQ(FieldState(), before);
 }
 
 TEST_F(AddressField, EnterAddsNoEntry)
 {
-    QTest::keyClicks(field, QStringLiteral("10.0.0.1"));
-    QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_EQ(field->count(), 2);
-    EXPECT_EQ(field->currentText(), QStringLiteral("10.0.0.1"));
+    QTest::keyClicks(field_, QStringLiteral("10.0.0.1"));
+    QTest::keyClick(field_, Qt::Key_Return);
+    EXPECT_EQ(field_->count(), 2);
+    EXPECT_EQ(field_->currentText(), QStringLiteral("10.0.0.1"));
 }
 
-QWidget *keyTarget(QMessageBox *box)
+QWidget *KeyTarget(QMessageBox *box)
 {
     QWidget *focus = QApplication::focusWidget();
     return focus != nullptr && box->isAncestorOf(focus) ? focus : box;
@@ -240,23 +240,23 @@ class Rejection : public testing::TestWithParam<Qt::Key> {
 protected:
     void SetUp() override
     {
-        field = new AddressComboBox(&window);
-        field->addItem(QStringLiteral("192.168.0.10"));
-        field->setGeometry(10, 10, 160, 22);
-        connect = new QPushButton(QStringLiteral("CONNECT"), &window);
-        connect->setGeometry(180, 10, 80, 25);
-        field->setEditText(QStringLiteral("1.2.3.4 "));
+        field_ = new AddressComboBox(&window_);
+        field_->addItem(QStringLiteral("192.168.0.10"));
+        field_->setGeometry(10, 10, 160, 22);
+        connect_ = new QPushButton(QStringLiteral("CONNECT"), &window_);
+        connect_->setGeometry(180, 10, 80, 25);
+        field_->setEditText(QStringLiteral("1.2.3.4 "));
         // A small window in a corner, so that its centre is not the screen's.
-        window.setGeometry(0, 0, 270, 50);
-        window.show();
-        window.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        connect->setFocus();
+        window_.setGeometry(0, 0, 270, 50);
+        window_.show();
+        window_.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+        connect_->setFocus();
     }
 
-    QWidget window;
-    AddressComboBox *field = nullptr;
-    QPushButton *connect = nullptr;
+    QWidget window_;
+    AddressComboBox *field_ = nullptr;
+    QPushButton *connect_ = nullptr;
 };
 
 TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
@@ -279,23 +279,23 @@ TEST_P(Rejection, BoxCopyTextAndFocusBackToTheField)
             << box->frameGeometry().x() << "," << box->frameGeometry().y();
 
         QGuiApplication::clipboard()->clear();
-        QTest::keyClick(keyTarget(box), Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(KeyTarget(box), Qt::Key_C, Qt::ControlModifier);
         const QString divider = QString(27, u'-') + QStringLiteral("\r\n");
         EXPECT_EQ(QGuiApplication::clipboard()->text(),
                   divider + QStringLiteral("情報\r\n") + divider + "CHECK IP ADDRESS!!\r\n" + divider +
                       "OK   \r\n" + divider);
         EXPECT_TRUE(box->isVisible()); // copying does not close it
 
-        QTest::keyClick(keyTarget(box), GetParam());
+        QTest::keyClick(KeyTarget(box), GetParam());
     });
-    ShowAddressRejection(&window, field);
+    ShowAddressRejection(&window_, field_);
 
     EXPECT_TRUE(answered);
-    EXPECT_EQ(window.findChild<QMessageBox *>(), nullptr);
-    EXPECT_EQ(window.focusWidget(), field);
-    EXPECT_TRUE(test::WaitUntil([&] { return field->hasFocus(); }));
-    EXPECT_EQ(field->currentText(), QStringLiteral("1.2.3.4 "));
-    EXPECT_EQ(field->count(), 1);
+    EXPECT_EQ(window_.findChild<QMessageBox *>(), nullptr);
+    EXPECT_EQ(window_.focusWidget(), field_);
+    EXPECT_TRUE(test::WaitUntil([&] { return field_->hasFocus(); }));
+    EXPECT_EQ(field_->currentText(), QStringLiteral("1.2.3.4 "));
+    EXPECT_EQ(field_->count(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(ClosedBy, Rejection, testing::Values(Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter),
@@ -310,7 +310,7 @@ TEST_F(AddressField, HandOffsRunWhileTheRejectionIsShown)
         EXPECT_TRUE(test::WaitUntil([&] { return ranUnderTheBox.load(); }));
         box->buttons().front()->click();
     });
-    ShowAddressRejection(&window, field);
+    ShowAddressRejection(&window_, field_);
     worker.join();
     EXPECT_TRUE(ranUnderTheBox);
 }

@@ -28,7 +28,7 @@ TEST_P(AddressVerdict, BothReadingsAndTheVerdict)
     EXPECT_EQ(IsValidAddress(v.text), v.dotted || v.ipv6);
 }
 
-const std::u16string twentyNines = u"99999999999999999999";
+const std::u16string TwentyNines = u"99999999999999999999";
 
 // The reference table of sample texts: which reading decides, or why both fail.
 INSTANTIATE_TEST_SUITE_P(
@@ -76,9 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
         Verdict{"BelowSmallest", u"-9223372036854775809", false, false},
         Verdict{"LargestWithZeros", u"0009223372036854775807", true, false},
         Verdict{"SmallestWithZeros", u"-0009223372036854775808", true, false},
-        Verdict{"TwentyNines", twentyNines, false, false},
-        Verdict{"TwentyNinesLater", u"1.2.3.4." + twentyNines, false, false},
-        Verdict{"TwentyNinesNeverRead", u"1.." + twentyNines, true, false},
+        Verdict{"TwentyNines", TwentyNines, false, false},
+        Verdict{"TwentyNinesLater", u"1.2.3.4." + TwentyNines, false, false},
+        Verdict{"TwentyNinesNeverRead", u"1.." + TwentyNines, true, false},
         Verdict{"SixteenHexDigits", u"$FFFFFFFFFFFFFFFF", true, false},
         Verdict{"SeventeenHexDigits", u"$10000000000000000", false, false},
         Verdict{"SixteenAfterZeros", u"$0000FFFFFFFFFFFFFFFF", true, false},
@@ -149,12 +149,12 @@ TEST(AddressVerdictQString, JudgesTheFieldText)
 // characters, in shapes that read far or fail late, is judged in milliseconds.
 TEST(AddressVerdictTime, MegabyteTextsAreJudgedQuickly)
 {
-    constexpr std::size_t mb = 1 << 20;
+    constexpr std::size_t Mb = 1 << 20;
     std::u16string repeatedParts;
-    for (std::size_t i = 0; repeatedParts.size() < mb; ++i)
+    for (std::size_t i = 0; repeatedParts.size() < Mb; ++i)
         repeatedParts += u"255.";
     std::u16string colonRuns;
-    while (colonRuns.size() < mb)
+    while (colonRuns.size() < Mb)
         colonRuns += u"1:";
     const struct {
         std::u16string text;
@@ -162,16 +162,16 @@ TEST(AddressVerdictTime, MegabyteTextsAreJudgedQuickly)
     } cases[] = {
         {repeatedParts, true},
         {repeatedParts + u"x", false},
-        {u"0x" + std::u16string(mb, u'f'), true},
-        {std::u16string(mb, u'0'), true},
-        {std::u16string(mb, u' '), false},
-        {std::u16string(mb, u'9'), false},
-        {std::u16string(mb, u':'), false},
+        {u"0x" + std::u16string(Mb, u'f'), true},
+        {std::u16string(Mb, u'0'), true},
+        {std::u16string(Mb, u' '), false},
+        {std::u16string(Mb, u'9'), false},
+        {std::u16string(Mb, u':'), false},
         {colonRuns, false},
-        {std::u16string(mb, u'0') + u"1::", true},
-        {u"::1.2.3." + std::u16string(mb, u'2'), true},
-        {u"." + std::u16string(mb, u'z'), true},
-        {std::u16string(mb, u'a'), false},
+        {std::u16string(Mb, u'0') + u"1::", true},
+        {u"::1.2.3." + std::u16string(Mb, u'2'), true},
+        {u"." + std::u16string(Mb, u'z'), true},
+        {std::u16string(Mb, u'a'), false},
     };
     for (const auto &c : cases) {
         const auto start = std::chrono::steady_clock::now();

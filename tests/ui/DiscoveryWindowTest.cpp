@@ -33,66 +33,66 @@ protected:
         ASSERT_TRUE(test::InPrivateNetwork())
             << "the window broadcasts: run it in a private network namespace";
         WindowFixture::SetUp();
-        ports.device = refusing.port();
-        ports.discoveryLocal = test::FreeUdpPort();
-        ports.discoveryRemote = test::FreeUdpPort();
-        devices = std::make_unique<UdpPeer>("0.0.0.0", ports.discoveryRemote);
-        ASSERT_TRUE(devices->ok());
+        ports_.device = refusing_.Port();
+        ports_.discoveryLocal = test::FreeUdpPort();
+        ports_.discoveryRemote = test::FreeUdpPort();
+        devices_ = std::make_unique<UdpPeer>("0.0.0.0", ports_.discoveryRemote);
+        ASSERT_TRUE(devices_->Ok());
     }
 
     // Counts the datagrams that the window has handled, counted or not.
-    void create(bool runFormCreate = true, bool realTimer = false)
+    void Create(bool runFormCreate = true, bool realTimer = false)
     {
-        openWindow(ports, runFormCreate, realTimer);
-        form->IdUDPServer1.OnRead = [this, read = form->IdUDPServer1.OnRead](auto *thread, const auto &data,
-                                                                             auto &binding) {
+        OpenWindow(ports_, runFormCreate, realTimer);
+        form_->IdUDPServer1.onRead = [this, read = form_->IdUDPServer1.onRead](auto *thread, const auto &data,
+                                                                               auto &binding) {
             read(thread, data, binding);
-            ++handled;
+            ++handled_;
         };
     }
 
-    void answer(const std::string &from, const std::string &data = "RK-DX420 here")
+    void Answer(const std::string &from, const std::string &data = "RK-DX420 here")
     {
         UdpPeer device(from);
-        ASSERT_TRUE(device.ok()) << from;
-        device.send(from.find(':') != std::string::npos ? "::1" : "127.0.0.1", ports.discoveryLocal, data);
+        ASSERT_TRUE(device.Ok()) << from;
+        device.Send(from.find(':') != std::string::npos ? "::1" : "127.0.0.1", ports_.discoveryLocal, data);
     }
 
     // The request the window sent, when one came.
-    bool requestArrived()
+    bool RequestArrived()
     {
-        const auto got = devices->receive(2s);
-        return got && got->data == DiscoveryRequest() && got->senderPort == ports.discoveryLocal;
+        const auto got = devices_->Receive(2s);
+        return got && got->data == DiscoveryRequest() && got->senderPort == ports_.discoveryLocal;
     }
 
-    QStringList entries() const
+    QStringList Entries() const
     {
         QStringList items;
-        for (int i = 0; i < form->ComboBox1->count(); ++i)
-            items << form->ComboBox1->itemText(i);
+        for (int i = 0; i < form_->ComboBox1->count(); ++i)
+            items << form_->ComboBox1->itemText(i);
         return items;
     }
 
-    const Device refusing{{.refuse = true}};
-    PanelPorts ports;
-    std::unique_ptr<UdpPeer> devices;
-    std::size_t handled = 0;
+    const Device refusing_{{.refuse = true}};
+    PanelPorts ports_;
+    std::unique_ptr<UdpPeer> devices_;
+    std::size_t handled_ = 0;
 };
 
 TEST_F(DiscoveryWindowTest, NoAnswerLeavesTheListEmptyAndFindReturnsAfterTheWindow)
 {
     // The system's timer itself: only the clock tells the window's length.
     const auto start = std::chrono::steady_clock::now();
-    create(true, true);
-    EXPECT_TRUE(requestArrived());
-    EXPECT_TRUE(form->IdUDPServer1.Active());
-    EXPECT_FALSE(form->FindBtn->isEnabled());
-    ASSERT_TRUE(WaitUntil([&] { return form->FindBtn->isEnabled(); }));
+    Create(true, true);
+    EXPECT_TRUE(RequestArrived());
+    EXPECT_TRUE(form_->IdUDPServer1.Active());
+    EXPECT_FALSE(form_->FindBtn->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] { return form_->FindBtn->isEnabled(); }));
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(DiscoveryWindowMs));
     EXPECT_LT(took, std::chrono::milliseconds(2 * DiscoveryWindowMs));
-    EXPECT_TRUE(entries().isEmpty());
-    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    EXPECT_TRUE(Entries().isEmpty());
+    EXPECT_EQ(form_->ComboBox1->currentText(), "");
     EXPECT_FALSE(Discovering);
 }
 
@@ -105,17 +105,17 @@ class AnswersTest : public DiscoveryWindowTest, public testing::WithParamInterfa
 
 TEST_P(AnswersTest, EachAnswerBecomesAnEntryInHandlingOrder)
 {
-    create();
-    ASSERT_TRUE(requestArrived());
+    Create();
+    ASSERT_TRUE(RequestArrived());
     for (const auto &sender : GetParam().senders) {
-        if (!UdpPeer(sender).ok())
+        if (!UdpPeer(sender).Ok())
             GTEST_SKIP() << "no " << sender << " here";
-        answer(sender);
+        Answer(sender);
     }
     const auto &expected = GetParam().expected;
-    ASSERT_TRUE(WaitUntil([&] { return handled == GetParam().senders.size(); }));
-    EXPECT_EQ(entries(), expected);
-    EXPECT_EQ(form->ComboBox1->currentText(), expected.back());
+    ASSERT_TRUE(WaitUntil([&] { return handled_ == GetParam().senders.size(); }));
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(form_->ComboBox1->currentText(), expected.back());
     EXPECT_TRUE(Discovering);
 }
 
@@ -132,90 +132,90 @@ INSTANTIATE_TEST_SUITE_P(Table, AnswersTest,
 
 TEST_F(DiscoveryWindowTest, AnAnswerAfterTheWindowCountsForNothing)
 {
-    create();
-    expireDiscovery();
-    EXPECT_TRUE(form->FindBtn->isEnabled());
-    answer("127.0.0.2");
-    ASSERT_TRUE(WaitUntil([&] { return handled == 1; }));
-    EXPECT_TRUE(entries().isEmpty());
-    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    Create();
+    ExpireDiscovery();
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
+    Answer("127.0.0.2");
+    ASSERT_TRUE(WaitUntil([&] { return handled_ == 1; }));
+    EXPECT_TRUE(Entries().isEmpty());
+    EXPECT_EQ(form_->ComboBox1->currentText(), "");
 }
 
 TEST_F(DiscoveryWindowTest, FindEmptiesTheListBeforeSendingAgain)
 {
-    create();
-    ASSERT_TRUE(requestArrived());
-    answer("127.0.0.2");
-    ASSERT_TRUE(WaitUntil([&] { return entries().size() == 1; }));
-    expireDiscovery();
-    QTest::mouseClick(form->FindBtn, Qt::LeftButton);
-    EXPECT_TRUE(entries().isEmpty());
-    EXPECT_EQ(form->ComboBox1->currentText(), "");
-    EXPECT_FALSE(form->FindBtn->isEnabled());
+    Create();
+    ASSERT_TRUE(RequestArrived());
+    Answer("127.0.0.2");
+    ASSERT_TRUE(WaitUntil([&] { return Entries().size() == 1; }));
+    ExpireDiscovery();
+    QTest::mouseClick(form_->FindBtn, Qt::LeftButton);
+    EXPECT_TRUE(Entries().isEmpty());
+    EXPECT_EQ(form_->ComboBox1->currentText(), "");
+    EXPECT_FALSE(form_->FindBtn->isEnabled());
     EXPECT_TRUE(Discovering);
-    EXPECT_TRUE(requestArrived());
-    answer("127.0.0.3");
-    ASSERT_TRUE(WaitUntil([&] { return entries().size() == 1; }));
-    EXPECT_EQ(entries(), QStringList{"127.0.0.3"});
+    EXPECT_TRUE(RequestArrived());
+    Answer("127.0.0.3");
+    ASSERT_TRUE(WaitUntil([&] { return Entries().size() == 1; }));
+    EXPECT_EQ(Entries(), QStringList{"127.0.0.3"});
 }
 
 TEST_F(DiscoveryWindowTest, HeldPortKeepsTheResourceStateAndFindRetries)
 {
-    auto holder = std::make_unique<UdpPeer>("0.0.0.0", ports.discoveryLocal);
-    ASSERT_TRUE(holder->ok());
-    create(false);
+    auto holder = std::make_unique<UdpPeer>("0.0.0.0", ports_.discoveryLocal);
+    ASSERT_TRUE(holder->Ok());
+    Create(false);
     try {
-        form->FormCreate();
+        form_->FormCreate();
         FAIL() << "bound a held port";
     } catch (const std::runtime_error &e) {
         EXPECT_EQ(e.what(), BindMessage);
     }
-    for (auto *strip : form->Strips()) {
+    for (auto *strip : form_->Strips()) {
         EXPECT_FALSE(strip->isHidden());
         EXPECT_EQ(strip->Color(), QColor(255, 255, 0));
     }
-    for (auto *button : form->CommandButtons())
+    for (auto *button : form_->CommandButtons())
         EXPECT_TRUE(button->isEnabled());
-    EXPECT_EQ(form->ComboBox1->currentText(), "ComboBox1");
-    EXPECT_TRUE(form->FindBtn->isEnabled());
-    EXPECT_TRUE(form->FindBtn->isVisible());
+    EXPECT_EQ(form_->ComboBox1->currentText(), "ComboBox1");
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
+    EXPECT_TRUE(form_->FindBtn->isVisible());
     EXPECT_FALSE(Discovering);
-    EXPECT_FALSE(form->IdUDPServer1.Active());
-    EXPECT_TRUE(devices->quiet()) << "no discovery while the port is held";
+    EXPECT_FALSE(form_->IdUDPServer1.Active());
+    EXPECT_TRUE(devices_->Quiet()) << "no discovery while the port is held";
 
     // Still held: the window opens and runs out, nothing is sent.
-    EXPECT_THROW(form->FindBtnClick(), EndpointBindError);
-    EXPECT_EQ(form->ComboBox1->currentText(), "");
-    EXPECT_FALSE(form->FindBtn->isEnabled());
+    EXPECT_THROW(form_->FindBtnClick(), EndpointBindError);
+    EXPECT_EQ(form_->ComboBox1->currentText(), "");
+    EXPECT_FALSE(form_->FindBtn->isEnabled());
     EXPECT_TRUE(Discovering);
-    EXPECT_TRUE(devices->quiet());
-    expireDiscovery();
-    EXPECT_TRUE(form->FindBtn->isEnabled());
+    EXPECT_TRUE(devices_->Quiet());
+    ExpireDiscovery();
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
 
     holder.reset();
-    form->FindBtnClick();
-    EXPECT_TRUE(form->IdUDPServer1.Active());
-    EXPECT_TRUE(requestArrived());
-    answer("127.0.0.2");
-    ASSERT_TRUE(WaitUntil([&] { return entries().size() == 1; }));
+    form_->FindBtnClick();
+    EXPECT_TRUE(form_->IdUDPServer1.Active());
+    EXPECT_TRUE(RequestArrived());
+    Answer("127.0.0.2");
+    ASSERT_TRUE(WaitUntil([&] { return Entries().size() == 1; }));
     // The strips and buttons stay as they were.
-    EXPECT_TRUE(form->PowerOnBtn->isEnabled());
-    EXPECT_FALSE(form->PowerStatusPnl->isHidden());
+    EXPECT_TRUE(form_->PowerOnBtn->isEnabled());
+    EXPECT_FALSE(form_->PowerStatusPnl->isHidden());
 }
 
 TEST_F(DiscoveryWindowTest, ABurstOfAThousandAnswersGivesAThousandEntries)
 {
-    create();
-    ASSERT_TRUE(requestArrived());
+    Create();
+    ASSERT_TRUE(RequestArrived());
     UdpPeer device("127.0.0.2");
     constexpr int Count = 1000;
     for (int i = 0; i < Count; ++i)
-        device.send("127.0.0.1", ports.discoveryLocal, "answer " + std::to_string(i));
+        device.Send("127.0.0.1", ports_.discoveryLocal, "answer " + std::to_string(i));
     // All of them within the time of one discovery window.
-    ASSERT_TRUE(WaitUntil([&] { return handled == std::size_t(Count); },
+    ASSERT_TRUE(WaitUntil([&] { return handled_ == std::size_t(Count); },
                           std::chrono::milliseconds(DiscoveryWindowMs)))
-        << handled << " handled";
-    EXPECT_EQ(form->ComboBox1->count(), Count);
+        << handled_ << " handled";
+    EXPECT_EQ(form_->ComboBox1->count(), Count);
 }
 
 struct CloseRow : test::Row {
@@ -226,28 +226,28 @@ class CloseDuringWindowTest : public DiscoveryWindowTest, public testing::WithPa
 
 TEST_P(CloseDuringWindowTest, TheEndpointClosesAtOnceAndNothingIsAddedAfterwards)
 {
-    create();
-    ASSERT_TRUE(requestArrived());
-    answer("127.0.0.2");
-    ASSERT_TRUE(WaitUntil([&] { return entries().size() == 1; }));
-    answer("127.0.0.3"); // may be on its way while the window goes
+    Create();
+    ASSERT_TRUE(RequestArrived());
+    Answer("127.0.0.2");
+    ASSERT_TRUE(WaitUntil([&] { return Entries().size() == 1; }));
+    Answer("127.0.0.3"); // may be on its way while the window goes
     const auto start = std::chrono::steady_clock::now();
     if (GetParam().formDestroy)
-        form->FormDestroy();
+        form_->FormDestroy();
     else
-        form.reset();
+        form_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
     // Every socket is closed: the port is free, and what comes to it now
     // reaches whoever holds it then, not the window.
-    const UdpPeer heir("0.0.0.0", ports.discoveryLocal);
-    ASSERT_TRUE(heir.ok());
-    const std::size_t handledAtClose = handled;
-    answer("127.0.0.4");
-    ASSERT_TRUE(heir.receive(2s));
-    if (form) {
+    const UdpPeer heir("0.0.0.0", ports_.discoveryLocal);
+    ASSERT_TRUE(heir.Ok());
+    const std::size_t handledAtClose = handled_;
+    Answer("127.0.0.4");
+    ASSERT_TRUE(heir.Receive(2s));
+    if (form_) {
         ASSERT_TRUE(WaitUntil([] { return true; })); // serves whatever is queued
-        EXPECT_EQ(handled, handledAtClose);
-        EXPECT_FALSE(entries().contains("127.0.0.4"));
+        EXPECT_EQ(handled_, handledAtClose);
+        EXPECT_FALSE(Entries().contains("127.0.0.4"));
     }
 }
 
@@ -259,60 +259,60 @@ INSTANTIATE_TEST_SUITE_P(Table, CloseDuringWindowTest,
 TEST_F(DiscoveryWindowTest, ConnectDuringTheWindowKeepsFindDisabledUntilTheConnectionEnds)
 {
     const Device device({.silent = true});
-    ports.device = device.port();
-    create();
-    ASSERT_TRUE(requestArrived());
-    form->ComboBox1->setEditText("127.0.0.1");
-    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    ports_.device = device.Port();
+    Create();
+    ASSERT_TRUE(RequestArrived());
+    form_->ComboBox1->setEditText("127.0.0.1");
+    QTest::mouseClick(form_->ConnectBtn, Qt::LeftButton);
     ASSERT_TRUE(Connected);
-    answer("127.0.0.2");
-    ASSERT_TRUE(WaitUntil([&] { return entries().size() == 1; }));
-    EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.2");
-    EXPECT_FALSE(form->ComboBox1->isEnabled());
-    expireDiscovery();
-    EXPECT_FALSE(form->FindBtn->isEnabled());
-    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton); // DISCONNECT
+    Answer("127.0.0.2");
+    ASSERT_TRUE(WaitUntil([&] { return Entries().size() == 1; }));
+    EXPECT_EQ(form_->ComboBox1->currentText(), "127.0.0.2");
+    EXPECT_FALSE(form_->ComboBox1->isEnabled());
+    ExpireDiscovery();
+    EXPECT_FALSE(form_->FindBtn->isEnabled());
+    QTest::mouseClick(form_->ConnectBtn, Qt::LeftButton); // DISCONNECT
     ASSERT_TRUE(WaitUntil([] { return !Connected; }));
-    EXPECT_TRUE(form->FindBtn->isEnabled());
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
 }
 
 TEST_F(DiscoveryWindowTest, AConnectionEndingDuringTheWindowEnablesFindAndAPressRestarts)
 {
-    create(); // the device refuses: the connection fails at once
-    ASSERT_TRUE(requestArrived());
-    answer("127.0.0.2");
-    ASSERT_TRUE(WaitUntil([&] { return entries().size() == 1; }));
-    form->ComboBox1->setEditText("127.0.0.1");
-    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    Create(); // the device refuses: the connection fails at once
+    ASSERT_TRUE(RequestArrived());
+    Answer("127.0.0.2");
+    ASSERT_TRUE(WaitUntil([&] { return Entries().size() == 1; }));
+    form_->ComboBox1->setEditText("127.0.0.1");
+    QTest::mouseClick(form_->ConnectBtn, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([] { return !Connected; }));
     EXPECT_TRUE(Discovering);
-    EXPECT_TRUE(form->FindBtn->isEnabled());
-    QTest::mouseClick(form->FindBtn, Qt::LeftButton);
-    EXPECT_TRUE(entries().isEmpty());
-    EXPECT_TRUE(requestArrived());
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
+    QTest::mouseClick(form_->FindBtn, Qt::LeftButton);
+    EXPECT_TRUE(Entries().isEmpty());
+    EXPECT_TRUE(RequestArrived());
 }
 
 TEST_F(DiscoveryWindowTest, ATimerThatCannotStartStopsTheDiscoveryBeforeTheRequest)
 {
-    create();
-    ASSERT_TRUE(requestArrived());
-    expireDiscovery();
-    form->SetTimerStarter([](QTimer &) { return false; });
-    answer("127.0.0.2"); // after the window: counts for nothing either way
+    Create();
+    ASSERT_TRUE(RequestArrived());
+    ExpireDiscovery();
+    form_->SetTimerStarter([](QTimer &) { return false; });
+    Answer("127.0.0.2"); // after the window: counts for nothing either way
     try {
-        form->FindBtnClick();
+        form_->FindBtnClick();
         ADD_FAILURE() << "no error";
     } catch (const std::exception &e) {
         EXPECT_EQ(QString::fromUtf8(e.what()), QStringLiteral("タイマーを取得できません"));
     }
-    EXPECT_TRUE(devices->quiet());
+    EXPECT_TRUE(devices_->Quiet());
     EXPECT_TRUE(Discovering);
-    EXPECT_FALSE(form->FindBtn->isEnabled());
+    EXPECT_FALSE(form_->FindBtn->isEnabled());
     // Only the next connection's end gives FIND back.
-    form->ComboBox1->setEditText("127.0.0.1");
-    QTest::mouseClick(form->ConnectBtn, Qt::LeftButton);
+    form_->ComboBox1->setEditText("127.0.0.1");
+    QTest::mouseClick(form_->ConnectBtn, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([] { return !Connected; }));
-    EXPECT_TRUE(form->FindBtn->isEnabled());
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
 }
 
 } // namespace

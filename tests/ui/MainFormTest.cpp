@@ -58,38 +58,38 @@ protected:
 class MainFormTest : public test::WindowFixture {
 protected:
     // A window whose device refuses, unless `device` says another.
-    void create(bool runFormCreate = true, const Device *device = nullptr)
+    void Create(bool runFormCreate = true, const Device *device = nullptr)
     {
         PanelPorts ports;
-        ports.device = (device != nullptr ? *device : refusing).port();
+        ports.device = (device != nullptr ? *device : refusing_).Port();
         // Ports of their own, so windows of parallel tests do not meet.
         ports.discoveryLocal = test::FreeUdpPort();
         ports.discoveryRemote = test::FreeUdpPort();
-        openWindow(ports, runFormCreate);
+        OpenWindow(ports, runFormCreate);
     }
 
-    void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+    void Click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
 
-    void connectTo(const QString &address)
+    void ConnectTo(const QString &address)
     {
-        form->ComboBox1->setEditText(address);
-        click(form->ConnectBtn);
+        form_->ComboBox1->setEditText(address);
+        Click(form_->ConnectBtn);
     }
 
-    bool waitIdle()
+    bool WaitIdle()
     {
         return WaitUntil([] { return !Connected; });
     }
 
-    static std::size_t framesAt(const Device &device) { return device.Record().frames.size(); }
+    static std::size_t FramesAt(const Device &device) { return device.Record().frames.size(); }
 
-    const Device refusing{{.refuse = true}};
+    const Device refusing_{{.refuse = true}};
 
     // The visible strips' names, in the strips' order.
-    std::vector<std::string> visibleStrips() const
+    std::vector<std::string> VisibleStrips() const
     {
         std::vector<std::string> shown;
-        for (auto *strip : form->Strips())
+        for (auto *strip : form_->Strips())
             if (!strip->isHidden())
                 shown.push_back(strip->objectName().toStdString());
         return shown;
@@ -99,38 +99,38 @@ protected:
         QString caption, status;
         bool fieldEnabled, commandsEnabled, findEnabled, anyStrip;
     };
-    StateSnapshot snapshot() const
+    StateSnapshot Snapshot() const
     {
         bool commands = true;
-        for (auto *b : form->CommandButtons())
+        for (auto *b : form_->CommandButtons())
             commands = commands && b->isEnabled();
-        return {form->ConnectBtn->text(),   form->StatusText(),      form->ComboBox1->isEnabled(), commands,
-                form->FindBtn->isEnabled(), !visibleStrips().empty()};
+        return {form_->ConnectBtn->text(),   form_->StatusText(),     form_->ComboBox1->isEnabled(), commands,
+                form_->FindBtn->isEnabled(), !VisibleStrips().empty()};
     }
 };
 
-QWidget *widgetOf(QWidget *window, const ControlSpec &control)
+QWidget *WidgetOf(QWidget *window, const ControlSpec &control)
 {
     const auto found = window->findChildren<QWidget *>(QLatin1String(control.name));
     return found.size() == 1 ? found.front() : nullptr;
 }
 
-QRect rectOf(const ControlSpec &control)
+QRect RectOf(const ControlSpec &control)
 {
     return {control.left, control.top, control.width, control.height};
 }
 
 TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 {
-    create(false);
-    EXPECT_EQ(form->windowTitle(), "Lumacast2 For RK-DX420 Ver.1.00");
-    EXPECT_EQ(form->size(), QSize(WindowWidth, WindowHeight));
-    EXPECT_EQ(form->minimumSize(), form->maximumSize());
-    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    Create(false);
+    EXPECT_EQ(form_->windowTitle(), "Lumacast2 For RK-DX420 Ver.1.00");
+    EXPECT_EQ(form_->size(), QSize(WindowWidth, WindowHeight));
+    EXPECT_EQ(form_->minimumSize(), form_->maximumSize());
+    EXPECT_FALSE(form_->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(form_->windowFlags() & Qt::WindowMinimizeButtonHint);
 
     QStringList created;
-    for (QObject *child : form->children())
+    for (QObject *child : form_->children())
         if (child->isWidgetType() && !child->objectName().isEmpty())
             created << child->objectName();
     QStringList listed;
@@ -141,10 +141,10 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
 
     for (const ControlSpec &control : Controls) {
         SCOPED_TRACE(control.name);
-        QWidget *widget = widgetOf(form.get(), control);
+        QWidget *widget = WidgetOf(form_.get(), control);
         ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), rectOf(control));
-        EXPECT_TRUE(form->rect().contains(widget->geometry()));
+        EXPECT_EQ(widget->geometry(), RectOf(control));
+        EXPECT_TRUE(form_->rect().contains(widget->geometry()));
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty());
         if (control.kind == ControlKind::Strip)
@@ -168,29 +168,29 @@ TEST_F(MainFormTest, WindowAndControlsSitWhereTheLayoutPutsThem)
     for (const ControlSpec &a : Controls)
         for (const ControlSpec &b : Controls)
             if (&a != &b) {
-                EXPECT_FALSE(rectOf(a).intersects(rectOf(b))) << a.name << " / " << b.name;
+                EXPECT_FALSE(RectOf(a).intersects(RectOf(b))) << a.name << " / " << b.name;
             }
 }
 
 TEST_F(MainFormTest, EveryCaptionFitsItsControl)
 {
-    create(false);
+    Create(false);
     struct Row {
         QWidget *widget;
         QString caption;
         int margin; // a button's frame takes a few pixels on each side
     };
     std::vector<Row> rows = {
-        {form->ConnectBtn, "DISCONNECT", 4},
-        {form->ComboBox1->lineEdit(), "255.255.255.255", 2},
+        {form_->ConnectBtn, "DISCONNECT", 4},
+        {form_->ComboBox1->lineEdit(), "255.255.255.255", 2},
     };
     for (const ControlSpec &control : Controls)
         if (control.kind == ControlKind::Button || control.kind == ControlKind::Label)
-            rows.push_back({widgetOf(form.get(), control), QString::fromUtf8(control.caption),
+            rows.push_back({WidgetOf(form_.get(), control), QString::fromUtf8(control.caption),
                             control.kind == ControlKind::Button ? 4 : 0});
     // Run again under display scales (see CMakeLists.txt): the layout scales as a whole.
     const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
-    EXPECT_DOUBLE_EQ(form->devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
+    EXPECT_DOUBLE_EQ(form_->devicePixelRatioF(), scale.isEmpty() ? 1.0 : scale.toDouble());
     for (const Row &row : rows) {
         const int width = row.widget->fontMetrics().horizontalAdvance(row.caption);
         EXPECT_LE(width, row.widget->width() - 2 * row.margin)
@@ -200,7 +200,7 @@ TEST_F(MainFormTest, EveryCaptionFitsItsControl)
 
 TEST_F(MainFormTest, TabOrderFollowsTheLayout)
 {
-    create(false);
+    Create(false);
     std::vector<const ControlSpec *> ordered;
     for (const ControlSpec &control : Controls)
         if (control.tabPosition >= 0)
@@ -210,10 +210,10 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
     std::vector<QWidget *> expected;
     expected.reserve(ordered.size());
     for (const ControlSpec *control : ordered)
-        expected.push_back(widgetOf(form.get(), *control));
+        expected.push_back(WidgetOf(form_.get(), *control));
     for (const ControlSpec &control : Controls) {
         if (control.tabPosition < 0) {
-            EXPECT_EQ(widgetOf(form.get(), control)->focusPolicy(), Qt::NoFocus) << control.name;
+            EXPECT_EQ(WidgetOf(form_.get(), control)->focusPolicy(), Qt::NoFocus) << control.name;
         }
     }
     std::vector<QWidget *> chain;
@@ -224,59 +224,59 @@ TEST_F(MainFormTest, TabOrderFollowsTheLayout)
         w = w->nextInFocusChain();
     } while (w != expected.front() && chain.size() < expected.size());
     EXPECT_EQ(chain, expected);
-    for (auto *strip : form->Strips())
+    for (auto *strip : form_->Strips())
         EXPECT_EQ(strip->focusPolicy(), Qt::TabFocus);
 }
 
 TEST_F(MainFormTest, BeforeCreationHandlerTheControlsHoldTheirInitialState)
 {
-    create(false);
-    for (auto *strip : form->Strips()) {
+    Create(false);
+    for (auto *strip : form_->Strips()) {
         EXPECT_FALSE(strip->isHidden());
         EXPECT_EQ(strip->Color(), Yellow);
     }
-    for (auto *button : form->CommandButtons())
+    for (auto *button : form_->CommandButtons())
         EXPECT_TRUE(button->isEnabled());
-    EXPECT_EQ(form->ComboBox1->currentText(), "ComboBox1");
-    EXPECT_TRUE(form->FindBtn->isEnabled());
-    EXPECT_EQ(form->StatusText(), "");
+    EXPECT_EQ(form_->ComboBox1->currentText(), "ComboBox1");
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
+    EXPECT_EQ(form_->StatusText(), "");
 }
 
 TEST_F(MainFormTest, IdleAsCreatedThenFindReturnsWhenTheDiscoveryWindowEnds)
 {
-    create();
-    auto s = snapshot();
+    Create();
+    auto s = Snapshot();
     EXPECT_EQ(s.caption, "CONNECT");
     EXPECT_EQ(s.status, "");
     EXPECT_TRUE(s.fieldEnabled);
     EXPECT_FALSE(s.commandsEnabled);
     EXPECT_FALSE(s.findEnabled);
     EXPECT_FALSE(s.anyStrip);
-    EXPECT_EQ(form->ComboBox1->currentText(), "");
+    EXPECT_EQ(form_->ComboBox1->currentText(), "");
     EXPECT_TRUE(Discovering);
-    expireDiscovery();
-    EXPECT_TRUE(form->FindBtn->isEnabled());
+    ExpireDiscovery();
+    EXPECT_TRUE(form_->FindBtn->isEnabled());
     EXPECT_FALSE(Discovering);
 }
 
 TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
 {
     const Device device({.warmUp = 0ms});
-    create(true, &device);
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    form->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
-    form->ConnectBtn->setFocus();
+    Create(true, &device);
+    form_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    form_->ComboBox1->setEditText(QStringLiteral("127.0.0.1"));
+    form_->ConnectBtn->setFocus();
     const QAccessible::Id before =
-        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form->ConnectBtn));
+        QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form_->ConnectBtn));
     const Announcements log;
-    QTest::keyClick(form->ConnectBtn, Qt::Key_Return);
+    QTest::keyClick(form_->ConnectBtn, Qt::Key_Return);
     // A focused button is renamed as a new accessible object, which a screen
     // reader presents as newly focused.
-    EXPECT_NE(QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form->ConnectBtn)), before);
-    auto s = snapshot(); // connecting: nothing has been served yet
+    EXPECT_NE(QAccessible::uniqueId(QAccessible::queryAccessibleInterface(form_->ConnectBtn)), before);
+    auto s = Snapshot(); // connecting: nothing has been served yet
     EXPECT_EQ(s.caption, "DISCONNECT");
-    EXPECT_EQ(form->ConnectBtn->accessibleName(), "Disconnect");
+    EXPECT_EQ(form_->ConnectBtn->accessibleName(), "Disconnect");
     EXPECT_EQ(s.status, "CONNECTING... [127.0.0.1]");
     EXPECT_FALSE(s.fieldEnabled);
     EXPECT_TRUE(s.commandsEnabled);
@@ -285,25 +285,25 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_TRUE(Connected);
     EXPECT_NE(ActivePoller, nullptr);
 
-    for (auto *button : {form->PowerOnBtn, form->LampOnBtn, form->MuteOnBtn, form->InpSelBtn3})
-        click(button);
-    ASSERT_TRUE(WaitUntil([&] { return !form->PowerStatusPnl->isHidden(); }));
-    EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
+    for (auto *button : {form_->PowerOnBtn, form_->LampOnBtn, form_->MuteOnBtn, form_->InpSelBtn3})
+        Click(button);
+    ASSERT_TRUE(WaitUntil([&] { return !form_->PowerStatusPnl->isHidden(); }));
+    EXPECT_EQ(form_->StatusText(), "CONNECTED [127.0.0.1]");
     EXPECT_EQ(
-        visibleStrips(),
+        VisibleStrips(),
         (std::vector<std::string>{"PowerStatusPnl", "LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl3"}));
 
-    click(form->ConnectBtn); // stopping: nothing visible changes
-    s = snapshot();
+    Click(form_->ConnectBtn); // stopping: nothing visible changes
+    s = Snapshot();
     EXPECT_EQ(s.caption, "DISCONNECT");
     EXPECT_TRUE(s.commandsEnabled);
     EXPECT_TRUE(Connected);
-    click(form->ConnectBtn); // again: no effect
+    Click(form_->ConnectBtn); // again: no effect
 
-    ASSERT_TRUE(waitIdle());
-    s = snapshot();
+    ASSERT_TRUE(WaitIdle());
+    s = Snapshot();
     EXPECT_EQ(s.caption, "CONNECT");
-    EXPECT_EQ(form->ConnectBtn->accessibleName(), "Connect");
+    EXPECT_EQ(form_->ConnectBtn->accessibleName(), "Connect");
     EXPECT_EQ(s.status, "DISCONNECTED");
     EXPECT_TRUE(s.fieldEnabled);
     EXPECT_FALSE(s.commandsEnabled);
@@ -311,7 +311,7 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
     EXPECT_FALSE(s.anyStrip);
     EXPECT_EQ(ActivePoller, nullptr);
     EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
-    EXPECT_EQ(form->ComboBox1->currentText(), "127.0.0.1");
+    EXPECT_EQ(form_->ComboBox1->currentText(), "127.0.0.1");
 
     // Each text once as it appears; the device's state once, for all its polls.
     EXPECT_EQ(log.said,
@@ -321,33 +321,33 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
 
 TEST_F(MainFormTest, RefusedConnectionGoesStraightToDisconnectedWithoutABox)
 {
-    create();
+    Create();
     std::vector<QString> seen;
-    connectTo("127.0.0.1");
+    ConnectTo("127.0.0.1");
     ASSERT_TRUE(WaitUntil([&] {
-        seen.push_back(form->StatusText());
+        seen.push_back(form_->StatusText());
         return !Connected;
     }));
-    EXPECT_EQ(form->StatusText(), "DISCONNECTED");
+    EXPECT_EQ(form_->StatusText(), "DISCONNECTED");
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "CONNECTED [127.0.0.1]"), 0);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_FALSE(snapshot().anyStrip);
+    EXPECT_FALSE(Snapshot().anyStrip);
 }
 
 TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
 {
     // The controls start enabled, so commands can be pressed before any connection.
     const Device device;
-    create(false, &device);
-    click(form->PowerOnBtn);
-    click(form->PowerOffBtn); // last press in a slot wins
-    click(form->LampOnBtn);
-    click(form->MuteOffBtn);
-    click(form->InpSelBtn2);
-    click(form->InpSelBtn4);
-    click(form->InpSelBtn4); // twice: carried once
-    connectTo("127.0.0.1");
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    Create(false, &device);
+    Click(form_->PowerOnBtn);
+    Click(form_->PowerOffBtn); // last press in a slot wins
+    Click(form_->LampOnBtn);
+    Click(form_->MuteOffBtn);
+    Click(form_->InpSelBtn2);
+    Click(form_->InpSelBtn4);
+    Click(form_->InpSelBtn4); // twice: carried once
+    ConnectTo("127.0.0.1");
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 2; }));
     EXPECT_EQ(device.Record().frames[0].bytes, "@C10104 \r");
     EXPECT_EQ(device.Record().frames[1].bytes, "@C1     \r");
 }
@@ -355,15 +355,15 @@ TEST_F(MainFormTest, PressesBeforeAFrameRideTheFirstFrameOnce)
 TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 {
     const Device device({.silent = true}); // the poller waits for a reply and builds nothing
-    create(true, &device);
-    connectTo("127.0.0.1");
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 1; }));
-    click(form->ConnectBtn);
-    click(form->InpSelBtn5);
-    ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(form->Pending().InpSelCmd, '5');
-    click(form->ConnectBtn);
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    Create(true, &device);
+    ConnectTo("127.0.0.1");
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 1; }));
+    Click(form_->ConnectBtn);
+    Click(form_->InpSelBtn5);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(form_->Pending().InpSelCmd, '5');
+    Click(form_->ConnectBtn);
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 2; }));
     EXPECT_EQ(device.Record().frames[1].bytes, "@C1   5 \r");
 }
 
@@ -377,15 +377,15 @@ class ShowStatusTest : public MainFormTest, public testing::WithParamInterface<S
 
 TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
 {
-    create();
+    Create();
     for (const auto &r : GetParam().replies)
-        form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
-    EXPECT_EQ(visibleStrips(), GetParam().shown);
-    if (!form->PowerStatusPnl->isHidden()) {
-        EXPECT_EQ(form->PowerStatusPnl->Color(), GetParam().power);
+        form_->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
+    EXPECT_EQ(VisibleStrips(), GetParam().shown);
+    if (!form_->PowerStatusPnl->isHidden()) {
+        EXPECT_EQ(form_->PowerStatusPnl->Color(), GetParam().power);
     }
-    for (auto *strip : form->Strips()) {
-        if (!strip->isHidden() && strip != form->PowerStatusPnl) {
+    for (auto *strip : form_->Strips()) {
+        if (!strip->isHidden() && strip != form_->PowerStatusPnl) {
             EXPECT_EQ(strip->Color(), Orange);
         }
     }
@@ -414,8 +414,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
 {
-    create();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    Create();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     struct Counter : QObject {
         int paints = 0;
         bool eventFilter(QObject *, QEvent *e) override
@@ -424,34 +424,34 @@ TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
             return false;
         }
     } strips, sentinel;
-    for (auto *strip : form->Strips())
+    for (auto *strip : form_->Strips())
         strip->installEventFilter(&strips);
-    form->Label1->installEventFilter(&sentinel);
-    form->ShowDeviceStatus({'1', '1', '0', '3'});
+    form_->Label1->installEventFilter(&sentinel);
+    form_->ShowDeviceStatus({'1', '1', '0', '3'});
     ASSERT_TRUE(WaitUntil([&] { return strips.paints > 0; }));
     strips.paints = 0;
-    form->ShowDeviceStatus({'1', '1', '0', '3'});
+    form_->ShowDeviceStatus({'1', '1', '0', '3'});
     // Repaints of one window go out together: one the status asked for
     // comes no later than the label's asked for after it.
-    form->Label1->update();
+    form_->Label1->update();
     ASSERT_TRUE(WaitUntil([&] { return sentinel.paints > 0; }));
     EXPECT_EQ(strips.paints, 0);
 }
 
 TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
 {
-    create();
-    form->SetStatusText(QStringLiteral("CONNECTED [10.0.0.1]"));
+    Create();
+    form_->SetStatusText(QStringLiteral("CONNECTED [10.0.0.1]"));
     struct Row {
         QWidget *widget;
         QAccessible::Role role;
         QString name;
     };
     const Row rows[] = {
-        {form.get(), QAccessible::Window, "Lumacast2 For RK-DX420 Ver.1.00"},
-        {form->PowerStatusPnl, QAccessible::StaticText, "Power: not known"},
-        {form->StatusBar1, QAccessible::StatusBar, "CONNECTED [10.0.0.1]"},
-        {form->ConnectBtn, QAccessible::Button, "Connect"},
+        {form_.get(), QAccessible::Window, "Lumacast2 For RK-DX420 Ver.1.00"},
+        {form_->PowerStatusPnl, QAccessible::StaticText, "Power: not known"},
+        {form_->StatusBar1, QAccessible::StatusBar, "CONNECTED [10.0.0.1]"},
+        {form_->ConnectBtn, QAccessible::Button, "Connect"},
     };
     for (const Row &row : rows) {
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(row.widget);
@@ -459,41 +459,41 @@ TEST_F(MainFormTest, AScreenReaderReadsWhatTheWindowShows)
         EXPECT_EQ(iface->role(), row.role) << row.name.toStdString();
         EXPECT_EQ(iface->text(QAccessible::Name), row.name);
     }
-    EXPECT_EQ(form->Label1->buddy(), form->ComboBox1);
+    EXPECT_EQ(form_->Label1->buddy(), form_->ComboBox1);
 }
 
 // Each item's state, off included, is read on demand from its command
 // buttons and named by its strips, and only as a reply gave it.
 TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
 {
-    create(false); // the resource state: every strip shows, in yellow
+    Create(false); // the resource state: every strip shows, in yellow
     const auto expect = [this](const char *when, const StateWords &words) {
         SCOPED_TRACE(when);
         const std::pair<std::vector<QWidget *>, QString> items[] = {
-            {{form->PowerOnBtn, form->PowerOffBtn}, words.power},
-            {{form->LampOnBtn, form->LampOffBtn}, words.lamp},
-            {{form->MuteOnBtn, form->MuteOffBtn}, words.mute},
-            {{form->InputButtons.begin(), form->InputButtons.end()}, words.input},
+            {{form_->PowerOnBtn, form_->PowerOffBtn}, words.power},
+            {{form_->LampOnBtn, form_->LampOffBtn}, words.lamp},
+            {{form_->MuteOnBtn, form_->MuteOffBtn}, words.mute},
+            {{form_->InputButtons.begin(), form_->InputButtons.end()}, words.input},
         };
         for (const auto &[buttons, text] : items)
             for (QWidget *button : buttons)
                 EXPECT_EQ(button->accessibleDescription(), text) << button->objectName().toStdString();
         const std::vector<std::pair<QWidget *, QString>> strips = {
-            {form->PowerStatusPnl, words.power},     {form->LampStatusPnl, words.lamp},
-            {form->MuteStatusPnl, words.mute},       {form->InputStrips.front(), words.input},
-            {form->InputStrips.back(), words.input},
+            {form_->PowerStatusPnl, words.power},     {form_->LampStatusPnl, words.lamp},
+            {form_->MuteStatusPnl, words.mute},       {form_->InputStrips.front(), words.input},
+            {form_->InputStrips.back(), words.input},
         };
         for (const auto &[strip, text] : strips)
             EXPECT_EQ(QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Name), text);
     };
     const StateWords unknown{"Power: not known", "Lamp: not known", "Mute: not known", "Input: not known"};
     expect("before any reply", unknown);
-    form->ShowDeviceStatus({'2', '0', '1', '4'});
+    form_->ShowDeviceStatus({'2', '0', '1', '4'});
     expect("after a reply", {"Power: changing", "Lamp: off", "Mute: on", "Input 4"});
-    form->ShowDeviceStatus({'0', '1', '0', '0'});
+    form_->ShowDeviceStatus({'0', '1', '0', '0'});
     expect("after the next", {"Power: off", "Lamp: on", "Mute: off", "No input selected"});
-    connectTo("127.0.0.1"); // refused: the connection ends at once
-    ASSERT_TRUE(waitIdle());
+    ConnectTo("127.0.0.1"); // refused: the connection ends at once
+    ASSERT_TRUE(WaitIdle());
     expect("after the connection", unknown);
 }
 
@@ -506,10 +506,10 @@ class SpokenChangeTest : public MainFormTest, public testing::WithParamInterface
 
 TEST_P(SpokenChangeTest, AChangeIsSaidOnceAsTheReplyBringsIt)
 {
-    create();
+    Create();
     const Announcements log;
     for (const auto &r : GetParam().replies)
-        form->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
+        form_->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
     EXPECT_EQ(log.said, GetParam().said);
 }
 
@@ -544,10 +544,10 @@ class KeyPressTest : public MainFormTest, public testing::WithParamInterface<Key
 
 TEST_P(KeyPressTest, ReturnAndEnterPressTheFocusedButton)
 {
-    create(false); // the resource state: the command buttons are enabled
-    QWidget *control = form->findChild<QWidget *>(QLatin1String(GetParam().control));
+    Create(false); // the resource state: the command buttons are enabled
+    QWidget *control = form_->findChild<QWidget *>(QLatin1String(GetParam().control));
     QTest::keyClick(control, GetParam().key);
-    const PendingCommands &pending = form->Pending();
+    const PendingCommands &pending = form_->Pending();
     EXPECT_EQ(pending.PowerCmd, GetParam().pending.PowerCmd);
     EXPECT_EQ(pending.LampCmd, GetParam().pending.LampCmd);
     EXPECT_EQ(pending.InpSelCmd, GetParam().pending.InpSelCmd);
@@ -565,47 +565,47 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainFormTest, RejectedAddressShowsTheBoxAndStartsNothing)
 {
-    create();
+    Create();
     const test::ModalBoxes boxes;
-    connectTo("0x1g");
-    ASSERT_EQ(boxes.seen().size(), 1u);
-    EXPECT_EQ(boxes.seen()[0].text, "CHECK IP ADDRESS!!");
+    ConnectTo("0x1g");
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].text, "CHECK IP ADDRESS!!");
     EXPECT_FALSE(Connected);
     EXPECT_EQ(ActivePoller, nullptr);
-    EXPECT_EQ(form->ConnectBtn->text(), "CONNECT");
-    EXPECT_EQ(form->ComboBox1->currentText(), "0x1g");
+    EXPECT_EQ(form_->ConnectBtn->text(), "CONNECT");
+    EXPECT_EQ(form_->ComboBox1->currentText(), "0x1g");
 }
 
 TEST_F(MainFormTest, DisconnectWhileConnectingWaitsForTheAttempt)
 {
     const Device device({.stall = true});
-    create(true, &device);
-    connectTo("127.0.0.1");
-    ASSERT_TRUE(WaitUntil([&] { return test::ConnectPending(device.port()); }));
-    click(form->ConnectBtn);
+    Create(true, &device);
+    ConnectTo("127.0.0.1");
+    ASSERT_TRUE(WaitUntil([&] { return test::ConnectPending(device.Port()); }));
+    Click(form_->ConnectBtn);
     // Nothing marks a stop request that is being ignored: only time tells.
     QTest::qWait(100);
-    EXPECT_TRUE(test::ConnectPending(device.port()));
-    EXPECT_EQ(form->StatusText(), "CONNECTING... [127.0.0.1]");
-    EXPECT_EQ(form->ConnectBtn->text(), "DISCONNECT");
+    EXPECT_TRUE(test::ConnectPending(device.Port()));
+    EXPECT_EQ(form_->StatusText(), "CONNECTING... [127.0.0.1]");
+    EXPECT_EQ(form_->ConnectBtn->text(), "DISCONNECT");
     EXPECT_TRUE(Connected);
     ActivePoller->AbortConnect(); // stands in for the system giving up
-    ASSERT_TRUE(waitIdle());
-    EXPECT_EQ(form->StatusText(), "DISCONNECTED");
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(form_->StatusText(), "DISCONNECTED");
 }
 
 TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)
 {
     const Device device;
-    create(true, &device);
-    connectTo("127.0.0.1");
-    ASSERT_TRUE(WaitUntil([&] { return framesAt(device) >= 2; }));
+    Create(true, &device);
+    ConnectTo("127.0.0.1");
+    ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 2; }));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(EndPolling());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
     EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 1s));
     // The window was never touched after the cut-off.
-    EXPECT_EQ(form->StatusText(), "CONNECTED [127.0.0.1]");
+    EXPECT_EQ(form_->StatusText(), "CONNECTED [127.0.0.1]");
 }
 
 } // namespace

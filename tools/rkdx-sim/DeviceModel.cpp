@@ -111,15 +111,15 @@ bool IsDiscoveryRequest(std::string_view datagram)
 
 std::string Hex(std::string_view bytes)
 {
-    static constexpr char digits[] = "0123456789abcdef";
+    static constexpr char Digits[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (!out.empty())
             out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 0x0F];
+        out += Digits[b >> 4];
+        out += Digits[b & 0x0F];
     }
     return out;
 }

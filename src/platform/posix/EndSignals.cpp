@@ -12,7 +12,7 @@
 namespace lumacast {
 namespace {
 
-sigset_t endSignals()
+sigset_t EndSignals()
 {
     sigset_t set;
     sigemptyset(&set);
@@ -26,14 +26,14 @@ sigset_t endSignals()
 
 void BlockEndSignals()
 {
-    const sigset_t set = endSignals();
+    const sigset_t set = EndSignals();
     if (const int rc = ::pthread_sigmask(SIG_BLOCK, &set, nullptr); rc != 0)
         throw std::system_error(rc, std::generic_category(), "pthread_sigmask");
 }
 
 EndSignalWatcher::EndSignalWatcher(std::function<void()> onSignal) : onSignal_(std::move(onSignal))
 {
-    const sigset_t set = endSignals();
+    const sigset_t set = EndSignals();
     fd_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd_ < 0) {
         // Blocked and unwatched they would be lost, and a program that no

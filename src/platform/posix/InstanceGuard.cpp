@@ -17,7 +17,7 @@ namespace {
 // A handle on `path` when only this user can use the folder there, else -1.
 // The checks are made on the handle and the file is opened relative to it, so
 // the folder cannot be swapped between the check and the use.
-int openPrivateFolder(const std::string &path)
+int OpenPrivateFolder(const std::string &path)
 {
     if (path.empty() || path[0] != '/')
         return -1;
@@ -34,9 +34,9 @@ int openPrivateFolder(const std::string &path)
 }
 
 // The outcome in the folder at `path`; none when the folder cannot keep the guard.
-std::optional<GuardOutcome> takeIn(const std::string &path, const std::string &fileName)
+std::optional<GuardOutcome> TakeIn(const std::string &path, const std::string &fileName)
 {
-    const int folder = openPrivateFolder(path);
+    const int folder = OpenPrivateFolder(path);
     if (folder < 0)
         return std::nullopt;
     // Never read-only: what we may not write to is not ours to lock. A FIFO
@@ -74,9 +74,9 @@ std::optional<GuardOutcome> takeIn(const std::string &path, const std::string &f
 
 // True when another process holds the guard in the folder at `path`. Makes
 // nothing and takes nothing for longer than the look.
-bool heldIn(const std::string &path, const std::string &fileName)
+bool HeldIn(const std::string &path, const std::string &fileName)
 {
-    const int folder = openPrivateFolder(path);
+    const int folder = OpenPrivateFolder(path);
     if (folder < 0)
         return false;
     const int fd =
@@ -100,7 +100,7 @@ bool heldIn(const std::string &path, const std::string &fileName)
 // the same row, so copies started together still meet in one folder.
 constexpr int TempFolderNames = 8;
 
-std::string tempFolder(const std::string &base, int index)
+std::string TempFolder(const std::string &base, int index)
 {
     std::string name = base + "/lumacast2-" + std::to_string(::geteuid());
     if (index > 0)
@@ -108,27 +108,27 @@ std::string tempFolder(const std::string &base, int index)
     return name;
 }
 
-std::optional<GuardOutcome> takeInTemp(const std::string &base, const std::string &fileName)
+std::optional<GuardOutcome> TakeInTemp(const std::string &base, const std::string &fileName)
 {
     for (int i = 0; i < TempFolderNames; ++i) {
-        const std::string folder = tempFolder(base, i);
+        const std::string folder = TempFolder(base, i);
         // An existing folder fails here and is checked by takeIn like any other.
         (void)::mkdir(folder.c_str(), 0700);
-        const int fd = openPrivateFolder(folder);
+        const int fd = OpenPrivateFolder(folder);
         if (fd < 0)
             continue;
         ::close(fd);
         // A folder before this one that its maker removed since a copy
         // settled further down the row must not let a second copy in.
         for (int later = i + 1; later < TempFolderNames; ++later)
-            if (heldIn(tempFolder(base, later), fileName))
+            if (HeldIn(TempFolder(base, later), fileName))
                 return GuardOutcome::HeldElsewhere;
-        return takeIn(folder, fileName);
+        return TakeIn(folder, fileName);
     }
     return std::nullopt;
 }
 
-std::string cacheBase()
+std::string CacheBase()
 {
     if (const char *cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
         return cache;
@@ -147,26 +147,26 @@ std::string cacheBase()
 GuardFolders GuardFoldersOfUser()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    return {runtime != nullptr ? runtime : "", SystemRuntimeFolder(), "/tmp", cacheBase()};
+    return {runtime != nullptr ? runtime : "", SystemRuntimeFolder(), "/tmp", CacheBase()};
 }
 
 GuardOutcome TakeInstanceGuard(const std::string &fileName, const GuardFolders &folders)
 {
-    if (const auto outcome = takeIn(folders.runtime, fileName))
+    if (const auto outcome = TakeIn(folders.runtime, fileName))
         return *outcome;
     if (folders.systemRuntime != folders.runtime)
-        if (const auto outcome = takeIn(folders.systemRuntime, fileName))
+        if (const auto outcome = TakeIn(folders.systemRuntime, fileName))
             return *outcome;
     // The fallbacks are made only when reached; one that someone else made
     // first is refused like any other folder that is not private.
     if (!folders.temp.empty())
-        if (const auto outcome = takeInTemp(folders.temp, fileName))
+        if (const auto outcome = TakeInTemp(folders.temp, fileName))
             return *outcome;
     if (!folders.cache.empty()) {
         const std::string cache = folders.cache + "/lumacast2";
         (void)::mkdir(folders.cache.c_str(), 0700);
         (void)::mkdir(cache.c_str(), 0700);
-        if (const auto outcome = takeIn(cache, fileName))
+        if (const auto outcome = TakeIn(cache, fileName))
             return *outcome;
     }
     return GuardOutcome::NoGuard;

@@ -23,21 +23,21 @@
 namespace lumacast {
 namespace {
 
-bool isClosedError(int e)
+bool IsClosedError(int e)
 {
     return e == ECONNRESET || e == ECONNABORTED || e == ESHUTDOWN || e == EPIPE || e == ENOTCONN;
 }
 
 // The system's user timeout also bounds its SYN retries; 0 is its default
 // (no bound of ours).
-void setUserTimeout(int fd, std::chrono::milliseconds bound)
+void SetUserTimeout(int fd, std::chrono::milliseconds bound)
 {
     const auto ms = static_cast<unsigned>(bound.count());
     if (::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms) != 0)
         throw SocketError("setsockopt TCP_USER_TIMEOUT", errno);
 }
 
-void setNonBlocking(int fd)
+void SetNonBlocking(int fd)
 {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
@@ -46,7 +46,7 @@ void setNonBlocking(int fd)
 
 // Waits for `events` on fd, or for `abort`; -1 waits without limit. True
 // when the fd is ready, false when the time ran out; throws when aborted.
-bool waitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, const char *what)
+bool WaitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, const char *what)
 {
     pollfd fds[2] = {{fd, events, 0}, {abort ? abort->Fd() : -1, POLLIN, 0}};
     for (;;) {
@@ -110,12 +110,12 @@ void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSign
         // Non-blocking for good: every wait on this socket also watches a
         // signal that can end it. The connect wait has no limit of its own;
         // the system's attempt ends after the bound.
-        setNonBlocking(fd);
-        setUserTimeout(fd, attemptBound_);
+        SetNonBlocking(fd);
+        SetUserTimeout(fd, attemptBound_);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
             if (errno != EINPROGRESS)
                 throw SocketError("connect", errno);
-            waitFor(fd, POLLOUT, abort, -1, "connect");
+            WaitFor(fd, POLLOUT, abort, -1, "connect");
             int error = 0;
             socklen_t len = sizeof error;
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
@@ -125,7 +125,7 @@ void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSign
         }
         // The bound is the attempt's alone: the connection keeps the system's
         // own patience with a device that stops acknowledging.
-        setUserTimeout(fd, std::chrono::milliseconds(0));
+        SetUserTimeout(fd, std::chrono::milliseconds(0));
     } catch (...) {
         ::close(fd);
         fd_ = -1;
@@ -148,7 +148,7 @@ void TcpClient::Send(std::string_view bytes, const AbortSignal *stop)
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             throw SocketError("send", errno);
         // A device that does not read: wait for room, or for the stop request.
-        waitFor(fd_, POLLOUT, stop, -1, "send");
+        WaitFor(fd_, POLLOUT, stop, -1, "send");
     }
 }
 
@@ -181,7 +181,7 @@ bool TcpClient::ReadAvailable()
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return false;
-        if (isClosedError(errno))
+        if (IsClosedError(errno))
             return true;
         throw SocketError("recv", errno);
     }
@@ -277,7 +277,7 @@ Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *a
         [[maybe_unused]] auto n = ::write(lookup->finished, &one, sizeof one);
     }).detach();
 
-    waitFor(lookup->finished, POLLIN, abort, -1, "host-name lookup");
+    WaitFor(lookup->finished, POLLIN, abort, -1, "host-name lookup");
     std::lock_guard lock(lookup->mutex);
     if (lookup->rc != 0)
         throw SocketError("cannot resolve " + host, lookup->rc == EAI_SYSTEM ? lookup->error : EHOSTUNREACH);

@@ -14,19 +14,19 @@
 namespace lumacast {
 namespace {
 
-int domainOf(IpFamily family)
+int DomainOf(IpFamily family)
 {
     return family == IpFamily::IPv4 ? AF_INET : AF_INET6;
 }
 
-void setFlag(int fd, int level, int option, bool on, const char *what)
+void SetFlag(int fd, int level, int option, bool on, const char *what)
 {
     const int value = on ? 1 : 0;
     if (::setsockopt(fd, level, option, &value, sizeof value) != 0)
         throw SocketError(what, errno);
 }
 
-Endpoint endpointOf(const sockaddr_storage &address)
+Endpoint EndpointOf(const sockaddr_storage &address)
 {
     Endpoint peer;
     if (address.ss_family == AF_INET6) {
@@ -46,7 +46,7 @@ Endpoint endpointOf(const sockaddr_storage &address)
 
 UdpSocket::UdpSocket(IpFamily family) : family_(family)
 {
-    fd_ = ::socket(domainOf(family), SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    fd_ = ::socket(DomainOf(family), SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
         throw SocketError("socket", errno);
 }
@@ -58,7 +58,7 @@ UdpSocket::~UdpSocket()
 
 bool UdpSocket::FamilyOffered(IpFamily family)
 {
-    const int fd = ::socket(domainOf(family), SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(DomainOf(family), SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -67,7 +67,7 @@ bool UdpSocket::FamilyOffered(IpFamily family)
 
 void UdpSocket::Bind(std::uint16_t port)
 {
-    setFlag(fd_, SOL_SOCKET, SO_REUSEADDR, false, "setsockopt SO_REUSEADDR");
+    SetFlag(fd_, SOL_SOCKET, SO_REUSEADDR, false, "setsockopt SO_REUSEADDR");
     if (family_ == IpFamily::IPv4) {
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -76,7 +76,7 @@ void UdpSocket::Bind(std::uint16_t port)
         if (::bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0)
             throw BindError("bind", errno);
     } else {
-        setFlag(fd_, IPPROTO_IPV6, IPV6_V6ONLY, true, "setsockopt IPV6_V6ONLY");
+        SetFlag(fd_, IPPROTO_IPV6, IPV6_V6ONLY, true, "setsockopt IPV6_V6ONLY");
         sockaddr_in6 local{};
         local.sin6_family = AF_INET6;
         local.sin6_addr = in6addr_any;
@@ -99,7 +99,7 @@ std::uint16_t UdpSocket::LocalPort() const
 
 void UdpSocket::SetBroadcast(bool allowed)
 {
-    setFlag(fd_, SOL_SOCKET, SO_BROADCAST, allowed, "setsockopt SO_BROADCAST");
+    SetFlag(fd_, SOL_SOCKET, SO_BROADCAST, allowed, "setsockopt SO_BROADCAST");
 }
 
 int UdpSocket::RaiseReceiveBuffer(int bytes) noexcept
@@ -170,7 +170,7 @@ UdpSocket::ReceiveResult UdpSocket::ReceiveNow(Datagram &into)
             return ReceiveResult::Lost;
         }
         into.data.resize(static_cast<std::size_t>(n));
-        into.sender = endpointOf(sender);
+        into.sender = EndpointOf(sender);
         return n == 0 ? ReceiveResult::Empty : ReceiveResult::Received;
     }
 }

@@ -14,7 +14,7 @@ constexpr unsigned long long NoAuditSession = 4294967295ull;
 // An address of no known kind: every look for a bus at it fails at once.
 constexpr const char *NoBus = "disabled:";
 
-bool ownSocket(const std::string &path)
+bool OwnSocket(const std::string &path)
 {
     struct stat st { };
     return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid();
@@ -43,10 +43,10 @@ void KeepSessionBusFromAutolaunching()
         return;
     // The bus library looks there itself.
     if (const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime != nullptr && runtime[0] == '/' && ownSocket(std::string(runtime) + "/bus"))
+        runtime != nullptr && runtime[0] == '/' && OwnSocket(std::string(runtime) + "/bus"))
         return;
     const std::string systemBus = SystemRuntimeFolder() + "/bus";
-    const std::string address = ownSocket(systemBus) ? "unix:path=" + systemBus : NoBus;
+    const std::string address = OwnSocket(systemBus) ? "unix:path=" + systemBus : NoBus;
     (void)::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 }
 
