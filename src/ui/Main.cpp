@@ -205,8 +205,8 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     LampOffBtn = ControlOf<QPushButton>(this, "LampOffBtn");
     MuteOffBtn = ControlOf<QPushButton>(this, "MuteOffBtn");
     for (int i = 0; i < InputCount; ++i) {
-        InputButtons[i] = ControlOf<QPushButton>(this, InputControlName(InputButtonPrefix, i + 1));
-        InputStrips[i] = ControlOf<IndicatorStrip>(this, InputControlName(InputStripPrefix, i + 1));
+        inputButtons[i] = ControlOf<QPushButton>(this, InputControlName(InputButtonPrefix, i + 1));
+        inputStrips[i] = ControlOf<IndicatorStrip>(this, InputControlName(InputStripPrefix, i + 1));
     }
     // Named by its label too: screen readers follow the buddy relation.
     Label1->setBuddy(ComboBox1);
@@ -253,7 +253,7 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     connect(MuteOnBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOnBtnClick));
     connect(MuteOffBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOffBtnClick));
     for (int i = 0; i < InputCount; ++i)
-        connect(InputButtons[i], &QPushButton::clicked, this, Handler([this, i] { InpSelBtnClick(i + 1); }));
+        connect(inputButtons[i], &QPushButton::clicked, this, Handler([this, i] { InpSelBtnClick(i + 1); }));
     connect(FindBtn, &QPushButton::clicked, this, handler(&TMainForm::FindBtnClick));
     connect(Timer1, &QTimer::timeout, this, handler(&TMainForm::Timer1Timer));
     IdUDPServer1.onRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
@@ -272,7 +272,7 @@ TMainForm::~TMainForm()
 std::vector<QPushButton *> TMainForm::CommandButtons() const
 {
     std::vector<QPushButton *> buttons{PowerOnBtn, PowerOffBtn, LampOnBtn, LampOffBtn, MuteOnBtn, MuteOffBtn};
-    for (QPushButton *button : InputButtons)
+    for (QPushButton *button : inputButtons)
         buttons.push_back(button);
     return buttons;
 }
@@ -280,7 +280,7 @@ std::vector<QPushButton *> TMainForm::CommandButtons() const
 std::vector<IndicatorStrip *> TMainForm::Strips() const
 {
     std::vector<IndicatorStrip *> strips{PowerStatusPnl, LampStatusPnl, MuteStatusPnl};
-    for (IndicatorStrip *strip : InputStrips)
+    for (IndicatorStrip *strip : inputStrips)
         strips.push_back(strip);
     return strips;
 }
@@ -480,7 +480,7 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
         MuteStatusPnl->SetColor(StripOn);
     MuteStatusPnl->setVisible(state.mute);
 
-    const auto inputs = InputStrips;
+    const auto inputs = inputStrips;
     if (state.input != 0)
         inputs[state.input - 1]->SetColor(StripOn);
     for (int i = 0; i < InputCount; ++i)
@@ -505,12 +505,12 @@ void TMainForm::DescribeDeviceState()
         SetDescriptionIfChanged(button, words.lamp);
     for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
         SetDescriptionIfChanged(button, words.mute);
-    for (QPushButton *button : InputButtons)
+    for (QPushButton *button : inputButtons)
         SetDescriptionIfChanged(button, words.input);
     SetNameIfChanged(PowerStatusPnl, words.power);
     SetNameIfChanged(LampStatusPnl, words.lamp);
     SetNameIfChanged(MuteStatusPnl, words.mute);
-    for (IndicatorStrip *strip : InputStrips)
+    for (IndicatorStrip *strip : inputStrips)
         SetNameIfChanged(strip, words.input);
 }
 

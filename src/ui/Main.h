@@ -93,18 +93,18 @@ public:
     QPushButton *MuteOffBtn;
     // The input buttons and their strips, input 1 first; the table has a row
     // for each, and the inputs' own names refer into them.
-    std::array<QPushButton *, InputCount> InputButtons{};
-    std::array<IndicatorStrip *, InputCount> InputStrips{};
-    QPushButton *&InpSelBtn1 = std::get<0>(InputButtons);
-    QPushButton *&InpSelBtn2 = std::get<1>(InputButtons);
-    QPushButton *&InpSelBtn3 = std::get<2>(InputButtons);
-    QPushButton *&InpSelBtn4 = std::get<3>(InputButtons);
-    QPushButton *&InpSelBtn5 = std::get<4>(InputButtons);
-    IndicatorStrip *&InpSelStatusPnl1 = std::get<0>(InputStrips);
-    IndicatorStrip *&InpSelStatusPnl2 = std::get<1>(InputStrips);
-    IndicatorStrip *&InpSelStatusPnl3 = std::get<2>(InputStrips);
-    IndicatorStrip *&InpSelStatusPnl4 = std::get<3>(InputStrips);
-    IndicatorStrip *&InpSelStatusPnl5 = std::get<4>(InputStrips);
+    std::array<QPushButton *, InputCount> inputButtons{};
+    std::array<IndicatorStrip *, InputCount> inputStrips{};
+    QPushButton *&InpSelBtn1 = std::get<0>(inputButtons);
+    QPushButton *&InpSelBtn2 = std::get<1>(inputButtons);
+    QPushButton *&InpSelBtn3 = std::get<2>(inputButtons);
+    QPushButton *&InpSelBtn4 = std::get<3>(inputButtons);
+    QPushButton *&InpSelBtn5 = std::get<4>(inputButtons);
+    IndicatorStrip *&InpSelStatusPnl1 = std::get<0>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl2 = std::get<1>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl3 = std::get<2>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl4 = std::get<3>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl5 = std::get<4>(inputStrips);
     QTimer *Timer1;
     // The discovery endpoint; open from FormCreate to FormDestroy.
     UdpServer IdUDPServer1;

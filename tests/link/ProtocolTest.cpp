@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FrameCase{"AllOff", {'0', '0', '0', 0}, "40 43 31 30 30 30 20 20 0D"},
                     FrameCase{"LastInput",
                               {0, 0, 0, LastInput},
-                              "40 43 31 20 20 20 " + hex(std::string(1, LastInput)) + " 20 0D"},
+                              "40 43 31 20 20 20 " + Hex(std::string(1, LastInput)) + " 20 0D"},
                     FrameCase{"OutOfRangeSlotsGiveSpaces",
                               {'2', 'x', '\x7f', PastTheLastInput},
                               "40 43 31 20 20 20 20 20 0D"},

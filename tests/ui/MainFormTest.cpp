@@ -473,15 +473,15 @@ TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
             {{form_->PowerOnBtn, form_->PowerOffBtn}, words.power},
             {{form_->LampOnBtn, form_->LampOffBtn}, words.lamp},
             {{form_->MuteOnBtn, form_->MuteOffBtn}, words.mute},
-            {{form_->InputButtons.begin(), form_->InputButtons.end()}, words.input},
+            {{form_->inputButtons.begin(), form_->inputButtons.end()}, words.input},
         };
         for (const auto &[buttons, text] : items)
             for (QWidget *button : buttons)
                 EXPECT_EQ(button->accessibleDescription(), text) << button->objectName().toStdString();
         const std::vector<std::pair<QWidget *, QString>> strips = {
             {form_->PowerStatusPnl, words.power},     {form_->LampStatusPnl, words.lamp},
-            {form_->MuteStatusPnl, words.mute},       {form_->InputStrips.front(), words.input},
-            {form_->InputStrips.back(), words.input},
+            {form_->MuteStatusPnl, words.mute},       {form_->inputStrips.front(), words.input},
+            {form_->inputStrips.back(), words.input},
         };
         for (const auto &[strip, text] : strips)
             EXPECT_EQ(QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Name), text);
