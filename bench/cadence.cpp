@@ -71,7 +71,7 @@ struct BenchWindow : PollerWindow {
     int shown = 0;
     int builds = 0;
     Snapshot firstBuild;
-    void SetStatusText(const QString &) override { }
+    void ShowConnectedTo(const QString &) override { }
     PendingCommands &Pending() override
     {
         if (builds++ == 0)
@@ -176,9 +176,9 @@ double ThreadCpuUs()
     return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
 }
 
-// What the pieces of one cycle cost on this machine: a 100 ms pause (its
-// overshoot and its CPU time), a look that waits 1 ms for data that does not
-// come, and the round trip of one hand-off step.
+// What the pieces of one cycle cost on this machine: a pause (its overshoot
+// and its CPU time), a look that waits for data that does not come, and the
+// round trip of one hand-off step.
 void Calibrate(QCoreApplication &app)
 {
     const int pauses = 10;
@@ -252,7 +252,7 @@ void PrintTable(const std::vector<Result> &results)
         const bool responsive = r.idealMs < 1000;
         // A silent device's frame waits out the reply window and one pause, and
         // at most one pause more for the look that notices the lapse.
-        const double silentLow = ReplyWindowMs + IterationPauseMs, silentHigh = silentLow + IterationPauseMs;
+        const double silentLow = SilentCycle.count(), silentHigh = silentLow + IterationPauseMs;
         const bool periodOk = responsive ? std::fabs(r.meanMs - r.idealMs) <= r.idealMs * 0.01
                                          : r.meanMs >= silentLow && r.meanMs <= silentHigh;
         std::printf("%s: mean period %s (%s); steady CPU %s (under 0.1 ms per frame)\n", r.name,
@@ -302,14 +302,13 @@ int main(int argc, char **argv)
         std::printf("responsive device: %d s ...\n", responsiveS);
         std::fflush(stdout);
         const Device device;
-        // Three pauses a cycle: the one after the send, and two after a taken reply.
-        results.push_back(Run(app, "responsive", 3 * IterationPauseMs, device, seconds(responsiveS)));
+        results.push_back(Run(app, "responsive", ResponsiveCycle.count(), device, seconds(responsiveS)));
     }
     if (silentS > 0) {
         std::printf("silent device: %d s ...\n", silentS);
         std::fflush(stdout);
         const Device device({.silent = true});
-        results.push_back(Run(app, "silent", ReplyWindowMs + IterationPauseMs, device, seconds(silentS)));
+        results.push_back(Run(app, "silent", SilentCycle.count(), device, seconds(silentS)));
     }
     PrintTable(results);
     return 0;

@@ -49,7 +49,7 @@ long PeakRssKb()
 
 struct NullWindow : PollerWindow {
     PendingCommands pending;
-    void SetStatusText(const QString &) override { }
+    void ShowConnectedTo(const QString &) override { }
     PendingCommands &Pending() override { return pending; }
     void ShowDeviceStatus(const DeviceStatusChars &) override { }
 };

@@ -1,7 +1,7 @@
 // The reference for the start-up and memory figures: a plain Qt Widgets window
-// with the panel's controls (a label, an editable combo box, thirteen buttons,
-// eight strips, a status bar) in the Fusion style, but none of the panel's
-// own code beyond its layout table: no discovery, no guard, no stored style.
+// with the panel's controls, made from its layout table, in the Fusion style,
+// but none of the panel's own code beyond that table: no discovery, no guard,
+// no stored style.
 
 #include "ui/Layout.h"
 

@@ -24,4 +24,16 @@ QString ErrorBoxText(const QString &message)
     return last.unicode() > u'.' ? message + u'.' : message;
 }
 
+QString StyleNotFoundText(const QString &name)
+{
+    return QStringLiteral("スタイル '%1' が見つかりません").arg(name);
+}
+
+std::string TooFewOpenFilesText(std::uint64_t allowed, std::uint64_t needed)
+{
+    return "lumacast2: cannot start: " + std::to_string(allowed) +
+        " open files are allowed, the panel needs " + std::to_string(needed) +
+        " (raise the limit with ulimit -n)\n";
+}
+
 } // namespace lumacast

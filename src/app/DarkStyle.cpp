@@ -1,7 +1,9 @@
 #include "app/DarkStyle.h"
 
+#include "app/AppText.h"
 #include "app/ErrorBox.h"
 #include "ui/MessageBox.h"
+#include "ui/WindowText.h"
 
 #include <QApplication>
 #include <QDir>
@@ -148,11 +150,6 @@ bool SelectStyle(const QString &name, const QString &folder)
                    {StyleNotFoundBoxName, QMessageBox::Critical, QString::fromUtf8(ErrorTitle),
                     StyleNotFoundText(name), QString::fromUtf8(CloseCaption)});
     return false;
-}
-
-QString StyleNotFoundText(const QString &name)
-{
-    return QStringLiteral("スタイル '%1' が見つかりません").arg(name);
 }
 
 QString ActiveStyleName()

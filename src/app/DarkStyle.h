@@ -28,9 +28,6 @@ StyleDescription ParseStyleDescription(const QByteArray &json);
 // no style has the name, shows the error box and leaves the look as it was.
 bool SelectStyle(const QString &name, const QString &folder = QString::fromLatin1(StoredStyleFolder));
 
-// The text of the box that says no style has the name.
-QString StyleNotFoundText(const QString &name);
-
 // The name of the active stored style, empty when none is active.
 QString ActiveStyleName();
 

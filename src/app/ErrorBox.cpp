@@ -18,7 +18,7 @@ QString ErrorMessage(const std::exception_ptr &error)
         return QString::fromUtf8(e.what());
     } catch (...) {
     }
-    return QStringLiteral("An error of an unknown kind occurred");
+    return QString::fromUtf8(UnknownErrorText);
 }
 
 void ShowErrorMessage(const QString &message)
@@ -26,7 +26,7 @@ void ShowErrorMessage(const QString &message)
     ShowMessageBox(nullptr,
                    {ErrorMessageBoxName, QMessageBox::Critical,
                     ApplicationTitle(QCoreApplication::applicationName()), ErrorBoxText(message),
-                    QStringLiteral("OK")});
+                    QString::fromUtf8(ErrorBoxButton)});
 }
 
 } // namespace lumacast

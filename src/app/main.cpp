@@ -1,5 +1,6 @@
 #include "ui/Main.h"
 #include "ProgramInfo.h"
+#include "app/AppText.h"
 #include "app/Application.h"
 #include "app/DarkStyle.h"
 #include "app/DisplayCheck.h"
@@ -21,10 +22,10 @@ using namespace lumacast;
 
 namespace {
 
-// How long the end waits for a polling thread: the rest of a pause after a
-// reply (200 ms) and the read-away of disconnecting (100 ms) fit in it; the
-// connect, the lookup and a send waiting for room end on the stop request.
-constexpr std::chrono::milliseconds PollerEndWait{450};
+// How long the end waits for a polling thread: its stop latency and half as
+// much again for a loaded machine. The connect, the lookup and a send waiting
+// for room end on the stop request.
+constexpr std::chrono::milliseconds PollerEndWait = StopLatency * 3 / 2;
 
 // Open descriptors: a soft limit below what the panel asks for is raised
 // towards the hard limit. Below what it needs (the display connection and the
@@ -51,11 +52,7 @@ int main(int argc, char **argv)
         return 0;
 
     if (openFiles < OpenFilesNeeded) {
-        std::fprintf(stderr,
-                     "lumacast2: cannot start: %llu open files are allowed, the panel needs %llu "
-                     "(raise the limit with ulimit -n)\n",
-                     static_cast<unsigned long long>(openFiles),
-                     static_cast<unsigned long long>(OpenFilesNeeded));
+        std::fputs(TooFewOpenFilesText(openFiles, OpenFilesNeeded).c_str(), stderr);
         return 1;
     }
     KeepSessionBusFromAutolaunching();

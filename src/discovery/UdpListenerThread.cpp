@@ -10,13 +10,7 @@ namespace lumacast {
 
 UdpListenerThread::~UdpListenerThread()
 {
-    Stop();
-}
-
-void UdpListenerThread::Stop()
-{
     RequestStop();
-    stop_.Signal();
 }
 
 void UdpListenerThread::Execute()
@@ -27,7 +21,7 @@ void UdpListenerThread::Execute()
     while (!StopRequested()) {
         UdpSocket::WaitResult waited;
         try {
-            waited = socket.Wait(WaitMs, stop_);
+            waited = socket.Wait(WaitMs, StopSignal());
         } catch (const SocketError &) {
             SleepMs(10); // the system is short of something; try again shortly
             continue;

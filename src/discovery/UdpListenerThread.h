@@ -1,7 +1,6 @@
 #pragma once
 
 #include "discovery/SocketBinding.h"
-#include "platform/AbortSignal.h"
 #include "platform/WorkerThread.h"
 
 #include <atomic>
@@ -14,7 +13,7 @@ class UdpServer;
 // Waits on one socket and hands what arrives to the UI thread.
 class UdpListenerThread : public WorkerThread {
 public:
-    // The longest a single wait lasts; a stop request ends it at once.
+    // The longest a single wait lasts; the stop request (RequestStop) ends it at once.
     static constexpr int WaitMs = 1000;
     // Datagrams handed over in one step at most, so the window gets its
     // events handled between batches of a large burst.
@@ -26,16 +25,12 @@ public:
     UdpListenerThread(UdpServer &server, SocketBinding &binding) : server_(server), binding_(binding) { }
     ~UdpListenerThread() override;
 
-    // The stop request, also waking a wait in progress. Never blocks.
-    void Stop();
-
 protected:
     void Execute() override;
 
 private:
     UdpServer &server_;
     SocketBinding &binding_;
-    AbortSignal stop_;
     std::atomic<int> pending_{0};
 };
 

@@ -3,7 +3,6 @@
 #include "discovery/SenderAddress.h"
 #include "platform/HandOff.h"
 #include "platform/SocketErrorText.h"
-#include "platform/Ticks.h"
 
 namespace lumacast {
 namespace {
@@ -15,10 +14,7 @@ SocketError ShownError(const SocketError &cause)
 
 } // namespace
 
-EndpointBindError::EndpointBindError(int errorNumber)
-    : SocketError("ソケットをバインドできませんでした。アドレスとポートは既に使われています。", errorNumber)
-{
-}
+EndpointBindError::EndpointBindError(int errorNumber) : SocketError(CouldNotBindText, errorNumber) { }
 
 UdpServer::~UdpServer()
 {
@@ -83,7 +79,7 @@ void UdpServer::Deactivate()
 {
     // Wake every listener first so their ends overlap instead of adding up.
     for (const auto &listener : listeners_)
-        listener->Stop();
+        listener->RequestStop();
     for (const auto &listener : listeners_)
         listener->WaitForEnd();
     // Batches queued just before a listener ended still reach the handler,

@@ -10,7 +10,8 @@ namespace lumacast {
 // runs on the UI thread while the polling thread waits.
 class PollerWindow {
 public:
-    virtual void SetStatusText(const QString &text) = 0;
+    // The connection to `address` stands.
+    virtual void ShowConnectedTo(const QString &address) = 0;
     virtual PendingCommands &Pending() = 0;
     virtual void ShowDeviceStatus(const DeviceStatusChars &status) = 0;
 

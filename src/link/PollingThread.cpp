@@ -18,7 +18,7 @@ TPollingThread::~TPollingThread() = default;
 
 void TPollingThread::ShowConnected()
 {
-    window_.SetStatusText(QStringLiteral("CONNECTED [") + FRemoteIP + QStringLiteral("]"));
+    window_.ShowConnectedTo(FRemoteIP);
 }
 
 void TPollingThread::BuildCommand()

@@ -4,22 +4,33 @@
 #include "link/PollerWindow.h"
 #include "link/Protocol.h"
 #include "platform/AbortSignal.h"
+#include "platform/TcpClient.h"
 #include "platform/Ticks.h"
 #include "platform/WorkerThread.h"
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
 namespace lumacast {
 
-class TcpClient;
-
 // The five characters of the next command frame.
 extern std::string CommandField;
 // Power, lamp, mute and input of the last accepted status reply.
 extern DeviceStatusChars DeviceStatus;
+
+// The loop's timings, derived from the pause and the reply window above and the
+// linger of TcpClient.h. The first look follows the send by a pause; a reply,
+// taken or not, is followed by two pauses, a lapsed reply window by one.
+// A frame's period with a device that answers at once, and with one that never does.
+inline constexpr std::chrono::milliseconds ResponsiveCycle{3 * IterationPauseMs};
+inline constexpr std::chrono::milliseconds SilentCycle{ReplyWindowMs + IterationPauseMs};
+// How long the stop request takes to end the thread once no connect, lookup
+// or send holds it: the rest of the pauses after a reply, then the read-away.
+inline constexpr std::chrono::milliseconds StopLatency =
+    std::chrono::milliseconds{2 * IterationPauseMs} + DisconnectLinger;
 
 // Holds the one TCP connection to a device and polls it: each frame carries
 // the pending commands and asks for a status reply.

@@ -12,6 +12,7 @@ inline constexpr std::uint16_t DevicePort = 50000;
 
 // The device's inputs, numbered from 1; an input slot carries its digit.
 inline constexpr int InputCount = 5;
+static_assert(InputCount >= 1 && InputCount <= 9, "an input travels as one digit");
 
 // The commands that the next command frame carries, one byte each: "1" on,
 // "0" off, "1" up to InputCount an input; any other byte means no command.

@@ -5,11 +5,18 @@
 namespace lumacast {
 
 // The panel reports socket failures with the error numbers and texts of
-// Windows Sockets, which its users and documents know. These map the Linux
-// errno values onto them.
+// Windows Sockets, which its users and documents know. The texts are the
+// same on every system; each system's implementation maps its own error
+// numbers onto the Windows Sockets numbers.
 
-// The Windows Sockets number for an errno value; an errno without a
-// counterpart keeps its own number.
+// What a datagram refused as too long reports.
+inline constexpr const char *MessageTooLongText = "パッケージ サイズが大きすぎます。";
+// What an endpoint that cannot bind reports, whatever the cause.
+inline constexpr const char *CouldNotBindText =
+    "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
+
+// The Windows Sockets number for one of the system's error numbers; one
+// without a counterpart keeps its own number.
 int WinsockErrorNumber(int errnoValue);
 
 // The text (UTF-8) for a Windows Sockets number; empty for an unknown number.

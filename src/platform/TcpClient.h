@@ -17,6 +17,8 @@ class AbortSignal;
 // as a desktop system's first SYN and two retries (3 + 6 + 12 s), instead of
 // the two minutes and more of Linux's own retries.
 inline constexpr std::chrono::milliseconds ConnectAttemptBound{21000};
+// How long a disconnect reads away what the device still sends before it closes.
+inline constexpr std::chrono::milliseconds DisconnectLinger{100};
 
 // An IPv4 TCP connection used by one thread. A send that waits for room, a
 // short look for received data, orderly shutdown. Nagle stays on.

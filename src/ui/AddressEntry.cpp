@@ -2,6 +2,7 @@
 #include "ui/AddressComboBox.h"
 
 #include "ui/MessageBox.h"
+#include "ui/WindowText.h"
 
 #include <QCompleter>
 #include <QInputMethodEvent>
@@ -138,7 +139,8 @@ void ShowAddressRejection(QWidget *parent, QComboBox *field)
     QPointer<QComboBox> target = field;
     ShowMessageBox(parent,
                    {AddressRejectionName, QMessageBox::Information, QString::fromUtf8(InformationTitle),
-                    QStringLiteral("CHECK IP ADDRESS!!"), QStringLiteral("OK"), true});
+                    QString::fromUtf8(AddressRejectionText), QString::fromUtf8(AddressRejectionButton),
+                    true});
     if (target) {
         // Not every platform hands activation back to the window by itself.
         target->activateWindow();

@@ -1,13 +1,18 @@
 #include "ui/Layout.h"
 
+#include "link/Protocol.h"
+
+#include <array>
 #include <cstdlib>
 
 namespace lumacast {
 
+namespace {
+
 using enum ControlKind;
 
 // clang-format off
-const std::array<ControlSpec, 24> Controls = {{
+constexpr ControlSpec Table[] = {
     {"Label1",           Label,        9,   19,  64,  13, "IP Address:", true,  -1, "IP Address:"},
     {"PowerOnBtn",       Button,       6,   56,  79,  25, "POWER ON ",   true,   0, "Power on"},
     {"LampOnBtn",        Button,       88,  56,  79,  25, "LAMP ON ",    true,   1, "Lamp on"},
@@ -32,8 +37,53 @@ const std::array<ControlSpec, 24> Controls = {{
     {"PowerOffBtn",      Button,       6,   84,  79,  25, "POWER OFF",   true,  20, "Power off"},
     {"LampOffBtn",       Button,       88,  84,  79,  25, "LAMP OFF",    true,  21, "Lamp off"},
     {"MuteOffBtn",       Button,       170, 84,  79,  25, "MUTE OFF",    true,  22, "Mute off"},
-}};
+};
 // clang-format on
+
+// The input a row of that kind names after the prefix ("InpSelBtn3": 3); 0
+// for any other row.
+constexpr int InputOf(const ControlSpec &control, ControlKind kind, std::string_view prefix)
+{
+    const std::string_view name = control.name;
+    if (control.kind != kind || !name.starts_with(prefix) || name.size() == prefix.size())
+        return 0;
+    int input = 0;
+    for (const char c : name.substr(prefix.size())) {
+        if (c < '0' || c > '9')
+            return 0;
+        input = input * 10 + (c - '0');
+    }
+    return input;
+}
+
+// Inputs 1 to InputCount each have exactly one such row, and no other input has one.
+constexpr bool OneRowPerInput(ControlKind kind, std::string_view prefix)
+{
+    std::array<int, InputCount + 1> rows{};
+    for (const ControlSpec &control : Table) {
+        const int input = InputOf(control, kind, prefix);
+        if (input > InputCount)
+            return false;
+        if (input > 0)
+            ++rows[input];
+    }
+    for (int input = 1; input <= InputCount; ++input)
+        if (rows[input] != 1)
+            return false;
+    return true;
+}
+
+static_assert(OneRowPerInput(Button, InputButtonPrefix), "one button row per input");
+static_assert(OneRowPerInput(Strip, InputStripPrefix), "one strip row per input");
+
+} // namespace
+
+const std::span<const ControlSpec> Controls(Table);
+
+std::string InputControlName(std::string_view prefix, int input)
+{
+    return std::string(prefix) + std::to_string(input);
+}
 
 const ControlSpec &Control(std::string_view name)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <array>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace lumacast {
@@ -25,8 +26,15 @@ inline constexpr int WindowWidth = 434;
 inline constexpr int WindowHeight = 182;
 
 // The window's controls in creation order. The end-to-end checks read this
-// table from this file, one control a line.
-extern const std::array<ControlSpec, 24> Controls;
+// table from Layout.cpp, one control a line. Each input has a button row and a
+// strip row, named by these prefixes and the input's number; the build fails
+// when a row is missing, doubled or beyond the device's inputs.
+extern const std::span<const ControlSpec> Controls;
+inline constexpr std::string_view InputButtonPrefix = "InpSelBtn";
+inline constexpr std::string_view InputStripPrefix = "InpSelStatusPnl";
+
+// "InpSelBtn3" for input 3 under the button prefix.
+std::string InputControlName(std::string_view prefix, int input);
 
 // The control of that name; the program stops on an unknown name, which is a
 // fault of the code, not of its input.

@@ -1,6 +1,5 @@
 #include "ui/Main.h"
 
-#include "ProgramInfo.h"
 #include "discovery/DiscoveryRequest.h"
 #include "link/AddressValidation.h"
 #include "platform/HandOff.h"
@@ -11,6 +10,7 @@
 #include "ui/Layout.h"
 #include "ui/ScreenReader.h"
 #include "ui/SpokenState.h"
+#include "ui/WindowText.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -22,8 +22,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
-#include <type_traits>
+#include <string_view>
 #include <vector>
 
 namespace lumacast {
@@ -85,18 +86,39 @@ template <class Widget> Widget *Place(Widget *widget, const ControlSpec &control
     return widget;
 }
 
-template <class Widget> Widget *Make(QWidget *parent, const char *name)
+QWidget *MakeControl(QWidget *parent, const ControlSpec &control)
 {
-    const ControlSpec &control = Control(name);
-    if constexpr (std::is_same_v<Widget, QPushButton>) {
-        auto *button = new QPushButton(QString::fromUtf8(control.caption), parent);
+    const QString caption = QString::fromUtf8(control.caption);
+    switch (control.kind) {
+    case ControlKind::Label:
+        return Place(new QLabel(caption, parent), control);
+    case ControlKind::Button: {
+        auto *button = new QPushButton(caption, parent);
         button->setAutoDefault(false);
         return Place(button, control);
-    } else if constexpr (std::is_same_v<Widget, QLabel>) {
-        return Place(new QLabel(QString::fromUtf8(control.caption), parent), control);
-    } else {
-        return Place(new Widget(parent), control);
     }
+    case ControlKind::AddressField: {
+        auto *field = Place(new AddressComboBox(parent), control);
+        field->setEditText(caption);
+        return field;
+    }
+    case ControlKind::StatusBar:
+        return Place(new QStatusBar(parent), control);
+    case ControlKind::Strip:
+        return Place(new IndicatorStrip(parent), control);
+    }
+    std::abort();
+}
+
+// The control of that name; the program stops on a name missing from the
+// table, which is a fault of the code.
+template <class Widget> Widget *ControlOf(const QWidget *form, std::string_view name)
+{
+    auto *widget = form->findChild<Widget *>(QLatin1String(name.data(), static_cast<qsizetype>(name.size())),
+                                             Qt::FindDirectChildrenOnly);
+    if (widget == nullptr)
+        std::abort();
+    return widget;
 }
 
 QAccessibleInterface *PanelAccessible(const QString &key, QObject *object)
@@ -161,44 +183,39 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
         return true;
     }();
     Q_UNUSED(rolesInstalled);
-    setWindowTitle(QStringLiteral("Lumacast2 For RK-DX420 Ver." LC_CAPTION_VERSION));
+    setWindowTitle(QString::fromUtf8(WindowTitle));
     setFixedSize(WindowWidth, WindowHeight);
     setFont(WindowFont(false));
 
     // In the table's order, which is the order they are stacked in.
-    Label1 = Make<QLabel>(this, "Label1");
-    PowerOnBtn = Make<QPushButton>(this, "PowerOnBtn");
-    LampOnBtn = Make<QPushButton>(this, "LampOnBtn");
-    MuteOnBtn = Make<QPushButton>(this, "MuteOnBtn");
-    InpSelBtn1 = Make<QPushButton>(this, "InpSelBtn1");
-    InpSelBtn2 = Make<QPushButton>(this, "InpSelBtn2");
-    InpSelBtn3 = Make<QPushButton>(this, "InpSelBtn3");
-    InpSelBtn4 = Make<QPushButton>(this, "InpSelBtn4");
-    ConnectBtn = Make<QPushButton>(this, "ConnectBtn");
-    ComboBox1 = Make<AddressComboBox>(this, "ComboBox1");
-    ComboBox1->setEditText(QString::fromUtf8(Control("ComboBox1").caption));
+    for (const ControlSpec &spec : Controls)
+        MakeControl(this, spec);
+    Label1 = ControlOf<QLabel>(this, "Label1");
+    PowerOnBtn = ControlOf<QPushButton>(this, "PowerOnBtn");
+    LampOnBtn = ControlOf<QPushButton>(this, "LampOnBtn");
+    MuteOnBtn = ControlOf<QPushButton>(this, "MuteOnBtn");
+    ConnectBtn = ControlOf<QPushButton>(this, "ConnectBtn");
+    ComboBox1 = ControlOf<AddressComboBox>(this, "ComboBox1");
+    StatusBar1 = ControlOf<QStatusBar>(this, "StatusBar1");
+    FindBtn = ControlOf<QPushButton>(this, "FindBtn");
+    PowerStatusPnl = ControlOf<IndicatorStrip>(this, "PowerStatusPnl");
+    LampStatusPnl = ControlOf<IndicatorStrip>(this, "LampStatusPnl");
+    MuteStatusPnl = ControlOf<IndicatorStrip>(this, "MuteStatusPnl");
+    PowerOffBtn = ControlOf<QPushButton>(this, "PowerOffBtn");
+    LampOffBtn = ControlOf<QPushButton>(this, "LampOffBtn");
+    MuteOffBtn = ControlOf<QPushButton>(this, "MuteOffBtn");
+    for (int i = 0; i < InputCount; ++i) {
+        inputButtons[i] = ControlOf<QPushButton>(this, InputControlName(InputButtonPrefix, i + 1));
+        inputStrips[i] = ControlOf<IndicatorStrip>(this, InputControlName(InputStripPrefix, i + 1));
+    }
     // Named by its label too: screen readers follow the buddy relation.
     Label1->setBuddy(ComboBox1);
-    StatusBar1 = Make<QStatusBar>(this, "StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     // A permanent label: hints and tool tips cannot overwrite it.
     statusLabel_ = new QLabel(StatusBar1);
     statusLabel_->setFont(QApplication::font(StatusBar1));
     StatusBar1->addPermanentWidget(statusLabel_, 1);
     announcer_ = new Announcer(StatusBar1);
-    FindBtn = Make<QPushButton>(this, "FindBtn");
-    PowerStatusPnl = Make<IndicatorStrip>(this, "PowerStatusPnl");
-    InpSelBtn5 = Make<QPushButton>(this, "InpSelBtn5");
-    LampStatusPnl = Make<IndicatorStrip>(this, "LampStatusPnl");
-    MuteStatusPnl = Make<IndicatorStrip>(this, "MuteStatusPnl");
-    InpSelStatusPnl1 = Make<IndicatorStrip>(this, "InpSelStatusPnl1");
-    InpSelStatusPnl2 = Make<IndicatorStrip>(this, "InpSelStatusPnl2");
-    InpSelStatusPnl3 = Make<IndicatorStrip>(this, "InpSelStatusPnl3");
-    InpSelStatusPnl4 = Make<IndicatorStrip>(this, "InpSelStatusPnl4");
-    InpSelStatusPnl5 = Make<IndicatorStrip>(this, "InpSelStatusPnl5");
-    PowerOffBtn = Make<QPushButton>(this, "PowerOffBtn");
-    LampOffBtn = Make<QPushButton>(this, "LampOffBtn");
-    MuteOffBtn = Make<QPushButton>(this, "MuteOffBtn");
 
     Timer1 = new QTimer(this);
     Timer1->setSingleShot(true);
@@ -235,11 +252,8 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     connect(LampOffBtn, &QPushButton::clicked, this, handler(&TMainForm::LampOffBtnClick));
     connect(MuteOnBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOnBtnClick));
     connect(MuteOffBtn, &QPushButton::clicked, this, handler(&TMainForm::MuteOffBtnClick));
-    connect(InpSelBtn1, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn1Click));
-    connect(InpSelBtn2, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn2Click));
-    connect(InpSelBtn3, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn3Click));
-    connect(InpSelBtn4, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn4Click));
-    connect(InpSelBtn5, &QPushButton::clicked, this, handler(&TMainForm::InpSelBtn5Click));
+    for (int i = 0; i < InputCount; ++i)
+        connect(inputButtons[i], &QPushButton::clicked, this, Handler([this, i] { InpSelBtnClick(i + 1); }));
     connect(FindBtn, &QPushButton::clicked, this, handler(&TMainForm::FindBtnClick));
     connect(Timer1, &QTimer::timeout, this, handler(&TMainForm::Timer1Timer));
     IdUDPServer1.onRead = [this](UdpListenerThread *, const std::vector<std::uint8_t> &,
@@ -255,20 +269,10 @@ TMainForm::~TMainForm()
     IdUDPServer1.SetActive(false);
 }
 
-std::array<QPushButton *, InputCount> TMainForm::InputButtons() const
-{
-    return {InpSelBtn1, InpSelBtn2, InpSelBtn3, InpSelBtn4, InpSelBtn5};
-}
-
-std::array<IndicatorStrip *, InputCount> TMainForm::InputStrips() const
-{
-    return {InpSelStatusPnl1, InpSelStatusPnl2, InpSelStatusPnl3, InpSelStatusPnl4, InpSelStatusPnl5};
-}
-
 std::vector<QPushButton *> TMainForm::CommandButtons() const
 {
     std::vector<QPushButton *> buttons{PowerOnBtn, PowerOffBtn, LampOnBtn, LampOffBtn, MuteOnBtn, MuteOffBtn};
-    for (QPushButton *button : InputButtons())
+    for (QPushButton *button : inputButtons)
         buttons.push_back(button);
     return buttons;
 }
@@ -276,7 +280,7 @@ std::vector<QPushButton *> TMainForm::CommandButtons() const
 std::vector<IndicatorStrip *> TMainForm::Strips() const
 {
     std::vector<IndicatorStrip *> strips{PowerStatusPnl, LampStatusPnl, MuteStatusPnl};
-    for (IndicatorStrip *strip : InputStrips())
+    for (IndicatorStrip *strip : inputStrips)
         strips.push_back(strip);
     return strips;
 }
@@ -380,8 +384,8 @@ void TMainForm::ConnectBtnClick()
     }
     ActivePoller = poller;
     // Its name follows the caption.
-    RenameButton(*ConnectBtn, QStringLiteral("DISCONNECT"), QStringLiteral("Disconnect"));
-    SetStatusText(QStringLiteral("CONNECTING... [") + address + QStringLiteral("]"));
+    RenameButton(*ConnectBtn, QString::fromUtf8(DisconnectCaption), QString::fromUtf8(DisconnectName));
+    SetStatusText(ConnectingText(address));
     Connected = true;
     ComboBox1->setEnabled(false);
     SetCommandButtonsEnabled(true);
@@ -390,11 +394,12 @@ void TMainForm::ConnectBtnClick()
 
 void TMainForm::PollerEnded(WorkerThread *)
 {
-    RenameButton(*ConnectBtn, QStringLiteral("CONNECT"), QString::fromUtf8(Control("ConnectBtn").accessible));
+    const ControlSpec &connect = Control("ConnectBtn");
+    RenameButton(*ConnectBtn, QString::fromUtf8(connect.caption), QString::fromUtf8(connect.accessible));
     Connected = false;
     ComboBox1->setEnabled(true);
     ActivePoller = nullptr;
-    SetStatusText(QStringLiteral("DISCONNECTED"));
+    SetStatusText(QString::fromUtf8(DisconnectedText));
     HideStrips();
     SetCommandButtonsEnabled(false);
     FindBtn->setEnabled(true);
@@ -427,31 +432,21 @@ void TMainForm::MuteOffBtnClick()
 {
     commands_.MuteCmd = '0';
 }
-void TMainForm::InpSelBtn1Click()
+void TMainForm::InpSelBtnClick(int input)
 {
-    commands_.InpSelCmd = '1';
+    commands_.InpSelCmd = static_cast<char>('0' + input);
 }
-void TMainForm::InpSelBtn2Click()
+
+void TMainForm::ShowConnectedTo(const QString &address)
 {
-    commands_.InpSelCmd = '2';
-}
-void TMainForm::InpSelBtn3Click()
-{
-    commands_.InpSelCmd = '3';
-}
-void TMainForm::InpSelBtn4Click()
-{
-    commands_.InpSelCmd = '4';
-}
-void TMainForm::InpSelBtn5Click()
-{
-    commands_.InpSelCmd = '5';
+    SetStatusText(ConnectedText(address));
 }
 
 void TMainForm::SetStatusText(const QString &text)
 {
     statusLabel_->setText(text);
-    StatusBar1->setAccessibleName(text.isEmpty() ? QStringLiteral("Connection") : text);
+    StatusBar1->setAccessibleName(text.isEmpty() ? QString::fromUtf8(Control("StatusBar1").accessible)
+                                                 : text);
     announcer_->Say(text);
 }
 
@@ -485,7 +480,7 @@ void TMainForm::ShowDeviceStatus(const DeviceStatusChars &status)
         MuteStatusPnl->SetColor(StripOn);
     MuteStatusPnl->setVisible(state.mute);
 
-    const auto inputs = InputStrips();
+    const auto inputs = inputStrips;
     if (state.input != 0)
         inputs[state.input - 1]->SetColor(StripOn);
     for (int i = 0; i < InputCount; ++i)
@@ -510,12 +505,12 @@ void TMainForm::DescribeDeviceState()
         SetDescriptionIfChanged(button, words.lamp);
     for (QPushButton *button : {MuteOnBtn, MuteOffBtn})
         SetDescriptionIfChanged(button, words.mute);
-    for (QPushButton *button : InputButtons())
+    for (QPushButton *button : inputButtons)
         SetDescriptionIfChanged(button, words.input);
     SetNameIfChanged(PowerStatusPnl, words.power);
     SetNameIfChanged(LampStatusPnl, words.lamp);
     SetNameIfChanged(MuteStatusPnl, words.mute);
-    for (IndicatorStrip *strip : InputStrips())
+    for (IndicatorStrip *strip : inputStrips)
         SetNameIfChanged(strip, words.input);
 }
 

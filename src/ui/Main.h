@@ -32,9 +32,6 @@ struct PanelPorts {
     std::uint16_t discoveryRemote = DiscoveryRemotePort;
 };
 
-// What the error box says when the discovery timer cannot be started.
-inline constexpr const char *TimerUnavailableText = "タイマーを取得できません";
-
 // The panel's one window.
 class TMainForm : public QWidget, public PollerWindow {
     Q_OBJECT
@@ -58,47 +55,54 @@ public:
     void LampOffBtnClick();
     void MuteOnBtnClick();
     void MuteOffBtnClick();
-    void InpSelBtn1Click();
-    void InpSelBtn2Click();
-    void InpSelBtn3Click();
-    void InpSelBtn4Click();
-    void InpSelBtn5Click();
+    // Input `input`'s button: 1 up to InputCount.
+    void InpSelBtnClick(int input);
+    void InpSelBtn1Click() { InpSelBtnClick(1); }
+    void InpSelBtn2Click() { InpSelBtnClick(2); }
+    void InpSelBtn3Click() { InpSelBtnClick(3); }
+    void InpSelBtn4Click() { InpSelBtnClick(4); }
+    void InpSelBtn5Click() { InpSelBtnClick(5); }
     void FindBtnClick();
     void Timer1Timer();
     void IdUDPServer1UDPRead(const QString &senderAddress);
 
     // The window side of the polling thread's hand-off steps.
-    void SetStatusText(const QString &text) override;
+    void ShowConnectedTo(const QString &address) override;
     PendingCommands &Pending() override { return commands_; }
     void ShowDeviceStatus(const DeviceStatusChars &status) override;
 
+    void SetStatusText(const QString &text);
     QString StatusText() const;
 
-    // The controls, in creation order.
+    // The controls, made from the layout table in its order.
     QLabel *Label1;
     QPushButton *PowerOnBtn;
     QPushButton *LampOnBtn;
     QPushButton *MuteOnBtn;
-    QPushButton *InpSelBtn1;
-    QPushButton *InpSelBtn2;
-    QPushButton *InpSelBtn3;
-    QPushButton *InpSelBtn4;
     QPushButton *ConnectBtn;
     AddressComboBox *ComboBox1;
     QStatusBar *StatusBar1;
     QPushButton *FindBtn;
     IndicatorStrip *PowerStatusPnl;
-    QPushButton *InpSelBtn5;
     IndicatorStrip *LampStatusPnl;
     IndicatorStrip *MuteStatusPnl;
-    IndicatorStrip *InpSelStatusPnl1;
-    IndicatorStrip *InpSelStatusPnl2;
-    IndicatorStrip *InpSelStatusPnl3;
-    IndicatorStrip *InpSelStatusPnl4;
-    IndicatorStrip *InpSelStatusPnl5;
     QPushButton *PowerOffBtn;
     QPushButton *LampOffBtn;
     QPushButton *MuteOffBtn;
+    // The input buttons and their strips, input 1 first; the table has a row
+    // for each, and the inputs' own names refer into them.
+    std::array<QPushButton *, InputCount> inputButtons{};
+    std::array<IndicatorStrip *, InputCount> inputStrips{};
+    QPushButton *&InpSelBtn1 = std::get<0>(inputButtons);
+    QPushButton *&InpSelBtn2 = std::get<1>(inputButtons);
+    QPushButton *&InpSelBtn3 = std::get<2>(inputButtons);
+    QPushButton *&InpSelBtn4 = std::get<3>(inputButtons);
+    QPushButton *&InpSelBtn5 = std::get<4>(inputButtons);
+    IndicatorStrip *&InpSelStatusPnl1 = std::get<0>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl2 = std::get<1>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl3 = std::get<2>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl4 = std::get<3>(inputStrips);
+    IndicatorStrip *&InpSelStatusPnl5 = std::get<4>(inputStrips);
     QTimer *Timer1;
     // The discovery endpoint; open from FormCreate to FormDestroy.
     UdpServer IdUDPServer1;
@@ -106,9 +110,6 @@ public:
     // Always switched together, in these orders: power, lamp, mute, the inputs.
     std::vector<QPushButton *> CommandButtons() const;
     std::vector<IndicatorStrip *> Strips() const;
-    // A sixth input adds its button and strip above and here.
-    std::array<QPushButton *, InputCount> InputButtons() const;
-    std::array<IndicatorStrip *, InputCount> InputStrips() const;
 
 protected:
     void showEvent(QShowEvent *event) override;

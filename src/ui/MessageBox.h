@@ -7,11 +7,6 @@
 
 namespace lumacast {
 
-// The toolkit's own texts: Japanese, like everything the toolkit says.
-inline constexpr const char *InformationTitle = "情報";
-inline constexpr const char *ErrorTitle = "エラー";
-inline constexpr const char *CloseCaption = "閉じる(&C)";
-
 // The face of the boxes' texts and buttons. Their texts are Japanese, which
 // the window's Latin face cannot draw; the first installed face of a list of
 // Japanese faces, then any face that claims Japanese, then the default.

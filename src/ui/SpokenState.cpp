@@ -1,14 +1,21 @@
 #include "ui/SpokenState.h"
 
+#include "ui/WindowText.h"
+
 #include <QStringList>
 
 namespace lumacast {
 
 namespace {
 
+QString Words(const char *item, const char *what)
+{
+    return QString::fromUtf8(item) + QString::fromUtf8(what);
+}
+
 QString OnOff(const char *item, bool on)
 {
-    return QLatin1String(item) + (on ? QLatin1String(": on") : QLatin1String(": off"));
+    return Words(item, on ? OnWords : OffWords);
 }
 
 } // namespace
@@ -16,16 +23,15 @@ QString OnOff(const char *item, bool on)
 StateWords WordsFor(const std::optional<DeviceState> &state)
 {
     if (!state)
-        return {QStringLiteral("Power: not known"), QStringLiteral("Lamp: not known"),
-                QStringLiteral("Mute: not known"), QStringLiteral("Input: not known")};
+        return {Words(PowerWord, NotKnownWords), Words(LampWord, NotKnownWords),
+                Words(MuteWord, NotKnownWords), QString::fromUtf8(InputNotKnownWords)};
     // The second power state claims no more than that the power is changing:
     // the reply does not say which way.
-    const QString power = state->power == PowerState::On ? QStringLiteral("Power: on")
-        : state->power == PowerState::Changing           ? QStringLiteral("Power: changing")
-                                                         : QStringLiteral("Power: off");
-    const QString input = state->input != 0 ? QStringLiteral("Input %1").arg(state->input)
-                                            : QStringLiteral("No input selected");
-    return {power, OnOff("Lamp", state->lamp), OnOff("Mute", state->mute), input};
+    const QString power = state->power == PowerState::Changing
+        ? Words(PowerWord, ChangingWords)
+        : OnOff(PowerWord, state->power == PowerState::On);
+    const QString input = state->input != 0 ? InputWords(state->input) : QString::fromUtf8(NoInputWords);
+    return {power, OnOff(LampWord, state->lamp), OnOff(MuteWord, state->mute), input};
 }
 
 QString ChangeWords(const std::optional<DeviceState> &before, const DeviceState &after)
@@ -41,7 +47,7 @@ QString ChangeWords(const std::optional<DeviceState> &before, const DeviceState 
         changed << is.mute;
     if (is.input != was.input)
         changed << is.input;
-    return changed.join(QLatin1String(", "));
+    return changed.join(QString::fromUtf8(ChangeSeparator));
 }
 
 } // namespace lumacast

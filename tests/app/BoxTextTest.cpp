@@ -7,6 +7,7 @@
 #include "ui/AddressComboBox.h"
 #include "ui/AddressEntry.h"
 #include "ui/Main.h"
+#include "ui/WindowText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "app/ErrorBox.h"
 #include "app/Application.h"
 #include "platform/HandOff.h"
+#include "platform/SocketErrorText.h"
 
 #include "support/HandOffGuard.h"
 #include "support/ModalBoxes.h"
@@ -77,7 +78,7 @@ TEST(ErrorBoxTest, AWindowThatCannotBindShowsItsErrorAtStartAndOnFind)
     TMainForm window(ports);
     EXPECT_FALSE(RunHandler([&] { window.FormCreate(); })); // as the program starts it
     ASSERT_EQ(watcher.Seen().size(), 1u);
-    EXPECT_TRUE(watcher.Seen()[0].text.startsWith(QStringLiteral("ソケットをバインドできませんでした。")));
+    EXPECT_TRUE(watcher.Seen()[0].text.startsWith(QString::fromUtf8(CouldNotBindText)));
     window.show();
     QTest::mouseClick(window.FindBtn, Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return watcher.Seen().size() == 2u; }));
@@ -119,7 +120,7 @@ TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
 TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
 {
     ModalBoxes watcher;
-    const test::HandOffGuard served;
+    const test::HandOffGuard reopened;
     std::atomic<bool> done{false};
     std::string caught;
     std::thread worker([&] {
@@ -130,7 +131,8 @@ TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
         }
         done = true;
     });
-    // Served by the event loop, the way the program serves it.
+    // Only the application's events run meanwhile: the step arrives through
+    // its wake-up, as in the program.
     ASSERT_TRUE(WaitUntil([&] { return done.load(); }, 5s, Serving::EventLoop));
     worker.join();
     EXPECT_EQ(caught, "step failed");

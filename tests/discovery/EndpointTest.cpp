@@ -1,6 +1,7 @@
 #include "discovery/DiscoveryRequest.h"
 #include "discovery/UdpServer.h"
 #include "platform/HandOff.h"
+#include "platform/SocketErrorText.h"
 #include "support/Rows.h"
 #include "support/UdpPeer.h"
 #include "support/Wait.h"
@@ -8,11 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace lumacast;
 using namespace std::chrono_literals;
@@ -22,7 +21,7 @@ using test::WaitUntil;
 
 namespace {
 
-const std::string BindMessage = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。";
+const std::string BindMessage = CouldNotBindText;
 
 int BroadcastFlag(const UdpServer &endpoint)
 {

@@ -37,14 +37,25 @@ TITLE = "Lumacast2 For RK-DX420 Ver.1.00"
 REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
 
 def read_layout():
-    """The window's controls as the program's layout table gives them."""
+    """The window's controls as the program's layout table gives them, and
+    their tab positions (-1: never focused)."""
     source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "ui", "Layout.cpp")
-    row = re.compile(r'\{"(\w+)",\s*(\w+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),')
+    row = re.compile(r'\{"(\w+)",\s*(\w+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),'
+                     r'\s*"(?:[^"\\]|\\.)*",\s*\w+,\s*(-?\d+),')
     with open(source, encoding="utf-8") as f:
-        return {m[1]: (m[2], *map(int, m.groups()[2:])) for m in row.finditer(f.read())}
+        rows = list(row.finditer(f.read()))
+    return ({m[1]: (m[2], *map(int, m.groups()[2:6])) for m in rows}, {m[1]: int(m[7]) for m in rows})
 
 
-LAYOUT = read_layout()
+LAYOUT, TAB_POSITIONS = read_layout()
+
+
+def tab_presses(start, target, skipped=(), back=False):
+    """Tab presses (shift+Tab when `back`) from control `start` to `target`
+    along the table's tab order, past the `skipped` ones (disabled or hidden)."""
+    chain = sorted((n for n, p in TAB_POSITIONS.items() if p >= 0 and n not in skipped), key=TAB_POSITIONS.get)
+    steps = chain.index(target) - chain.index(start)
+    return (-steps if back else steps) % len(chain)
 
 
 def read_window_size():
@@ -62,13 +73,16 @@ def centre(name, across=0.5):
     return (left + int(width * across), top + height // 2)
 
 
+# The device's inputs, as many as the table has input buttons.
+INPUTS = range(1, 1 + sum(name.startswith("InpSelBtn") for name in LAYOUT))
+
 # Window-relative points to click: the centres of the controls; the field's
 # left of its drop-down arrow.
 CONTROLS = {
     "field": centre("ComboBox1", 0.4), "find": centre("FindBtn"), "connect": centre("ConnectBtn"),
     "power_on": centre("PowerOnBtn"), "lamp_on": centre("LampOnBtn"), "mute_on": centre("MuteOnBtn"),
     "power_off": centre("PowerOffBtn"), "lamp_off": centre("LampOffBtn"), "mute_off": centre("MuteOffBtn"),
-    **{f"in{i}": centre(f"InpSelBtn{i}") for i in range(1, 6)},
+    **{f"in{i}": centre(f"InpSelBtn{i}") for i in INPUTS},
 }
 # A pixel inside each strip, on its second row.
 STRIPS = {
@@ -76,7 +90,7 @@ STRIPS = {
     for name, (left, top, width) in {
         "power": LAYOUT["PowerStatusPnl"][1:4], "lamp": LAYOUT["LampStatusPnl"][1:4],
         "mute": LAYOUT["MuteStatusPnl"][1:4],
-        **{f"in{i}": LAYOUT[f"InpSelStatusPnl{i}"][1:4] for i in range(1, 6)},
+        **{f"in{i}": LAYOUT[f"InpSelStatusPnl{i}"][1:4] for i in INPUTS},
     }.items()
 }
 ORANGE = (255, 96, 0)
@@ -813,14 +827,17 @@ def case_screen_reader(ctx):
         at = reader.wait_said(["Disconnect push button", f"CONNECTING... [{DEVICE_IP}]",
                                f"CONNECTED [{DEVICE_IP}]", "Power: off, Lamp: off, Mute: off, Input 1"],
                               since=at)
-        # Past input 5 and the strip of input 1 to POWER ON, which tells the power's state.
-        keys(*["Tab"] * 6)
+        # On to POWER ON, which tells the power's state, past what a connection
+        # disables and every strip but input 1's.
+        connected_skips = ["ComboBox1", "FindBtn"] + [n for n, (kind, *_) in LAYOUT.items()
+                                                      if kind == "Strip" and n != "InpSelStatusPnl1"]
+        keys(*["Tab"] * tab_presses("ConnectBtn", "PowerOnBtn", connected_skips))
         at = reader.wait_said(["Power on push button", "Power: off"], since=at)
         keys("Return")
         at = reader.wait_said(["Power: changing", "Power: on"], since=at)
         time.sleep(1.0)  # a few more polls, which say nothing
         check(reader.said()[at:] == [], f"said again on later polls: {reader.said()[at:]}")
-        keys(*["Tab"] * 7)
+        keys(*["Tab"] * tab_presses("PowerOnBtn", "ConnectBtn", connected_skips))
         at = reader.wait_said(["Disconnect push button"], since=at)
         keys("space")
         at = reader.wait_said(["Connect push button", "DISCONNECTED"], since=at)
@@ -833,8 +850,8 @@ def case_screen_reader(ctx):
             at = reader.wait_said(["alert lumacast2", BIND_FAILURE, "OK push button"], since=at)
             keys("Return")
             at = reader.wait_said([TITLE + " frame", "Power on push button", "Power: not known"], since=at)
-            # Back past the OFF buttons to the strip of input 5, yellow like every strip.
-            keys(*["shift+Tab"] * 4)
+            # Back past the OFF buttons to the last input's strip, yellow like every strip.
+            keys(*["shift+Tab"] * tab_presses("PowerOnBtn", f"InpSelStatusPnl{INPUTS[-1]}", back=True))
             end = reader.wait_said(["Power off push button", "Power: not known", "Input: not known label"],
                                    since=at)
         finally:

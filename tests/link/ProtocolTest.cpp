@@ -23,9 +23,13 @@ std::string Hex(const std::string &bytes)
     return out;
 }
 
+// The last input's digit, and the first digit that names no input.
+constexpr char LastInput = '0' + InputCount;
+constexpr char PastTheLastInput = '1' + InputCount;
+
 struct FrameCase : test::Row {
     PendingCommands pending;
-    const char *expectedHex;
+    std::string expectedHex;
 };
 
 class FrameTest : public testing::TestWithParam<FrameCase> { };
@@ -44,9 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FrameCase{"ResetSpaces", {' ', ' ', ' ', ' '}, "40 43 31 20 20 20 20 20 0D"},
                     FrameCase{"PowerOnAndInput3", {'1', 0, 0, '3'}, "40 43 31 31 20 20 33 20 0D"},
                     FrameCase{"AllOff", {'0', '0', '0', 0}, "40 43 31 30 30 30 20 20 0D"},
-                    FrameCase{"Input5", {0, 0, 0, '5'}, "40 43 31 20 20 20 35 20 0D"},
-                    FrameCase{
-                        "OutOfRangeSlotsGiveSpaces", {'2', 'x', '\x7f', '6'}, "40 43 31 20 20 20 20 20 0D"},
+                    FrameCase{"LastInput",
+                              {0, 0, 0, LastInput},
+                              "40 43 31 20 20 20 " + Hex(std::string(1, LastInput)) + " 20 0D"},
+                    FrameCase{"OutOfRangeSlotsGiveSpaces",
+                              {'2', 'x', '\x7f', PastTheLastInput},
+                              "40 43 31 20 20 20 20 20 0D"},
                     FrameCase{"InputZeroIsNoCommand", {0, '1', 0, '0'}, "40 43 31 20 31 20 20 20 0D"}),
     test::RowName());
 
@@ -112,13 +119,15 @@ TEST_P(MeaningTest, StatusCharacters)
 
 INSTANTIATE_TEST_SUITE_P(
     Meanings, MeaningTest,
-    testing::Values(
-        MeaningCase{"AllOn", {'1', '1', '1', '1'}, {PowerState::On, true, true, 1}},
-        MeaningCase{"PowerChangingLastInput", {'2', '0', '0', '5'}, {PowerState::Changing, false, false, 5}},
-        // Only "1" is on and only the five digits select; the rest means off or none.
-        MeaningCase{"OtherBytes", {'?', '2', ' ', '6'}, {PowerState::Off, false, false, 0}},
-        MeaningCase{"BeforeAnyReply", {0, 0, 0, 0}, {PowerState::Off, false, false, 0}},
-        MeaningCase{"InputZero", {'3', '1', '0', '0'}, {PowerState::Off, true, false, 0}}),
+    testing::Values(MeaningCase{"AllOn", {'1', '1', '1', '1'}, {PowerState::On, true, true, 1}},
+                    MeaningCase{"PowerChangingLastInput",
+                                {'2', '0', '0', LastInput},
+                                {PowerState::Changing, false, false, InputCount}},
+                    // Only "1" is on and only the inputs' digits select; the rest means off or none.
+                    MeaningCase{
+                        "OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0}},
+                    MeaningCase{"BeforeAnyReply", {0, 0, 0, 0}, {PowerState::Off, false, false, 0}},
+                    MeaningCase{"InputZero", {'3', '1', '0', '0'}, {PowerState::Off, true, false, 0}}),
     test::RowName());
 
 struct AddressCase {

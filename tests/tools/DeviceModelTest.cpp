@@ -1,4 +1,6 @@
 #include "DeviceModel.h"
+#include "discovery/DiscoveryRequest.h"
+#include "link/Protocol.h"
 #include "support/Rows.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,9 @@ using namespace lumacast::sim;
 using namespace std::chrono_literals;
 
 namespace {
+
+// The first digit that names no input.
+constexpr char PastTheLastInput = '1' + lumacast::InputCount;
 
 // ---- frames applied to the device, read back at a moment of an injected clock
 
@@ -64,16 +69,15 @@ INSTANTIATE_TEST_SUITE_P(
                   3000ms,
                   {{"@C1 113 \r", 0ms},
                    {"@C12x9\x7f \r", 10ms},
-                   {std::string("@C1  \0"
-                                "6 \r",
-                                9),
-                    20ms},
+                   {std::string("@C1  \0", 6) + PastTheLastInput + " \r", 20ms},
                    {std::string("@C1\xb1\xb1\xb1\xb1 \r"), 30ms}},
                   40ms,
                   "0113"},
-        ModelCase{"InputZeroAndSixIgnored",
+        ModelCase{"InputZeroAndPastTheLastIgnored",
                   3000ms,
-                  {{"@C1   4 \r", 0ms}, {"@C1   0 \r", 1ms}, {"@C1   6 \r", 2ms}},
+                  {{"@C1   4 \r", 0ms},
+                   {"@C1   0 \r", 1ms},
+                   {std::string("@C1   ") + PastTheLastInput + " \r", 2ms}},
                   3ms,
                   "0004"},
         ModelCase{"FifthCharacterIgnored", 3000ms, {{"@C1    1\r", 0ms}}, 0ms, "0001"},
@@ -247,9 +251,7 @@ TEST(LogText, HexAndSeconds)
 
 TEST(Discovery, RecognisesThePanelsRequestOnly)
 {
-    const std::string request = DiscoveryRequest();
-    ASSERT_EQ(request.size(), 64u);
-    EXPECT_EQ(request.substr(0, 18), std::string("VORN DISCOVERY  \0\x03", 18));
+    const std::string request = lumacast::DiscoveryRequest();
     EXPECT_TRUE(IsDiscoveryRequest(request));
     EXPECT_FALSE(IsDiscoveryRequest(request.substr(0, 63)));
     EXPECT_FALSE(IsDiscoveryRequest("RK-DX420"));

@@ -1,4 +1,5 @@
 #include "Simulator.h"
+#include "discovery/DiscoveryRequest.h"
 #include "support/Device.h"
 #include "support/Rows.h"
 #include "support/Wait.h"
@@ -366,7 +367,7 @@ TEST(Simulator, AnswersEveryDiscoveryDatagramToItsSender)
     LoggedSimulator sim;
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const auto to = Loopback(sim->DiscoveryPort());
-    for (const std::string &datagram : {DiscoveryRequest(), std::string("x")}) {
+    for (const std::string &datagram : {lumacast::DiscoveryRequest(), std::string("x")}) {
         ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
         pollfd p{fd, POLLIN, 0};
         ASSERT_EQ(::poll(&p, 1, 3000), 1);

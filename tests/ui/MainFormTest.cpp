@@ -85,11 +85,13 @@ protected:
 
     const Device refusing_{{.refuse = true}};
 
-    std::vector<bool> VisibleStrips() const
+    // The visible strips' names, in the strips' order.
+    std::vector<std::string> VisibleStrips() const
     {
-        std::vector<bool> shown;
+        std::vector<std::string> shown;
         for (auto *strip : form_->Strips())
-            shown.push_back(!strip->isHidden());
+            if (!strip->isHidden())
+                shown.push_back(strip->objectName().toStdString());
         return shown;
     }
 
@@ -102,12 +104,8 @@ protected:
         bool commands = true;
         for (auto *b : form_->CommandButtons())
             commands = commands && b->isEnabled();
-        bool anyStrip = false;
-        for (bool v : VisibleStrips())
-            anyStrip = anyStrip || v;
-        return {form_->ConnectBtn->text(),     form_->StatusText(),
-                form_->ComboBox1->isEnabled(), commands,
-                form_->FindBtn->isEnabled(),   anyStrip};
+        return {form_->ConnectBtn->text(),   form_->StatusText(),     form_->ComboBox1->isEnabled(), commands,
+                form_->FindBtn->isEnabled(), !VisibleStrips().empty()};
     }
 };
 
@@ -291,7 +289,9 @@ TEST_F(MainFormTest, ConnectingConnectedStoppingAndIdleAgain)
         Click(button);
     ASSERT_TRUE(WaitUntil([&] { return !form_->PowerStatusPnl->isHidden(); }));
     EXPECT_EQ(form_->StatusText(), "CONNECTED [127.0.0.1]");
-    EXPECT_EQ(VisibleStrips(), (std::vector<bool>{true, true, true, false, false, true, false, false}));
+    EXPECT_EQ(
+        VisibleStrips(),
+        (std::vector<std::string>{"PowerStatusPnl", "LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl3"}));
 
     Click(form_->ConnectBtn); // stopping: nothing visible changes
     s = Snapshot();
@@ -369,7 +369,7 @@ TEST_F(MainFormTest, PressWhileStoppingIsCarriedByTheNextConnection)
 
 struct StatusRow : test::Row {
     std::vector<std::string> replies; // applied in order; the last one is checked
-    std::vector<bool> shown;
+    std::vector<std::string> shown; // the visible strips
     QColor power;
 };
 
@@ -381,7 +381,7 @@ TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
     for (const auto &r : GetParam().replies)
         form_->ShowDeviceStatus({r[0], r[1], r[2], r[3]});
     EXPECT_EQ(VisibleStrips(), GetParam().shown);
-    if (GetParam().shown[0]) {
+    if (!form_->PowerStatusPnl->isHidden()) {
         EXPECT_EQ(form_->PowerStatusPnl->Color(), GetParam().power);
     }
     for (auto *strip : form_->Strips()) {
@@ -391,33 +391,25 @@ TEST_P(ShowStatusTest, StripsFollowTheLastStatus)
     }
 }
 
+const std::string LastInput(1, static_cast<char>('0' + InputCount));
+const std::string PastTheLastInput(1, static_cast<char>('1' + InputCount));
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ShowStatusTest,
     testing::Values(
-        StatusRow{"PowerOne", {"1000"}, {true, false, false, false, false, false, false, false}, Orange},
-        StatusRow{"PowerTwo", {"2000"}, {true, false, false, false, false, false, false, false}, Blue},
-        StatusRow{"PowerZeroThenTwo",
-                  {"0000", "2000"},
-                  {true, false, false, false, false, false, false, false},
-                  Blue},
-        StatusRow{"PowerOneThenZero",
-                  {"1000", "0000"},
-                  {false, false, false, false, false, false, false, false},
+        StatusRow{"PowerOne", {"1000"}, {"PowerStatusPnl"}, Orange},
+        StatusRow{"PowerTwo", {"2000"}, {"PowerStatusPnl"}, Blue},
+        StatusRow{"PowerZeroThenTwo", {"0000", "2000"}, {"PowerStatusPnl"}, Blue},
+        StatusRow{"PowerOneThenZero", {"1000", "0000"}, {}, {}},
+        StatusRow{"LampAndMuteTwoAreHidden", {"0220"}, {}, {}},
+        StatusRow{"LampAndMuteOne", {"0110"}, {"LampStatusPnl", "MuteStatusPnl"}, {}},
+        StatusRow{"InputThreeThenLast",
+                  {"0003", "000" + LastInput},
+                  {InputControlName(InputStripPrefix, InputCount)},
                   {}},
-        StatusRow{"LampAndMuteTwoAreHidden",
-                  {"0220"},
-                  {false, false, false, false, false, false, false, false},
-                  {}},
-        StatusRow{"LampAndMuteOne", {"0110"}, {false, true, true, false, false, false, false, false}, {}},
-        StatusRow{"InputThreeThenFive",
-                  {"0003", "0005"},
-                  {false, false, false, false, false, false, false, true},
-                  {}},
-        StatusRow{
-            "InputZero", {"0003", "0000"}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"InputSpace", {"000 "}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"InputSix", {"0006"}, {false, false, false, false, false, false, false, false}, {}},
-        StatusRow{"QuestionMarkPower", {"?111"}, {false, true, true, true, false, false, false, false}, {}}),
+        StatusRow{"InputZero", {"0003", "0000"}, {}, {}}, StatusRow{"InputSpace", {"000 "}, {}, {}},
+        StatusRow{"InputPastTheLast", {"0003", "000" + PastTheLastInput}, {}, {}},
+        StatusRow{"QuestionMarkPower", {"?111"}, {"LampStatusPnl", "MuteStatusPnl", "InpSelStatusPnl1"}, {}}),
     test::RowName());
 
 TEST_F(MainFormTest, AnUnchangedStatusRepaintsNothing)
@@ -481,16 +473,15 @@ TEST_F(MainFormTest, TheStateIsReadOnDemandAndOnlyAsAReplyGaveIt)
             {{form_->PowerOnBtn, form_->PowerOffBtn}, words.power},
             {{form_->LampOnBtn, form_->LampOffBtn}, words.lamp},
             {{form_->MuteOnBtn, form_->MuteOffBtn}, words.mute},
-            {{form_->InpSelBtn1, form_->InpSelBtn2, form_->InpSelBtn3, form_->InpSelBtn4, form_->InpSelBtn5},
-             words.input},
+            {{form_->inputButtons.begin(), form_->inputButtons.end()}, words.input},
         };
         for (const auto &[buttons, text] : items)
             for (QWidget *button : buttons)
                 EXPECT_EQ(button->accessibleDescription(), text) << button->objectName().toStdString();
         const std::vector<std::pair<QWidget *, QString>> strips = {
-            {form_->PowerStatusPnl, words.power},   {form_->LampStatusPnl, words.lamp},
-            {form_->MuteStatusPnl, words.mute},     {form_->InpSelStatusPnl1, words.input},
-            {form_->InpSelStatusPnl5, words.input},
+            {form_->PowerStatusPnl, words.power},     {form_->LampStatusPnl, words.lamp},
+            {form_->MuteStatusPnl, words.mute},       {form_->inputStrips.front(), words.input},
+            {form_->inputStrips.back(), words.input},
         };
         for (const auto &[strip, text] : strips)
             EXPECT_EQ(QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Name), text);
@@ -539,7 +530,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"0003", "0000"},
                   {"Power: off, Lamp: off, Mute: off, Input 3", "No input selected"}},
         SpokenRow{"OtherBytesOfTheSameMeaningSayNothing",
-                  {"0000", "?2 6"},
+                  {"0000", "?2 " + PastTheLastInput},
                   {"Power: off, Lamp: off, Mute: off, No input selected"}}),
     test::RowName());
 

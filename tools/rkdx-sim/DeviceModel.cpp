@@ -1,5 +1,8 @@
 #include "DeviceModel.h"
 
+#include "discovery/DiscoveryRequest.h"
+#include "link/Protocol.h"
+
 #include <cstdio>
 
 namespace lumacast::sim {
@@ -25,7 +28,7 @@ bool DeviceModel::Apply(std::string_view frame, Millis now)
         lamp_ = lamp;
     if (mute == '0' || mute == '1')
         mute_ = mute;
-    if (input >= '1' && input <= '5')
+    if (input >= '1' && input < '1' + InputCount)
         input_ = input;
     return true;
 }
@@ -101,19 +104,9 @@ std::pair<std::string, std::string> SplitReply(const std::string &reply)
     return {reply.substr(0, half), reply.substr(half)};
 }
 
-std::string DiscoveryRequest()
-{
-    std::string request = "VORN DISCOVERY  ";
-    request += '\0';
-    request += '\x03';
-    request += "RK-DX420";
-    request.append(38, ' ');
-    return request;
-}
-
 bool IsDiscoveryRequest(std::string_view datagram)
 {
-    return datagram == DiscoveryRequest();
+    return datagram == lumacast::DiscoveryRequest();
 }
 
 std::string Hex(std::string_view bytes)

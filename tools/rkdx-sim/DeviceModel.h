@@ -19,7 +19,7 @@ inline constexpr std::string_view ReplyFiller = "00000";
 
 // The device: power, lamp, mute and input, each one status character.
 // Power is '0' off, '2' warming up, '1' on; lamp and mute '0' / '1';
-// input '1'..'5'.
+// input '1' up to the panel's input count.
 class DeviceModel {
 public:
     explicit DeviceModel(Millis warmUp = Millis(3000)) : warmUp_(warmUp) { }
@@ -77,8 +77,7 @@ std::string DistortReply(std::string reply, const ReplyFault &fault);
 // Splits a reply into the two parts that go out one after the other.
 std::pair<std::string, std::string> SplitReply(const std::string &reply);
 
-// The 64-byte discovery request that the panel broadcasts.
-std::string DiscoveryRequest();
+// Whether a datagram is the panel's discovery request.
 bool IsDiscoveryRequest(std::string_view datagram);
 
 // "40 43 31 0d": lower-case hex, one space between bytes.

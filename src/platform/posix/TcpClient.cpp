@@ -2,16 +2,19 @@
 
 #include "platform/AbortSignal.h"
 #include "platform/SocketError.h"
+#include "platform/SocketErrorText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -61,11 +64,21 @@ bool WaitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, cons
 // What a host-name lookup hands back to the thread that waits for it. Both
 // share it, so the lookup may outlive a waiter that gave up.
 struct Lookup {
+    Lookup() : finished(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    {
+        if (finished < 0)
+            throw SocketError(SocketErrorMessage(errno), errno);
+    }
+    Lookup(const Lookup &) = delete;
+    Lookup &operator=(const Lookup &) = delete;
+    ~Lookup() { ::close(finished); }
+
     std::mutex mutex;
     int rc = 0;
     int error = 0;
     Ipv4Address address;
-    AbortSignal finished;
+    // Readable once the lookup has finished.
+    const int finished;
 };
 
 } // namespace
@@ -217,8 +230,7 @@ void TcpClient::Disconnect() noexcept
     // what is there and what the device still sends until it ends its side,
     // for a short while only: a device that streams or never closes gets
     // its reset all the same.
-    constexpr auto Linger = std::chrono::milliseconds(100);
-    const auto deadline = std::chrono::steady_clock::now() + Linger;
+    const auto deadline = std::chrono::steady_clock::now() + DisconnectLinger;
     char buffer[16384];
     for (;;) {
         const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -260,10 +272,12 @@ Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *a
             lookup->address.value = ntohl(reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr);
         if (found != nullptr)
             ::freeaddrinfo(found);
-        lookup->finished.Signal();
+        const std::uint64_t one = 1;
+        // Fails only when the counter is full, and then it is readable anyway.
+        [[maybe_unused]] auto n = ::write(lookup->finished, &one, sizeof one);
     }).detach();
 
-    WaitFor(lookup->finished.Fd(), POLLIN, abort, -1, "host-name lookup");
+    WaitFor(lookup->finished, POLLIN, abort, -1, "host-name lookup");
     std::lock_guard lock(lookup->mutex);
     if (lookup->rc != 0)
         throw SocketError("cannot resolve " + host, lookup->rc == EAI_SYSTEM ? lookup->error : EHOSTUNREACH);
