@@ -188,8 +188,8 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
     setFont(WindowFont(false));
 
     // In the table's order, which is the order they are stacked in.
-    for (const ControlSpec &spec : Controls)
-        MakeControl(this, spec);
+    for (const ControlSpec &row : Controls)
+        MakeControl(this, row);
     Label1 = ControlOf<QLabel>(this, "Label1");
     PowerOnBtn = ControlOf<QPushButton>(this, "PowerOnBtn");
     LampOnBtn = ControlOf<QPushButton>(this, "LampOnBtn");

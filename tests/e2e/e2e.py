@@ -132,22 +132,22 @@ def wait_for(predicate, timeout, what, step=0.05):
 
 
 class Network:
-    """The device host: a namespace held by a sleeping process, joined by veth."""
+    """The device host: a namespace held by a sleeping process, joined by veth;
+    `local_ip` is this side's address, every one of `device_ips` the other's."""
 
-    def __init__(self):
+    def __init__(self, local_ip=PANEL_IP, device_ips=(DEVICE_IP,)):
         self.holder = subprocess.Popen(["unshare", "-n", "sleep", "100000"])
         ns = f"/proc/{self.holder.pid}/ns/net"
         wait_for(lambda: os.readlink(ns) != os.readlink("/proc/self/ns/net"), 5, "device namespace")
         self.ns = ns
-        run("ip", "link", "add", "vpanel", "type", "veth", "peer", "name", "vdev")
+        run("ip", "link", "add", "vlocal", "type", "veth", "peer", "name", "vdev")
         run("ip", "link", "set", "vdev", "netns", str(self.holder.pid))
-        run("ip", "addr", "add", PANEL_IP + "/24", "dev", "vpanel")
-        run("ip", "link", "set", "vpanel", "up")
-        run("ip", "route", "replace", "default", "dev", "vpanel")
-        self.inside("ip", "link", "set", "lo", "up")
-        self.inside("ip", "addr", "add", DEVICE_IP + "/24", "dev", "vdev")
-        self.inside("ip", "link", "set", "vdev", "up")
-        self.inside("ip", "route", "add", "default", "dev", "vdev")
+        run("ip", "addr", "add", local_ip + "/24", "dev", "vlocal")
+        run("ip", "link", "set", "vlocal", "up")
+        run("ip", "route", "replace", "default", "dev", "vlocal")
+        batch = ["link set lo up"] + [f"addr add {a}/24 dev vdev" for a in device_ips]
+        batch += ["link set vdev up", "route add default dev vdev"]
+        run(*self.command("ip", "-batch", "-"), input="\n".join(batch) + "\n")
 
     def command(self, *cmd):
         return ["nsenter", "--net=" + self.ns, *cmd]

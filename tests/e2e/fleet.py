@@ -11,29 +11,12 @@ import os
 import re
 import subprocess
 import sys
-import time
+
+import e2e
+from e2e import Failure, run, wait_for  # noqa: F401 (shared with the callers)
 
 CTL_IP = "192.0.2.1"
 SKIPPED = 77  # CTest's skip code
-
-
-class Failure(Exception):
-    pass
-
-
-def run(*cmd):
-    return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
-
-
-def wait_for(predicate, timeout, what, step=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure("timed out waiting for " + what)
-        time.sleep(step)
 
 
 def enter_own_namespace():
@@ -47,29 +30,9 @@ def enter_own_namespace():
                           "--own-namespace"])
 
 
-class Network:
-    """The devices' host: a namespace held by a sleeping process."""
-
-    def __init__(self, addresses):
-        self.holder = subprocess.Popen(["unshare", "-n", "sleep", "100000"])
-        ns = f"/proc/{self.holder.pid}/ns/net"
-        wait_for(lambda: os.readlink(ns) != os.readlink("/proc/self/ns/net"), 5, "the devices' namespace")
-        self.ns = ns
-        run("ip", "link", "add", "vctl", "type", "veth", "peer", "name", "vdev")
-        run("ip", "link", "set", "vdev", "netns", str(self.holder.pid))
-        run("ip", "addr", "add", CTL_IP + "/24", "dev", "vctl")
-        run("ip", "link", "set", "vctl", "up")
-        run("ip", "route", "replace", "default", "dev", "vctl")
-        batch = ["link set lo up"] + [f"addr add {a}/24 dev vdev" for a in addresses]
-        batch += ["link set vdev up", "route add default dev vdev"]
-        subprocess.run(self.command("ip", "-batch", "-"), input="\n".join(batch) + "\n", check=True, text=True)
-
-    def command(self, *cmd):
-        return ["nsenter", "--net=" + self.ns, *cmd]
-
-    def close(self):
-        self.holder.kill()
-        self.holder.wait()
+def Network(addresses):
+    """The devices' host, holding every one of `addresses`."""
+    return e2e.Network(CTL_IP, addresses)
 
 
 LINE = re.compile(r"(\d+\.\d+) \[([\d.]+)\] (.*)$")

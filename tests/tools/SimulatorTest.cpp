@@ -408,7 +408,7 @@ TEST(Simulator, DevicesOfAFleetAnswerABroadcastEachFromItsOwnAddress)
     auto answersTo = [&](const char *address) {
         sockaddr_in to = Loopback(first.DiscoveryPort());
         ::inet_pton(AF_INET, address, &to.sin_addr);
-        const std::string request = DiscoveryRequest();
+        const std::string request = lumacast::DiscoveryRequest();
         ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
         std::multiset<std::string> senders;
         pollfd p{fd, POLLIN, 0};
