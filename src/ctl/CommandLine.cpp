@@ -2,11 +2,13 @@
 
 #include "discovery/DiscoveryRequest.h"
 #include "link/AddressValidation.h"
+#include "link/Protocol.h"
 
 #include <QString>
 
 #include <array>
 #include <charconv>
+#include <string>
 #include <string_view>
 
 namespace lumacast::ctl {
@@ -53,6 +55,10 @@ const char *NameOf(Command command)
 const char *const Connection = "A device serves one connection at a time: a command can take the\n"
                                "connection of a panel that watches the same device.\n";
 
+// The inputs as the help and the messages name them, from the protocol's count.
+const std::string InputRange = "1.." + std::to_string(InputCount);
+const std::string InputWords = "1 to " + std::to_string(InputCount);
+
 const char *const Exits = "Exit status: 0 when every device answered, 1 when any failed (each failure\n"
                           "is named on standard error), 2 for a wrong command line.\n";
 
@@ -67,21 +73,25 @@ std::string GeneralHelp()
            "  power on|off TARGET...\n"
            "  lamp on|off TARGET...\n"
            "  mute on|off TARGET...\n"
-           "  input 1..5 TARGET... send that one command, then print the state\n"
-           "\n"
-           "Targets: IPv4 addresses (192.0.2.10), host names, or --all for every device\n"
-           "that answers a discovery. Devices are handled side by side.\n"
-           "\n"
-           "Options:\n"
-           "  --all          discover first, then every device that answered\n"
-           "  --json         one JSON document instead of the table\n"
-           "  --timeout S    give up a connect after S seconds (default 5)\n"
-           "  --wait S       after a command, poll until the device reports that state,\n"
-           "                 for at most S seconds\n"
-           "  --wait-ms N    collect discovery answers for N ms (default and least 1500)\n"
-           "  --help         this text; COMMAND --help tells of one command\n"
-           "  --version      the version\n"
-           "\n"s +
+           "  input "s +
+        InputRange +
+        " TARGET... send that one command, then print the state\n"
+        "\n"
+        "Targets: IPv4 addresses (192.0.2.10), host names, or --all for every device\n"
+        "that answers a discovery. Devices are handled side by side.\n"
+        "\n"
+        "Options:\n"
+        "  --all          discover first, then every device that answered\n"
+        "  --json         one JSON document instead of the table\n"
+        "  --timeout S    give up a connect after S seconds (default 5)\n"
+        "  --wait S       after a command, poll until the device reports that state,\n"
+        "                 for at most S seconds\n"
+        "  --wait-ms N    collect discovery answers for N ms (default and least " +
+        std::to_string(DiscoveryWindowMs) +
+        ")\n"
+        "  --help         this text; COMMAND --help tells of one command\n"
+        "  --version      the version\n"
+        "\n" +
         Connection + Exits;
 }
 
@@ -90,19 +100,19 @@ std::string CommandHelp(Command command)
     switch (command) {
     case Command::Find:
         return "Usage: lumacast2-ctl find [--wait-ms N] [--json]\n"
-               "Broadcasts one discovery request from UDP port 50008 to 255.255.255.255\n"
-               "port 54321 and lists every sender that answers within 1500 ms (or N ms),\n"
-               "once each, in the order they answered. Port 50008 must be free: a panel\n"
-               "running on this machine holds it.\n"
-               "\n"s +
-            Exits;
+               "Broadcasts one discovery request from UDP port "s +
+            std::to_string(DiscoveryLocalPort) + " to 255.255.255.255\nport " +
+            std::to_string(DiscoveryRemotePort) + " and lists every sender that answers within " +
+            std::to_string(DiscoveryWindowMs) +
+            " ms (or N ms),\nonce each, in the order they answered. Port " +
+            std::to_string(DiscoveryLocalPort) +
+            " must be free: a panel\nrunning on this machine holds it.\n\n" + Exits;
     case Command::Status:
         return "Usage: lumacast2-ctl status TARGET...|--all [--timeout S] [--json]\n"
                "Connects to each device, sends one frame without a command and prints the\n"
                "state it reports: power on, changing (warming up) or off; lamp and mute on\n"
-               "or off; input 1 to 5 or none.\n"
-               "\n"s +
-            Connection + Exits;
+               "or off; input "s +
+            InputWords + " or none.\n\n" + Connection + Exits;
     case Command::Power:
     case Command::Lamp:
     case Command::Mute:
@@ -114,11 +124,12 @@ std::string CommandHelp(Command command)
             "\n" +
             Connection + Exits;
     case Command::Input:
-        return "Usage: lumacast2-ctl input 1..5 TARGET...|--all [--wait S] [--timeout S] [--json]\n"
-               "Sends one frame that selects the input, then prints the state the device\n"
-               "reports. With --wait, polls until the device reports that input for at\n"
-               "most S seconds.\n"
-               "\n"s +
+        return "Usage: lumacast2-ctl input "s + InputRange +
+            " TARGET...|--all [--wait S] [--timeout S] [--json]\n"
+            "Sends one frame that selects the input, then prints the state the device\n"
+            "reports. With --wait, polls until the device reports that input for at\n"
+            "most S seconds.\n"
+            "\n" +
             Connection + Exits;
     }
     return GeneralHelp();
@@ -275,7 +286,8 @@ Parsed ParseCommandLine(const std::vector<std::string> &args)
             if (problem.empty() && windowGiven)
                 problem = "--wait-ms is given twice";
             else if (problem.empty() && (!ms || *ms < DiscoveryWindowMs || *ms > LongestWindow.count()))
-                problem = "--wait-ms needs milliseconds from 1500 up to 600000, not '" + *value + "'";
+                problem = "--wait-ms needs milliseconds from " + std::to_string(DiscoveryWindowMs) +
+                    " up to " + std::to_string(LongestWindow.count()) + ", not '" + *value + "'";
             else
                 options.discoveryWindow = std::chrono::milliseconds(ms.value_or(DiscoveryWindowMs)),
                 windowGiven = true;
@@ -311,8 +323,9 @@ Parsed ParseCommandLine(const std::vector<std::string> &args)
             if (what.size() == 1 && what[0] >= '1' && what[0] < '1' + InputCount)
                 slot = what[0];
             else
-                return Usage(what.empty() ? "input needs an input from 1 to 5"
-                                          : "input needs an input from 1 to 5, not '" + what + "'");
+                return Usage(what.empty()
+                                 ? "input needs an input from " + InputWords
+                                 : "input needs an input from " + InputWords + ", not '" + what + "'");
             options.pending.InpSelCmd = slot;
         } else {
             if (what == "on" || what == "off")
