@@ -111,7 +111,9 @@ Result Run(QCoreApplication &app, const char *name, double idealMs, const Device
     const auto threadsBefore = ThreadCpuNs(); // the UI thread and the device's
     Snapshot atStop;
 
-    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.Port(), window);
+    const auto handOffs = HandOffQueue::Make();
+    handOffs->Watch();
+    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.Port(), window, handOffs);
     bool ended = false;
     poller->SetEndNotification([&](WorkerThread *) {
         ended = true;
@@ -125,7 +127,7 @@ Result Run(QCoreApplication &app, const char *name, double idealMs, const Device
             poller->RequestStop();
     });
     app.exec();
-    WorkerThread::WaitForAllEnded();
+    handOffs->WaitForAllEnded();
     const double cpu = CpuSeconds() - cpuBefore;
 
     const auto frames = device.Record().frames;
@@ -209,10 +211,12 @@ void Calibrate(QCoreApplication &app)
     const int steps = 200;
     std::atomic<bool> done{false};
     double handOffUs = 0;
+    const auto handOffs = HandOffQueue::Make();
+    handOffs->Watch();
     std::thread worker([&] {
         const auto start = steady_clock::now();
         for (int i = 0; i < steps; ++i)
-            Synchronize([] {});
+            handOffs->Synchronize([] {});
         handOffUs = duration_cast<nanoseconds>(steady_clock::now() - start).count() / 1000.0 / steps;
         done = true;
     });
@@ -294,7 +298,6 @@ int main(int argc, char **argv)
     }
 
     QCoreApplication app(argc, argv);
-    handoff::Install();
     Calibrate(app);
 
     std::vector<Result> results;

@@ -61,19 +61,20 @@ double DisconnectToIdle(const Device &device, const std::function<bool()> &until
     NullWindow window;
     bool ended = false;
     Clock::time_point endedAt;
-    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.Port(), window);
+    const auto handOffs = HandOffQueue::Make();
+    auto *poller = new TPollingThread(QStringLiteral("127.0.0.1"), device.Port(), window, handOffs);
     poller->SetEndNotification([&](WorkerThread *) {
         ended = true;
         endedAt = Clock::now();
     });
     poller->SetReleaseOnEnd(true);
     poller->Start();
-    handoff::WaitServing([&] { return ended || until(); });
+    handOffs->WaitServing([&] { return ended || until(); });
     const auto requested = Clock::now();
     if (!ended)
         poller->RequestStop();
-    handoff::WaitServing([&] { return ended; });
-    WorkerThread::WaitForAllEnded();
+    handOffs->WaitServing([&] { return ended; });
+    handOffs->WaitForAllEnded();
     return std::chrono::duration<double, std::milli>(endedAt - requested).count();
 }
 
@@ -96,7 +97,6 @@ int Run(int argc, char **argv)
     }
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);
-    handoff::Install();
 
     {
         const long before = PeakRssKb();

@@ -39,7 +39,7 @@ struct Handed {
 // One endpoint for the whole run: starting listener threads per input would
 // measure thread starts, not the path the bytes take.
 struct Listening {
-    UdpServer server;
+    UdpServer server{HandOffQueue::Make()};
     std::vector<Handed> handed;
     std::uint16_t port = 0;
     int device = -1;
@@ -98,13 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // moment longer so that a datagram handed over twice would show.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (endpoint.handed.size() < expected.size()) {
-        handoff::Drain();
+        endpoint.server.HandOffs()->Drain();
         if (std::chrono::steady_clock::now() > deadline)
             Fail("a datagram was lost");
         ::usleep(50);
     }
     ::usleep(500);
-    handoff::Drain();
+    endpoint.server.HandOffs()->Drain();
 
     if (endpoint.handed.size() != expected.size())
         Fail("a datagram was handed over that should not have been");

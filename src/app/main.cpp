@@ -64,7 +64,6 @@ int main(int argc, char **argv)
     DisplayCheck displayCheck;
     Application app(toolkitArgc, toolkitArgv);
     displayCheck.Finish();
-    handoff::Install();
     QIcon icon;
     for (int size : ProgramIconSizes)
         icon.addFile(QStringLiteral(":/icons/lumacast2-%1.png").arg(size), QSize(size, size));
@@ -92,7 +91,7 @@ int main(int argc, char **argv)
 
     // Nothing may reach the window once its end has begun: stop the polling
     // thread, cut the hand-offs off and wait for the thread, but not forever.
-    const bool pollerEnded = EndPolling(PollerEndWait);
+    const bool pollerEnded = EndPolling(*form, PollerEndWait);
     form->hide();
     RunHandler([form] { form->FormDestroy(); });
     if (!pollerEnded) {

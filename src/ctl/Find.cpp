@@ -15,11 +15,12 @@ Found Discover(std::uint16_t localPort, std::uint16_t remotePort, std::chrono::m
 {
     Found found;
     bool open = true;
-    UdpServer endpoint;
+    // Answers are handed to this thread while it waits below, as to the
+    // panel's UI thread, through hand-offs of its own.
+    const auto handOffs = HandOffQueue::Make();
+    UdpServer endpoint(handOffs);
     endpoint.SetPort(localPort);
     endpoint.SetBroadcastEnabled(true);
-    // Answers are handed to this thread while it waits below, as to the
-    // panel's UI thread.
     endpoint.onRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &binding) {
         if (open &&
             std::find(found.senders.begin(), found.senders.end(), binding.peerIp) == found.senders.end())
@@ -45,7 +46,7 @@ Found Discover(std::uint16_t localPort, std::uint16_t remotePort, std::chrono::m
         endpoint.SetActive(false);
         return found;
     }
-    handoff::WaitServing([&] { return std::chrono::steady_clock::now() >= end || stop.Signalled(); });
+    handOffs->WaitServing([&] { return std::chrono::steady_clock::now() >= end || stop.Signalled(); });
     // What is handed over from here on came too late.
     open = false;
     endpoint.SetActive(false);

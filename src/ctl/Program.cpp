@@ -104,10 +104,7 @@ int Main(const std::vector<std::string> &args)
         // Before any thread exists, so that only the watcher sees them.
         BlockEndSignals();
         AbortSignal stop;
-        EndSignalThread signals([&stop] {
-            stop.Signal();
-            handoff::NotifyWaiters();
-        });
+        EndSignalThread signals([&stop] { stop.Signal(); });
         const char *noColour = std::getenv("NO_COLOR");
         const bool colour = IsTerminal(StandardStream::Output) && (noColour == nullptr || *noColour == '\0');
         return Run(parsed.options, Ports{}, std::cout, std::cerr, colour, stop);

@@ -9,24 +9,6 @@
 namespace lumacast::ctl {
 namespace {
 
-const char *PowerWord(PowerState power)
-{
-    switch (power) {
-    case PowerState::On:
-        return "on";
-    case PowerState::Changing:
-        return "changing";
-    case PowerState::Off:
-        break;
-    }
-    return "off";
-}
-
-const char *OnOff(bool on)
-{
-    return on ? "on" : "off";
-}
-
 struct Cell {
     std::string text;
     const char *colour = nullptr; // an SGR code, when the cell has one
@@ -40,26 +22,6 @@ Cell StateCell(const char *word)
 
 } // namespace
 
-std::string JsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
-}
-
 std::string FormatTable(const std::vector<TargetResult> &results, bool colour)
 {
     std::vector<std::array<Cell, 5>> rows;
@@ -71,8 +33,8 @@ std::string FormatTable(const std::vector<TargetResult> &results, bool colour)
         }
         const DeviceState s = ReadDeviceState(*r.status);
         rows.push_back({Cell{r.address, r.Ok() ? nullptr : "31"}, StateCell(PowerWord(s.power)),
-                        StateCell(OnOff(s.lamp)), StateCell(OnOff(s.mute)),
-                        Cell{s.input == 0 ? "none" : std::to_string(s.input)}});
+                        StateCell(OnOffWord(s.lamp)), StateCell(OnOffWord(s.mute)),
+                        Cell{InputWord(s.input)}});
     }
     std::array<std::size_t, 5> width{};
     for (const auto &row : rows)
@@ -105,13 +67,7 @@ std::string FormatJson(const std::vector<TargetResult> &results)
         out += std::string(", \"ok\": ") + (r.Ok() ? "true" : "false");
         out += ", \"error\": " + (r.Ok() ? std::string("null") : JsonString(r.error));
         if (r.status) {
-            const DeviceState s = ReadDeviceState(*r.status);
-            out += std::string(", \"power\": \"") + PowerWord(s.power) + "\"";
-            out += std::string(", \"lamp\": \"") + OnOff(s.lamp) + "\"";
-            out += std::string(", \"mute\": \"") + OnOff(s.mute) + "\"";
-            out += ", \"input\": " + (s.input == 0 ? std::string("null") : std::to_string(s.input));
-            const DeviceStatusChars &c = *r.status;
-            out += ", \"raw\": " + JsonString(std::string{c.power, c.lamp, c.mute, c.input});
+            out += ", " + StateJsonFields(ReadDeviceState(*r.status));
         } else {
             out += ", \"power\": null, \"lamp\": null, \"mute\": null, \"input\": null, \"raw\": null";
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/DeviceState.h"
 #include "link/Protocol.h"
 
 #include <optional>
@@ -26,8 +27,5 @@ std::string FormatJson(const std::vector<TargetResult> &results);
 
 // The senders of a discovery: one a line, or a JSON array of objects.
 std::string FormatFound(const std::vector<std::string> &senders, bool json);
-
-// A JSON string literal; every control character escaped.
-std::string JsonString(std::string_view text);
 
 } // namespace lumacast::ctl

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumacast {
@@ -31,10 +32,16 @@ struct Exchange {
 // What `reached` is for a command: the state it asks for.
 std::function<bool(const DeviceState &)> GoalOf(const PendingCommands &pending);
 
+// How a worker thread is started; tests make it fail as a system out of
+// threads does (std::system_error).
+using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+std::thread StartThread(std::function<void()> work);
+
 // Runs the exchange with every target side by side and returns the results
 // in the targets' order. `stop` ends every exchange at once; each connection
-// is still closed in order.
+// is still closed in order. Where the system gives fewer threads, the
+// targets take turns on those it gives.
 std::vector<TargetResult> RunTargets(const std::vector<std::string> &targets, const Exchange &exchange,
-                                     const AbortSignal &stop);
+                                     const AbortSignal &stop, const ThreadStarter &startThread = StartThread);
 
 } // namespace lumacast::ctl

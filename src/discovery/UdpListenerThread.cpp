@@ -8,6 +8,11 @@
 
 namespace lumacast {
 
+UdpListenerThread::UdpListenerThread(UdpServer &server, SocketBinding &binding)
+    : WorkerThread(server.HandOffs()), server_(server), binding_(binding)
+{
+}
+
 UdpListenerThread::~UdpListenerThread()
 {
     RequestStop();

@@ -22,7 +22,7 @@ public:
     // catch up.
     static constexpr int MaxPending = 64;
 
-    UdpListenerThread(UdpServer &server, SocketBinding &binding) : server_(server), binding_(binding) { }
+    UdpListenerThread(UdpServer &server, SocketBinding &binding);
     ~UdpListenerThread() override;
 
 protected:

@@ -84,7 +84,7 @@ void UdpServer::Deactivate()
         listener->WaitForEnd();
     // Batches queued just before a listener ended still reach the handler,
     // and none may outlive the listener they point to.
-    handoff::Drain();
+    handOffs_->Drain();
     listeners_.clear();
     // Closed only once no thread waits on them: a descriptor closed under a
     // poll could be reused by an unrelated socket meanwhile.

@@ -3,6 +3,7 @@
 #include "discovery/EndpointBindError.h"
 #include "discovery/SocketBinding.h"
 #include "discovery/UdpListenerThread.h"
+#include "platform/HandOff.h"
 #include "platform/UdpSocket.h"
 
 #include <cstdint>
@@ -23,7 +24,8 @@ using UdpReadHandler = std::function<void(UdpListenerThread *thread, const std::
 // panel shows (SocketErrorMessage) or EndpointBindError.
 class UdpServer {
 public:
-    UdpServer() = default;
+    // Datagrams reach onRead through the hand-offs of the endpoint's owner.
+    explicit UdpServer(std::shared_ptr<HandOffQueue> handOffs) : handOffs_(std::move(handOffs)) { }
     ~UdpServer();
     UdpServer(const UdpServer &) = delete;
     UdpServer &operator=(const UdpServer &) = delete;
@@ -61,10 +63,13 @@ public:
     void DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::Datagram> &batch,
                       SocketBinding &binding);
 
+    const std::shared_ptr<HandOffQueue> &HandOffs() const { return handOffs_; }
+
 private:
     void Activate();
     void Deactivate();
 
+    std::shared_ptr<HandOffQueue> handOffs_;
     std::uint16_t port_ = 0;
     bool broadcastEnabled_ = false;
     bool active_ = false;

@@ -4,13 +4,16 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace lumacast {
 
 void ConnectToDevice(TcpClient &client, std::u16string_view address, std::uint16_t port,
-                     const AbortSignal *abort)
+                     const AbortSignal *abort, std::optional<std::chrono::milliseconds> limit)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
     Ipv4Address target;
     if (const auto dotted = ReadConnectAddress(address)) {
         target.value = *dotted;
@@ -24,13 +27,18 @@ void ConnectToDevice(TcpClient &client, std::u16string_view address, std::uint16
             throw ConnectError(ConnectStep::Address, SocketError("an IPv6 address text", EAFNOSUPPORT));
         const QString host = QString::fromUtf16(address.data(), static_cast<qsizetype>(address.size()));
         try {
-            target = TcpClient::ResolveIPv4(host.toStdString(), abort);
+            target = TcpClient::ResolveIPv4(host.toStdString(), abort, limit);
         } catch (const SocketError &e) {
             throw ConnectError(ConnectStep::Resolve, e);
         }
     }
     try {
-        client.Connect(target, port, abort);
+        std::optional<std::chrono::milliseconds> left;
+        if (limit)
+            left = std::max(std::chrono::milliseconds(0),
+                            *limit -
+                                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start));
+        client.Connect(target, port, abort, left);
     } catch (const SocketError &e) {
         throw ConnectError(ConnectStep::Connect, e);
     }
@@ -46,6 +54,7 @@ ReplyLook LookForReply(TcpClient &client)
         look.status = AcceptReply(look.reply);
     }
     look.closed = check.closed;
+    look.reset = check.reset;
     return look;
 }
 

@@ -3,6 +3,7 @@
 #include "link/Protocol.h"
 #include "platform/SocketError.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -52,9 +53,10 @@ private:
 // Connects to a device at an address text as the panel's field holds it: four
 // dotted parts go straight to that address, anything else to the system's
 // IPv4 resolution; an IPv6 text never connects. `abort` ends an attempt or a
-// lookup early. Throws ConnectError.
+// lookup early; `limit`, when given, bounds the lookup and the connect
+// together. Throws ConnectError.
 void ConnectToDevice(TcpClient &client, std::u16string_view address, std::uint16_t port,
-                     const AbortSignal *abort);
+                     const AbortSignal *abort, std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
 // One look for a reply: what arrived is taken whole and judged, and a
 // connection the device has ended is noticed.
@@ -63,6 +65,7 @@ struct ReplyLook {
     std::string reply; // what was taken, decoded
     std::optional<DeviceStatusChars> status; // when the reply was accepted
     bool closed = false; // the device has ended or reset the connection
+    bool reset = false; // reset rather than ended
 };
 ReplyLook LookForReply(TcpClient &client);
 

@@ -2,6 +2,8 @@
 
 #include "link/Protocol.h"
 
+#include <string>
+
 namespace lumacast {
 
 // The device's power as its status character gives it: "1" on, "2" the
@@ -15,6 +17,7 @@ struct DeviceState {
     bool lamp = false;
     bool mute = false;
     int input = 0; // 1 up to InputCount; 0 when no input is selected
+    DeviceStatusChars raw; // the characters as the reply carried them
 
     bool operator==(const DeviceState &) const = default;
 };
@@ -22,5 +25,19 @@ struct DeviceState {
 // Lamp and mute are on for "1" only; the input is the digit "1" up to
 // InputCount, none for any other character.
 DeviceState ReadDeviceState(const DeviceStatusChars &status);
+
+// The words for a state, the same in every front end: "on", "changing",
+// "off"; "on" or "off"; the input's number, or "none".
+const char *PowerWord(PowerState power);
+const char *OnOffWord(bool on);
+std::string InputWord(int input);
+
+// A JSON string literal; every control character escaped.
+std::string JsonString(std::string_view text);
+
+// The state as the fields of a JSON object, without the braces:
+// "power": "on", "lamp": "off", "mute": "off", "input": 3, "raw": "1003".
+// No input is null.
+std::string StateJsonFields(const DeviceState &state);
 
 } // namespace lumacast

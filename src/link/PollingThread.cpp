@@ -1,16 +1,14 @@
 #include "link/PollingThread.h"
 
-#include "platform/HandOff.h"
-#include "platform/TcpClient.h"
-
 namespace lumacast {
 
 std::string CommandField;
 DeviceStatusChars DeviceStatus;
 
 TPollingThread::TPollingThread(const QString &aIP, std::uint16_t aPort, PollerWindow &window,
-                               TickSource ticks)
-    : FRemoteIP(aIP), FRemotePort(aPort), window_(window), ticks_(std::move(ticks))
+                               std::shared_ptr<HandOffQueue> handOffs, TickSource ticks)
+    : WorkerThread(std::move(handOffs)), FRemoteIP(aIP), FRemotePort(aPort), window_(window),
+      ticks_(std::move(ticks))
 {
 }
 
@@ -31,54 +29,38 @@ void TPollingThread::ShowStatus()
     window_.ShowDeviceStatus(DeviceStatus);
 }
 
-void TPollingThread::Connect()
+void TPollingThread::Connected()
 {
-    ConnectToDevice(*TCPClient,
-                    std::u16string_view(reinterpret_cast<const char16_t *>(FRemoteIP.utf16()),
-                                        static_cast<std::size_t>(FRemoteIP.size())),
-                    FRemotePort, &abort_);
+    Synchronize([this] { ShowConnected(); });
+}
+
+std::string TPollingThread::NextCommandField()
+{
+    Synchronize([this] { BuildCommand(); });
+    return CommandField;
+}
+
+void TPollingThread::StateAccepted(const DeviceState &state)
+{
+    DeviceStatus = state.raw;
+    Synchronize([this] { ShowStatus(); });
 }
 
 void TPollingThread::Execute()
 {
-    TCPClient = std::make_unique<TcpClient>(ReplyKeepBytes);
+    SessionSettings settings;
+    settings.port = FRemotePort;
+    // The window's session: the stop is seen at the top of an iteration
+    // only, and a reply that misses its window waits for the next frame.
+    settings.wholePauses = true;
+    settings.lookAtLapse = false;
+    settings.ticks = ticks_;
+    DeviceSession session(FRemoteIP.toStdU16String(), std::move(settings), *this, StopSignal(), &abort_);
     try {
-        Connect();
-        Synchronize([this] { ShowConnected(); });
-
-        bool awaitingReply = false;
-        std::uint32_t sentAt = 0;
-        while (!StopRequested()) {
-            if (!awaitingReply) {
-                Synchronize([this] { BuildCommand(); });
-                TCPClient->Send(ComposeFrame(CommandField), &StopSignal());
-                sentAt = ticks_();
-                awaitingReply = true;
-            } else if (ReplyWindowOpen(ticks_(), sentAt)) {
-                const ReplyLook look = LookForReply(*TCPClient);
-                if (look.status) {
-                    DeviceStatus = *look.status;
-                    Synchronize([this] { ShowStatus(); });
-                }
-                // A device that has gone is noticed here, not at the next
-                // frame's send, so no pending command is taken for a frame
-                // that can never leave.
-                if (look.closed)
-                    break;
-                if (look.taken) {
-                    awaitingReply = false;
-                    SleepMs(IterationPauseMs);
-                }
-            } else {
-                awaitingReply = false;
-            }
-            SleepMs(IterationPauseMs);
-        }
+        session.Run(RunMode::Forever());
     } catch (...) {
-        // Connect, send and receive failures end the thread silently.
+        // A hand-off that failed ends the thread silently, like any failure.
     }
-    TCPClient->Disconnect();
-    TCPClient.reset();
 }
 
 } // namespace lumacast

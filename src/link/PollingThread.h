@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/DeviceExchange.h"
+#include "link/DeviceSession.h"
 #include "link/PollerWindow.h"
 #include "link/Protocol.h"
 #include "platform/AbortSignal.h"
@@ -32,12 +33,13 @@ inline constexpr std::chrono::milliseconds SilentCycle{ReplyWindowMs + Iteration
 inline constexpr std::chrono::milliseconds StopLatency =
     std::chrono::milliseconds{2 * IterationPauseMs} + DisconnectLinger;
 
-// Holds the one TCP connection to a device and polls it: each frame carries
-// the pending commands and asks for a status reply.
-class TPollingThread : public WorkerThread {
+// The window's one device session on a thread of its own: its events reach
+// the window through the hand-off steps, each run on the UI thread while the
+// session waits.
+class TPollingThread : public WorkerThread, private SessionEvents {
 public:
     TPollingThread(const QString &aIP, std::uint16_t aPort, PollerWindow &window,
-                   TickSource ticks = TickCount);
+                   std::shared_ptr<HandOffQueue> handOffs, TickSource ticks = TickCount);
     ~TPollingThread() override;
 
     // Ends a connect attempt or host-name resolution that is still running,
@@ -51,11 +53,13 @@ private:
     void ShowConnected();
     void BuildCommand();
     void ShowStatus();
-    void Connect();
+
+    void Connected() override;
+    std::string NextCommandField() override;
+    void StateAccepted(const DeviceState &state) override;
 
     const QString FRemoteIP;
     const std::uint16_t FRemotePort;
-    std::unique_ptr<TcpClient> TCPClient;
     PollerWindow &window_;
     TickSource ticks_;
     AbortSignal abort_;

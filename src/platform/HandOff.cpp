@@ -4,15 +4,12 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThread>
 
-#include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <exception>
-#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace lumacast {
 namespace {
@@ -23,69 +20,83 @@ struct Step {
     bool done = false;
 };
 
-struct Queue {
-    std::mutex mutex;
+// One turn of the owner's hand-off work. A flood of queued steps must not
+// keep the event loop from input and painting: after the budget the turn
+// ends and wakes itself again, behind whatever else is waiting.
+constexpr auto TurnBudget = std::chrono::milliseconds(10);
+
+// The queues each thread owns, for DrainOwnedByThisThread; a queue may be
+// released on a worker, so they are held weakly.
+thread_local std::vector<std::weak_ptr<HandOffQueue>> ownedHere;
+
+} // namespace
+
+struct HandOffQueue::State {
+    mutable std::mutex mutex;
     std::condition_variable stepDone; // workers wait here
     std::condition_variable queued; // WaitServing waits here
     std::deque<std::shared_ptr<Step>> steps;
     bool cutOff = false;
     unsigned generation = 0; // bumped by NotifyWaiters
-    // Without a wake-up (the process is out of descriptors) a posted call
-    // wakes the UI thread.
-    WakeUp wake;
+    // Shared with the watcher, which may outlive a queue released on a worker.
+    std::shared_ptr<WakeUp> wake = std::make_shared<WakeUp>();
+    QPointer<QObject> watcher; // owner's thread only
 };
 
-Queue &TheQueue()
+std::shared_ptr<HandOffQueue> HandOffQueue::Make()
 {
-    // Never destroyed: a self-releasing worker may still be notifying while
-    // the process runs its exit handlers.
-    static Queue *q = new Queue;
-    return *q;
+    std::shared_ptr<HandOffQueue> queue(new HandOffQueue);
+    std::erase_if(ownedHere, [](const auto &weak) { return weak.expired(); });
+    ownedHere.push_back(queue);
+    return queue;
 }
 
-bool OnUiThread()
+HandOffQueue::HandOffQueue() : state_(std::make_unique<State>()), owner_(std::this_thread::get_id()) { }
+
+HandOffQueue::~HandOffQueue()
 {
-    auto *app = QCoreApplication::instance();
-    return app != nullptr && QThread::currentThread() == app->thread();
+    if (OnOwnerThread())
+        delete state_->watcher.data();
+    // Released by the last worker elsewhere: the owner has long stopped
+    // serving, and its watcher keeps only the wake-up until the application
+    // object goes.
 }
 
-// One turn of the UI thread's hand-off work. A flood of queued steps must
-// not keep the event loop from input and painting: after the budget the
-// turn ends and wakes itself again, behind whatever else is waiting.
-constexpr auto TurnBudget = std::chrono::milliseconds(10);
-
-void ServeOneTurn();
-
-void WakeUiThread()
+void HandOffQueue::Wake()
 {
-    WakeUp &wake = TheQueue().wake;
-    if (!wake.Valid()) {
-        if (auto *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, ServeOneTurn, Qt::QueuedConnection);
+    if (state_->wake->Valid()) {
+        state_->wake->Raise();
         return;
     }
-    wake.Raise();
+    // Without a wake-up (the process is out of descriptors) a posted call
+    // wakes the owner.
+    if (auto *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app,
+            [weak = weak_from_this()] {
+                if (auto queue = weak.lock())
+                    queue->ServeOneTurn();
+            },
+            Qt::QueuedConnection);
 }
 
-void ServeOneTurn()
+void HandOffQueue::ServeOneTurn()
 {
-    if (handoff::DrainFor(TurnBudget))
-        WakeUiThread();
+    if (DrainFor(TurnBudget))
+        Wake();
 }
 
-} // namespace
-
-void Synchronize(const std::function<void()> &step)
+void HandOffQueue::Synchronize(const std::function<void()> &step)
 {
-    if (OnUiThread()) {
-        if (handoff::IsCutOff())
+    if (OnOwnerThread()) {
+        if (IsCutOff())
             throw HandOffCutOff();
         step();
         return;
     }
     auto item = std::make_shared<Step>();
     item->run = step;
-    Queue &q = TheQueue();
+    State &q = *state_;
     {
         std::lock_guard lock(q.mutex);
         if (q.cutOff)
@@ -93,7 +104,7 @@ void Synchronize(const std::function<void()> &step)
         q.steps.push_back(item);
     }
     q.queued.notify_all();
-    WakeUiThread();
+    Wake();
 
     std::unique_lock lock(q.mutex);
     q.stepDone.wait(lock, [&] { return item->done; });
@@ -101,11 +112,11 @@ void Synchronize(const std::function<void()> &step)
         std::rethrow_exception(item->error);
 }
 
-void Post(std::function<void()> step)
+void HandOffQueue::Post(std::function<void()> step)
 {
     auto item = std::make_shared<Step>();
     item->run = std::move(step);
-    Queue &q = TheQueue();
+    State &q = *state_;
     {
         std::lock_guard lock(q.mutex);
         if (q.cutOff)
@@ -113,30 +124,33 @@ void Post(std::function<void()> step)
         q.steps.push_back(item);
     }
     q.queued.notify_all();
-    WakeUiThread();
+    Wake();
 }
 
-namespace handoff {
-
-void Install()
+void HandOffQueue::Watch()
 {
+    State &q = *state_;
     // The watcher is a child of the application object: once per object.
-    static QPointer<QObject> watcher;
-    if (watcher == nullptr || watcher->parent() != QCoreApplication::instance())
-        watcher = TheQueue().wake.Watch(ServeOneTurn);
+    if (q.watcher != nullptr && q.watcher->parent() == QCoreApplication::instance())
+        return;
+    std::weak_ptr<HandOffQueue> weak = weak_from_this();
+    q.watcher = q.wake->Watch([weak, keep = q.wake] {
+        if (auto queue = weak.lock())
+            queue->ServeOneTurn();
+    });
 }
 
-void Drain()
+void HandOffQueue::Drain()
 {
     DrainFor(std::chrono::milliseconds::max());
 }
 
-bool DrainFor(std::chrono::milliseconds budget)
+bool HandOffQueue::DrainFor(std::chrono::milliseconds budget)
 {
     using Clock = std::chrono::steady_clock;
     const bool bounded = budget < std::chrono::hours(24);
     const auto deadline = bounded ? Clock::now() + budget : Clock::time_point::max();
-    Queue &q = TheQueue();
+    State &q = *state_;
     for (bool first = true;; first = false) {
         std::shared_ptr<Step> item;
         {
@@ -163,9 +177,9 @@ bool DrainFor(std::chrono::milliseconds budget)
     }
 }
 
-void WaitServing(const std::function<bool()> &finished)
+void HandOffQueue::WaitServing(const std::function<bool()> &finished)
 {
-    Queue &q = TheQueue();
+    State &q = *state_;
     for (;;) {
         Drain();
         if (finished())
@@ -179,9 +193,9 @@ void WaitServing(const std::function<bool()> &finished)
     }
 }
 
-void NotifyWaiters()
+void HandOffQueue::NotifyWaiters()
 {
-    Queue &q = TheQueue();
+    State &q = *state_;
     {
         std::lock_guard lock(q.mutex);
         ++q.generation;
@@ -189,9 +203,9 @@ void NotifyWaiters()
     q.queued.notify_all();
 }
 
-void CutOff()
+void HandOffQueue::CutOff()
 {
-    Queue &q = TheQueue();
+    State &q = *state_;
     {
         std::lock_guard lock(q.mutex);
         q.cutOff = true;
@@ -204,19 +218,40 @@ void CutOff()
     q.stepDone.notify_all();
 }
 
-void Reopen()
+void HandOffQueue::Reopen()
 {
-    Queue &q = TheQueue();
-    std::lock_guard lock(q.mutex);
-    q.cutOff = false;
+    std::lock_guard lock(state_->mutex);
+    state_->cutOff = false;
 }
 
-bool IsCutOff()
+bool HandOffQueue::IsCutOff() const
 {
-    Queue &q = TheQueue();
-    std::lock_guard lock(q.mutex);
-    return q.cutOff;
+    std::lock_guard lock(state_->mutex);
+    return state_->cutOff;
 }
 
-} // namespace handoff
+void HandOffQueue::WorkerEnded()
+{
+    liveWorkers_.fetch_sub(1);
+    NotifyWaiters();
+}
+
+bool HandOffQueue::WaitForAllEnded(std::chrono::milliseconds limit)
+{
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = limit < std::chrono::hours(24);
+    const auto deadline = bounded ? Clock::now() + limit : Clock::time_point::max();
+    WaitServing([&] { return liveWorkers_.load() == 0 || Clock::now() >= deadline; });
+    return liveWorkers_.load() == 0;
+}
+
+void HandOffQueue::DrainOwnedByThisThread()
+{
+    // A step may make or release a queue of this thread: walk a copy.
+    const std::vector<std::weak_ptr<HandOffQueue>> owned = ownedHere;
+    for (const auto &weak : owned)
+        if (auto queue = weak.lock())
+            queue->Drain();
+}
+
 } // namespace lumacast

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,11 +37,12 @@ public:
     TcpClient(const TcpClient &) = delete;
     TcpClient &operator=(const TcpClient &) = delete;
 
-    // Binds to any local address and a system-chosen port, then connects with
-    // no time limit of our own: the system gives up after the attempt bound.
-    // `abort`, when given and signalled, fails the attempt at once. Throws
-    // SocketError.
-    void Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort = nullptr);
+    // Binds to any local address and a system-chosen port, then connects; the
+    // system gives up after the attempt bound, and a `limit`, when given, ends
+    // the wait earlier (ETIMEDOUT). `abort`, when given and signalled, fails
+    // the attempt at once (ECANCELED). Throws SocketError.
+    void Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort = nullptr,
+                 std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
     // Hands every byte to the system before returning, waiting for room as
     // long as it takes; `stop`, when given and signalled, fails the wait.
@@ -50,6 +52,7 @@ public:
     struct CheckResult {
         bool received = false; // the input buffer holds bytes
         bool closed = false; // end of stream, reset, abort or shutdown seen
+        bool reset = false; // of those, a reset or abort rather than an end of stream
     };
     // Reads without waiting what the system holds at this moment; when that
     // yields nothing, waits up to waitMs for data. A closed connection is
@@ -65,16 +68,19 @@ public:
     void Disconnect() noexcept;
 
     // Resolves a host name to its first IPv4 address; `abort`, when given and
-    // signalled, gives up the wait (the lookup itself ends on its own
-    // thread). Throws SocketError.
-    static Ipv4Address ResolveIPv4(const std::string &host, const AbortSignal *abort = nullptr);
+    // signalled, gives up the wait (ECANCELED), and so does a `limit` that
+    // runs out (ETIMEDOUT); the lookup itself ends on its own thread. Throws
+    // SocketError.
+    static Ipv4Address ResolveIPv4(const std::string &host, const AbortSignal *abort = nullptr,
+                                   std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
     // Tests only: runs inside a look, between the count of waiting bytes and
     // the read, so that a reply can be made to land in between.
     void SetAfterCount(std::function<void()> step) { afterCount_ = std::move(step); }
 
 private:
-    bool ReadAvailable(); // true when end of stream or a reset was seen
+    enum class Seen { Open, Ended, Reset };
+    Seen ReadAvailable();
 
     int fd_ = -1;
     std::size_t keep_;

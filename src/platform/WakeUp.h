@@ -9,10 +9,11 @@ namespace lumacast {
 // A wake-up that any thread raises and the UI thread's event loop watches.
 // Unlike a posted Qt event it hands the UI thread nothing the raiser
 // allocated, and raising and watching order both threads for
-// ThreadSanitizer too. Made once and never destroyed.
+// ThreadSanitizer too.
 class WakeUp {
 public:
     WakeUp();
+    ~WakeUp();
     WakeUp(const WakeUp &) = delete;
     WakeUp &operator=(const WakeUp &) = delete;
 

@@ -7,9 +7,6 @@
 #include <system_error>
 
 namespace lumacast {
-namespace {
-std::atomic<int> liveThreads{0};
-}
 
 WorkerThread::~WorkerThread()
 {
@@ -23,17 +20,17 @@ void WorkerThread::Start()
     // count is the only way to wait for their end.
     counted_ = releaseOnEnd_;
     if (counted_)
-        liveThreads.fetch_add(1);
+        handOffs_->WorkerStarted();
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error &e) {
         if (counted_)
-            liveThreads.fetch_sub(1);
+            handOffs_->WorkerEnded();
         // Reported like the sockets' own failures, in the box too.
         throw SocketError(SocketErrorMessage(e.code().value()), e.code().value());
     } catch (...) {
         if (counted_)
-            liveThreads.fetch_sub(1);
+            handOffs_->WorkerEnded();
         throw;
     }
 }
@@ -54,29 +51,23 @@ void WorkerThread::Run()
         }
     }
     const bool counted = counted_;
+    // The queue outlives this object's self-release.
+    const std::shared_ptr<HandOffQueue> handOffs = handOffs_;
     if (releaseOnEnd_) {
         thread_.detach();
         delete this;
     }
     if (counted)
-        liveThreads.fetch_sub(1);
-    handoff::NotifyWaiters();
+        handOffs->WorkerEnded();
+    else
+        handOffs->NotifyWaiters();
 }
 
 void WorkerThread::WaitForEnd()
 {
-    handoff::WaitServing([this] { return finished_.load(); });
+    handOffs_->WaitServing([this] { return finished_.load(); });
     if (thread_.joinable())
         thread_.join();
-}
-
-bool WorkerThread::WaitForAllEnded(std::chrono::milliseconds limit)
-{
-    using Clock = std::chrono::steady_clock;
-    const bool bounded = limit < std::chrono::hours(24);
-    const auto deadline = bounded ? Clock::now() + limit : Clock::time_point::max();
-    handoff::WaitServing([&] { return liveThreads.load() == 0 || Clock::now() >= deadline; });
-    return liveThreads.load() == 0;
 }
 
 } // namespace lumacast

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "platform/AbortSignal.h"
+#include "platform/HandOff.h"
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace lumacast {
@@ -12,11 +14,12 @@ namespace lumacast {
 // A classic thread object: the body is Execute(); the stop request only sets a
 // flag that Execute polls; the end notification runs on the UI thread once
 // Execute has returned; with release on end the object deletes itself after it.
+// Its hand-offs go to the queue of the owner that made it.
 class WorkerThread {
 public:
     using EndNotification = std::function<void(WorkerThread *sender)>;
 
-    WorkerThread() = default;
+    explicit WorkerThread(std::shared_ptr<HandOffQueue> handOffs) : handOffs_(std::move(handOffs)) { }
     WorkerThread(const WorkerThread &) = delete;
     WorkerThread &operator=(const WorkerThread &) = delete;
     virtual ~WorkerThread();
@@ -43,17 +46,17 @@ public:
     // serving hand-offs, then joins.
     void WaitForEnd();
 
-    // UI thread: waits until every self-releasing worker thread has finished
-    // its last step, self-release included, serving hand-offs meanwhile.
-    // False when `limit` passed first.
-    static bool WaitForAllEnded(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
-
 protected:
     virtual void Execute() = 0;
+
+    // Runs a step on the owner's thread and waits for it (HandOffQueue).
+    void Synchronize(const std::function<void()> &step) { handOffs_->Synchronize(step); }
+    void Post(std::function<void()> step) { handOffs_->Post(std::move(step)); }
 
 private:
     void Run();
 
+    std::shared_ptr<HandOffQueue> handOffs_;
     std::thread thread_;
     EndNotification endNotification_;
     bool releaseOnEnd_ = false;

@@ -183,6 +183,7 @@ TMainForm::TMainForm(const PanelPorts &ports, QWidget *parent)
         return true;
     }();
     Q_UNUSED(rolesInstalled);
+    handOffs_->Watch();
     setWindowTitle(QString::fromUtf8(WindowTitle));
     setFixedSize(WindowWidth, WindowHeight);
     setFont(WindowFont(false));
@@ -373,7 +374,7 @@ void TMainForm::ConnectBtnClick()
         return;
     }
 
-    auto *poller = new TPollingThread(address, ports_.device, *this);
+    auto *poller = new TPollingThread(address, ports_.device, *this, handOffs_);
     poller->SetEndNotification([this](WorkerThread *sender) { PollerEnded(sender); });
     poller->SetReleaseOnEnd(true);
     try {
@@ -514,14 +515,14 @@ void TMainForm::DescribeDeviceState()
         SetNameIfChanged(strip, words.input);
 }
 
-bool EndPolling(std::chrono::milliseconds limit)
+bool EndPolling(TMainForm &form, std::chrono::milliseconds limit)
 {
     if (ActivePoller != nullptr) {
         ActivePoller->RequestStop();
         ActivePoller->AbortConnect();
     }
-    handoff::CutOff();
-    const bool ended = WorkerThread::WaitForAllEnded(limit);
+    form.HandOffs().CutOff();
+    const bool ended = form.HandOffs().WaitForAllEnded(limit);
     // The end notification could not run after the cut-off.
     ActivePoller = nullptr;
     Connected = false;

@@ -104,8 +104,17 @@ public:
     IndicatorStrip *&InpSelStatusPnl4 = std::get<3>(inputStrips);
     IndicatorStrip *&InpSelStatusPnl5 = std::get<4>(inputStrips);
     QTimer *Timer1;
+
+    // The window's own hand-offs: its threads' steps run on the UI thread
+    // through them, and the window's end cuts them off.
+    HandOffQueue &HandOffs() const { return *handOffs_; }
+
+private:
+    std::shared_ptr<HandOffQueue> handOffs_ = HandOffQueue::Make();
+
+public:
     // The discovery endpoint; open from FormCreate to FormDestroy.
-    UdpServer IdUDPServer1;
+    UdpServer IdUDPServer1{handOffs_};
 
     // Always switched together, in these orders: power, lamp, mute, the inputs.
     std::vector<QPushButton *> CommandButtons() const;
@@ -141,9 +150,9 @@ extern TPollingThread *ActivePoller;
 extern bool Discovering;
 
 // The program's end: asks a running polling thread to stop, aborts its
-// connect attempt, cuts the hand-offs off from the window and waits up to
-// `limit` for the thread to be gone. False when it is still running; it can
-// no longer reach the window then. UI thread.
-bool EndPolling(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
+// connect attempt, cuts the window's hand-offs off and waits up to `limit`
+// for the thread to be gone. False when it is still running; it can no
+// longer reach the window then. UI thread.
+bool EndPolling(TMainForm &form, std::chrono::milliseconds limit = std::chrono::milliseconds::max());
 
 } // namespace lumacast

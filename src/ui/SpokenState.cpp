@@ -8,14 +8,10 @@ namespace lumacast {
 
 namespace {
 
+// The state's word is the one every front end uses.
 QString Words(const char *item, const char *what)
 {
-    return QString::fromUtf8(item) + QString::fromUtf8(what);
-}
-
-QString OnOff(const char *item, bool on)
-{
-    return Words(item, on ? OnWords : OffWords);
+    return QString::fromUtf8(item) + QString::fromUtf8(StateJoin) + QString::fromUtf8(what);
 }
 
 } // namespace
@@ -23,15 +19,13 @@ QString OnOff(const char *item, bool on)
 StateWords WordsFor(const std::optional<DeviceState> &state)
 {
     if (!state)
-        return {Words(PowerWord, NotKnownWords), Words(LampWord, NotKnownWords),
-                Words(MuteWord, NotKnownWords), QString::fromUtf8(InputNotKnownWords)};
+        return {Words(PowerName, NotKnownWords), Words(LampName, NotKnownWords),
+                Words(MuteName, NotKnownWords), QString::fromUtf8(InputNotKnownWords)};
     // The second power state claims no more than that the power is changing:
     // the reply does not say which way.
-    const QString power = state->power == PowerState::Changing
-        ? Words(PowerWord, ChangingWords)
-        : OnOff(PowerWord, state->power == PowerState::On);
+    const QString power = Words(PowerName, PowerWord(state->power));
     const QString input = state->input != 0 ? InputWords(state->input) : QString::fromUtf8(NoInputWords);
-    return {power, OnOff(LampWord, state->lamp), OnOff(MuteWord, state->mute), input};
+    return {power, Words(LampName, OnOffWord(state->lamp)), Words(MuteName, OnOffWord(state->mute)), input};
 }
 
 QString ChangeWords(const std::optional<DeviceState> &before, const DeviceState &after)

@@ -38,13 +38,12 @@ inline constexpr const char *CloseCaption = "閉じる(&C)";
 inline constexpr const char *TimerUnavailableText = "タイマーを取得できません";
 
 // The words for the device's state: an item's name and what it is.
-inline constexpr const char *PowerWord = "Power";
-inline constexpr const char *LampWord = "Lamp";
-inline constexpr const char *MuteWord = "Mute";
-inline constexpr const char *OnWords = ": on";
-inline constexpr const char *OffWords = ": off";
-inline constexpr const char *ChangingWords = ": changing";
-inline constexpr const char *NotKnownWords = ": not known";
+inline constexpr const char *PowerName = "Power";
+inline constexpr const char *LampName = "Lamp";
+inline constexpr const char *MuteName = "Mute";
+// What joins an item's name and its state's word ("Power: on").
+inline constexpr const char *StateJoin = ": ";
+inline constexpr const char *NotKnownWords = "not known";
 inline constexpr const char *InputNotKnownWords = "Input: not known";
 inline constexpr const char *NoInputWords = "No input selected";
 // "Input 3".

@@ -3,7 +3,6 @@
 #include "platform/HandOff.h"
 #include "platform/SocketErrorText.h"
 
-#include "support/HandOffGuard.h"
 #include "support/ModalBoxes.h"
 #include "support/UdpPeer.h"
 #include "support/Wait.h"
@@ -120,12 +119,13 @@ TEST(ErrorBoxTest, RunHandlerShowsTheErrorAndStopsTheHandler)
 TEST(ErrorBoxTest, AnErrorOfAHandOffStepGoesBackToItsWorkerUnseen)
 {
     ModalBoxes watcher;
-    const test::HandOffGuard reopened;
+    const auto handOffs = HandOffQueue::Make();
+    handOffs->Watch();
     std::atomic<bool> done{false};
     std::string caught;
     std::thread worker([&] {
         try {
-            Synchronize([] { throw std::runtime_error("step failed"); });
+            handOffs->Synchronize([] { throw std::runtime_error("step failed"); });
         } catch (const std::exception &e) {
             caught = e.what();
         }

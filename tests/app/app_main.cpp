@@ -9,6 +9,5 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);
     lumacast::Application app(argc, argv);
-    lumacast::handoff::Install();
     return RUN_ALL_TESTS();
 }

@@ -41,7 +41,6 @@ class EndpointTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        handoff::Reopen();
         port_ = test::FreeUdpPort();
         endpoint_.SetPort(port_);
         endpoint_.onRead = [this](UdpListenerThread *thread, const std::vector<std::uint8_t> &data,
@@ -54,7 +53,7 @@ protected:
     void TearDown() override { endpoint_.SetActive(false); }
 
     std::uint16_t port_ = 0;
-    UdpServer endpoint_;
+    UdpServer endpoint_{HandOffQueue::Make()};
     std::vector<Seen> seen_;
 };
 
@@ -276,7 +275,7 @@ TEST_P(SendFailureTest, ThrowsTheSocketMessageAndStaysActive)
             return;
         }
         try {
-            UdpServer endpoint;
+            UdpServer endpoint(HandOffQueue::Make());
             endpoint.SetPort(50008);
             endpoint.SetBroadcastEnabled(true);
             endpoint.SetActive(true);

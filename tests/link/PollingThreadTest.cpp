@@ -36,13 +36,14 @@ struct RecordingWindow : PollerWindow {
 // Starts a poller the way the window does and serves its hand-offs.
 struct PollerRun {
     RecordingWindow window;
+    std::shared_ptr<HandOffQueue> handOffs = HandOffQueue::Make();
     bool ended = false;
     TPollingThread *poller = nullptr;
     std::chrono::steady_clock::time_point endedAt;
 
     void Start(std::uint16_t port, const QString &ip = "127.0.0.1", TickSource ticks = TickCount)
     {
-        poller = new TPollingThread(ip, port, window, std::move(ticks));
+        poller = new TPollingThread(ip, port, window, handOffs, std::move(ticks));
         poller->SetEndNotification([this](WorkerThread *) {
             ended = true;
             endedAt = std::chrono::steady_clock::now();
@@ -62,7 +63,7 @@ struct PollerRun {
         if (poller)
             poller->RequestStop();
         ASSERT_TRUE(WaitEnded());
-        WorkerThread::WaitForAllEnded();
+        handOffs->WaitForAllEnded();
     }
 };
 
@@ -162,7 +163,7 @@ TEST(PollingThread, RefusedConnectionEndsWithoutAnyHandOffStep)
     ASSERT_TRUE(run.WaitEnded(5s));
     EXPECT_TRUE(run.window.connectedTo.empty());
     EXPECT_EQ(run.window.builds, 0);
-    WorkerThread::WaitForAllEnded();
+    run.handOffs->WaitForAllEnded();
 }
 
 TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
@@ -175,9 +176,9 @@ TEST(PollingThread, TextsThatDoNotReachAnIPv4AddressNeverConnect)
         run.Start(device.Port(), ip);
         ASSERT_TRUE(run.WaitEnded(10s)) << ip.toStdString();
         EXPECT_TRUE(run.window.connectedTo.empty()) << ip.toStdString();
+        run.handOffs->WaitForAllEnded();
     }
     EXPECT_EQ(device.Record().connections, 0);
-    WorkerThread::WaitForAllEnded();
 }
 
 TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread)
@@ -192,7 +193,7 @@ TEST(PollingThread, StreamingDeviceIsRejectedAndTheStopRequestStillEndsTheThread
     EXPECT_LT(run.endedAt - requested, 10 * Pause);
     EXPECT_EQ(run.window.connectedTo, std::vector<QString>{"127.0.0.1"});
     EXPECT_TRUE(run.window.shown.empty());
-    WorkerThread::WaitForAllEnded();
+    run.handOffs->WaitForAllEnded();
 }
 
 TEST(PollingThread, DottedTextWithLeadingZerosConnects)
@@ -217,7 +218,7 @@ TEST(PollingThread, StopWhileAwaitingClosesPromptly)
     EXPECT_LT(run.endedAt - requested, 10 * Pause);
     ASSERT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
     EXPECT_EQ(FramesAt(device), 1u);
-    WorkerThread::WaitForAllEnded();
+    run.handOffs->WaitForAllEnded();
 }
 
 class DeviceGoneTest : public testing::TestWithParam<bool> { };
@@ -236,7 +237,7 @@ TEST_P(DeviceGoneTest, EndsPromptlyAndLeavesPendingCommandsPending)
     EXPECT_LT(run.endedAt - closedAt, 10 * Pause);
     EXPECT_EQ(run.window.builds, 1);
     EXPECT_EQ(run.window.pending.PowerCmd, '1');
-    WorkerThread::WaitForAllEnded();
+    run.handOffs->WaitForAllEnded();
 }
 
 INSTANTIATE_TEST_SUITE_P(CloseOrReset, DeviceGoneTest, testing::Values(false, true),
@@ -251,7 +252,7 @@ TEST(PollingThread, FailingHandOffStepEndsTheThread)
     ASSERT_TRUE(run.WaitEnded(5s));
     EXPECT_EQ(FramesAt(device), 1u);
     EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 2s));
-    WorkerThread::WaitForAllEnded();
+    run.handOffs->WaitForAllEnded();
 }
 
 TEST(PollingThread, AbortEndsAConnectAttemptThatWouldHang)
@@ -264,7 +265,7 @@ TEST(PollingThread, AbortEndsAConnectAttemptThatWouldHang)
     run.poller->RequestStop();
     run.poller->AbortConnect();
     EXPECT_TRUE(run.WaitEnded(2s));
-    WorkerThread::WaitForAllEnded();
+    run.handOffs->WaitForAllEnded();
 }
 
 } // namespace

@@ -108,26 +108,43 @@ INSTANTIATE_TEST_SUITE_P(
 struct MeaningCase : test::Row {
     DeviceStatusChars status;
     DeviceState state;
+    const char *json; // the fields every front end reports; "" where they add nothing
 };
 
 class MeaningTest : public testing::TestWithParam<MeaningCase> { };
 
 TEST_P(MeaningTest, StatusCharacters)
 {
-    EXPECT_EQ(ReadDeviceState(GetParam().status), GetParam().state);
+    DeviceState want = GetParam().state;
+    want.raw = GetParam().status;
+    const DeviceState state = ReadDeviceState(GetParam().status);
+    EXPECT_EQ(state, want);
+    if (*GetParam().json != '\0')
+        EXPECT_EQ(StateJsonFields(state), GetParam().json);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Meanings, MeaningTest,
-    testing::Values(MeaningCase{"AllOn", {'1', '1', '1', '1'}, {PowerState::On, true, true, 1}},
-                    MeaningCase{"PowerChangingLastInput",
-                                {'2', '0', '0', LastInput},
-                                {PowerState::Changing, false, false, InputCount}},
-                    // Only "1" is on and only the inputs' digits select; the rest means off or none.
-                    MeaningCase{
-                        "OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0}},
-                    MeaningCase{"BeforeAnyReply", {0, 0, 0, 0}, {PowerState::Off, false, false, 0}},
-                    MeaningCase{"InputZero", {'3', '1', '0', '0'}, {PowerState::Off, true, false, 0}}),
+    testing::Values(
+        MeaningCase{"AllOn",
+                    {'1', '1', '1', '1'},
+                    {PowerState::On, true, true, 1},
+                    R"("power": "on", "lamp": "on", "mute": "on", "input": 1, "raw": "1111")"},
+        MeaningCase{"PowerChangingLastInput",
+                    {'2', '0', '0', LastInput},
+                    {PowerState::Changing, false, false, InputCount},
+                    ""},
+        // Only "1" is on and only the inputs' digits select; the rest means off or none.
+        MeaningCase{"OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0}, ""},
+        MeaningCase{
+            "BeforeAnyReply",
+            {0, 0, 0, 0},
+            {PowerState::Off, false, false, 0},
+            R"("power": "off", "lamp": "off", "mute": "off", "input": null, "raw": "\u0000\u0000\u0000\u0000")"},
+        MeaningCase{"InputZero",
+                    {'3', '1', '0', '0'},
+                    {PowerState::Off, true, false, 0},
+                    R"("power": "off", "lamp": "on", "mute": "off", "input": null, "raw": "3100")"}),
     test::RowName());
 
 struct AddressCase {

@@ -1,6 +1,5 @@
 #include "platform/HandOff.h"
 #include "platform/WorkerThread.h"
-#include "support/HandOffGuard.h"
 #include "support/Wait.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +19,22 @@ using test::WaitUntil;
 
 namespace {
 
+// Each test's hand-offs are its own, as each window's are.
+std::shared_ptr<HandOffQueue> Queue()
+{
+    auto queue = HandOffQueue::Make();
+    queue->Watch();
+    return queue;
+}
+
 class Worker : public WorkerThread {
 public:
-    explicit Worker(std::function<void(Worker &)> body) : body_(std::move(body)) { }
+    Worker(std::shared_ptr<HandOffQueue> queue, std::function<void(Worker &)> body)
+        : WorkerThread(std::move(queue)), body_(std::move(body))
+    {
+    }
+    using WorkerThread::Post;
+    using WorkerThread::Synchronize;
     std::exception_ptr error;
 
 protected:
@@ -44,13 +56,13 @@ TEST(HandOff, StepsRunOnTheUiThreadInQueuedOrderAndErrorsGoBack)
     std::vector<int> order;
     const auto ui = std::this_thread::get_id();
     bool allOnUi = true;
-    Worker worker([&](Worker &) {
+    Worker worker(Queue(), [&](Worker &w) {
         for (int i = 0; i < 5; ++i)
-            Synchronize([&, i] {
+            w.Synchronize([&, i] {
                 allOnUi = allOnUi && std::this_thread::get_id() == ui;
                 order.push_back(i);
             });
-        Synchronize([] { throw std::runtime_error("from the step"); });
+        w.Synchronize([] { throw std::runtime_error("from the step"); });
     });
     worker.Start();
     worker.WaitForEnd();
@@ -63,7 +75,7 @@ TEST(HandOff, StepsRunOnTheUiThreadInQueuedOrderAndErrorsGoBack)
 TEST(HandOff, TheEventLoopServesStepsThroughTheWakeUp)
 {
     std::atomic<bool> ran{false};
-    Worker worker([&](Worker &) { Synchronize([&] { ran = true; }); });
+    Worker worker(Queue(), [&](Worker &w) { w.Synchronize([&] { ran = true; }); });
     worker.Start();
     EXPECT_TRUE(WaitUntil([&] { return ran.load(); }, 5s, Serving::EventLoop));
     worker.WaitForEnd();
@@ -76,9 +88,10 @@ TEST(HandOff, TheEventLoopGetsATurnBetweenQueuedStepsThatTakeLong)
     constexpr int Steps = 10;
     std::atomic<int> ran{0};
     int ranWhenTimerFired = -1;
+    const auto queue = Queue();
     for (int i = 0; i < Steps; ++i)
         std::thread([&, i] {
-            Post([&, i] {
+            queue->Post([&, i] {
                 if (i == 0)
                     QTimer::singleShot(0, qApp, [&] { ranWhenTimerFired = ran; });
                 std::this_thread::sleep_for(15ms); // the step's own work
@@ -90,52 +103,60 @@ TEST(HandOff, TheEventLoopGetsATurnBetweenQueuedStepsThatTakeLong)
     EXPECT_LT(ranWhenTimerFired, Steps);
 }
 
-TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThem)
+TEST(HandOff, CutOffFailsQueuedAndNewStepsWithoutRunningThemAndSparesOtherOwners)
 {
-    const test::HandOffGuard reopened;
+    const auto queue = Queue();
+    const auto other = Queue();
     std::atomic<int> ran{0};
     std::atomic<bool> queued{false};
-    Worker worker([&](Worker &) {
+    Worker worker(queue, [&](Worker &w) {
         queued = true;
-        Synchronize([&] { ++ran; }); // queued before the cut-off, never served
+        w.Synchronize([&] { ++ran; }); // queued before the cut-off, never served
     });
     worker.Start();
     ASSERT_TRUE(WaitUntil([&] { return queued.load(); }, 5s, Serving::Nothing));
     // Nothing shows a queued step without running it: time lets it be queued.
     std::this_thread::sleep_for(50ms);
-    handoff::CutOff();
+    queue->CutOff();
     worker.WaitForEnd();
     EXPECT_EQ(ran, 0);
     ASSERT_TRUE(worker.error);
     EXPECT_THROW(std::rethrow_exception(worker.error), HandOffCutOff);
 
-    Worker late([&](Worker &) { Synchronize([&] { ++ran; }); });
+    Worker late(queue, [&](Worker &w) { w.Synchronize([&] { ++ran; }); });
     late.Start();
     late.WaitForEnd();
     EXPECT_EQ(ran, 0);
+
+    // Another owner's workers go on being served.
+    Worker elsewhere(other, [&](Worker &w) { w.Synchronize([&] { ++ran; }); });
+    elsewhere.Start();
+    elsewhere.WaitForEnd();
+    EXPECT_EQ(ran, 1);
+    EXPECT_FALSE(elsewhere.error);
 }
 
 TEST(HandOff, PostedStepsKeepTheOrderWithWaitedOnesAndGoAfterTheCutOff)
 {
-    const test::HandOffGuard reopened;
+    const auto queue = Queue();
     std::vector<int> order;
-    Worker worker([&](Worker &) {
-        Post([&] { order.push_back(0); });
-        Post([&] { throw std::runtime_error("dropped, not raised"); });
-        Synchronize([&] { order.push_back(1); });
-        Post([&] { order.push_back(2); });
+    Worker worker(queue, [&](Worker &w) {
+        w.Post([&] { order.push_back(0); });
+        w.Post([&] { throw std::runtime_error("dropped, not raised"); });
+        w.Synchronize([&] { order.push_back(1); });
+        w.Post([&] { order.push_back(2); });
     });
     worker.Start();
     worker.WaitForEnd();
-    handoff::Drain();
+    queue->Drain();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
     EXPECT_FALSE(worker.error);
 
-    handoff::CutOff();
-    Worker late([&](Worker &) { Post([&] { order.push_back(3); }); });
+    queue->CutOff();
+    Worker late(queue, [&](Worker &w) { w.Post([&] { order.push_back(3); }); });
     late.Start();
     late.WaitForEnd();
-    handoff::Drain();
+    queue->Drain();
     EXPECT_EQ(order.size(), 3u);
 }
 
@@ -143,13 +164,17 @@ TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
 {
     struct Counted : WorkerThread {
         std::atomic<int> *destroyed;
-        explicit Counted(std::atomic<int> *d) : destroyed(d) { }
+        Counted(std::shared_ptr<HandOffQueue> q, std::atomic<int> *d)
+            : WorkerThread(std::move(q)), destroyed(d)
+        {
+        }
         ~Counted() override { ++*destroyed; }
         void Execute() override { }
     };
     std::atomic<int> destroyed{0};
     bool notified = false;
-    auto *thread = new Counted(&destroyed);
+    const auto queue = Queue();
+    auto *thread = new Counted(queue, &destroyed);
     const auto ui = std::this_thread::get_id();
     thread->SetEndNotification([&](WorkerThread *sender) {
         EXPECT_EQ(sender, thread);
@@ -159,7 +184,7 @@ TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
     });
     thread->SetReleaseOnEnd(true);
     thread->Start();
-    WorkerThread::WaitForAllEnded();
+    queue->WaitForAllEnded();
     EXPECT_TRUE(notified);
     EXPECT_EQ(destroyed, 1);
 }
@@ -167,9 +192,11 @@ TEST(WorkerThread, EndNotificationRunsOnTheUiThreadThenTheObjectFreesItself)
 TEST(WorkerThread, TheWaitForTheEndIsBoundedAndTheStopRequestWakesTheWorker)
 {
     struct Pausing : WorkerThread {
+        using WorkerThread::WorkerThread;
         void Execute() override { StopSignal().WaitFor(60000); }
     };
-    auto *thread = new Pausing;
+    const auto queue = Queue();
+    auto *thread = new Pausing(queue);
     // As the window does: the thread frees itself only after the UI thread
     // has run its end notification, so the stop request cannot meet a freed
     // object.
@@ -177,10 +204,10 @@ TEST(WorkerThread, TheWaitForTheEndIsBoundedAndTheStopRequestWakesTheWorker)
     thread->SetReleaseOnEnd(true);
     thread->Start();
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_FALSE(WorkerThread::WaitForAllEnded(std::chrono::milliseconds(200)));
+    EXPECT_FALSE(queue->WaitForAllEnded(std::chrono::milliseconds(200)));
     EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(200));
     thread->RequestStop();
-    EXPECT_TRUE(WorkerThread::WaitForAllEnded(std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(queue->WaitForAllEnded(std::chrono::milliseconds(5000)));
 }
 
 } // namespace

@@ -96,6 +96,7 @@ bool NoDescriptorLeft(int any)
 TEST(OwnResourceFailure, ReadsLikeASocketError)
 {
     struct Idle : WorkerThread {
+        Idle() : WorkerThread(HandOffQueue::Make()) { }
         void Execute() override { }
     };
     const struct {

@@ -13,7 +13,7 @@ bool WaitUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         if (serving == Serving::All)
-            handoff::Drain();
+            HandOffQueue::DrainOwnedByThisThread();
         if (serving != Serving::Nothing && QCoreApplication::instance() != nullptr)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (done())

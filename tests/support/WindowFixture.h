@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/HandOff.h"
 #include "ui/Main.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +15,6 @@ class WindowFixture : public testing::Test {
 protected:
     void SetUp() override
     {
-        handoff::Reopen();
         Connected = false;
         ActivePoller = nullptr;
         Discovering = false;
@@ -25,12 +23,11 @@ protected:
     void TearDown() override
     {
         if (form_) {
-            EndPolling();
+            EndPolling(*form_);
             form_->FormDestroy();
             form_.reset();
         }
         MainForm = nullptr;
-        handoff::Reopen();
     }
 
     // Unless `realTimer`, the discovery window runs until expireDiscovery()

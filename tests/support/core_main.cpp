@@ -1,4 +1,3 @@
-#include "platform/HandOff.h"
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -6,6 +5,5 @@ int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
-    lumacast::handoff::Install();
     return RUN_ALL_TESTS();
 }

@@ -1,4 +1,3 @@
-#include "platform/HandOff.h"
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,6 +7,5 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    lumacast::handoff::Install();
     return RUN_ALL_TESTS();
 }

@@ -304,8 +304,11 @@ INSTANTIATE_TEST_SUITE_P(ClosedBy, Rejection, testing::Values(Qt::Key_Escape, Qt
 TEST_F(AddressField, HandOffsRunWhileTheRejectionIsShown)
 {
     std::atomic<bool> ranUnderTheBox = false;
-    std::thread worker(
-        [&] { Synchronize([&] { ranUnderTheBox = QApplication::activeModalWidget() != nullptr; }); });
+    const auto handOffs = HandOffQueue::Make();
+    handOffs->Watch();
+    std::thread worker([&] {
+        handOffs->Synchronize([&] { ranUnderTheBox = QApplication::activeModalWidget() != nullptr; });
+    });
     const test::ModalBoxes boxes([&](QMessageBox *box) {
         EXPECT_TRUE(test::WaitUntil([&] { return ranUnderTheBox.load(); }));
         box->buttons().front()->click();

@@ -601,7 +601,7 @@ TEST_F(MainFormTest, EndOfProgramClosesTheConnectionInOrderAndPromptly)
     ConnectTo("127.0.0.1");
     ASSERT_TRUE(WaitUntil([&] { return FramesAt(device) >= 2; }));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(EndPolling());
+    EXPECT_TRUE(EndPolling(*form_));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
     EXPECT_TRUE(WaitUntil([&] { return device.Record().endsOfStream == 1; }, 1s));
     // The window was never touched after the cut-off.

@@ -4,6 +4,7 @@
 #include "platform/SocketError.h"
 #include "platform/SocketErrorText.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -46,6 +48,8 @@ void SetNonBlocking(int fd)
 
 // Waits for `events` on fd, or for `abort`; -1 waits without limit. True
 // when the fd is ready, false when the time ran out; throws when aborted.
+// EINTR restarts the wait for the whole time again: callers wait for ever or
+// only briefly.
 bool WaitFor(int fd, short events, const AbortSignal *abort, int timeoutMs, const char *what)
 {
     pollfd fds[2] = {{fd, events, 0}, {abort ? abort->Fd() : -1, POLLIN, 0}};
@@ -81,6 +85,11 @@ struct Lookup {
     const int finished;
 };
 
+int TimeoutOf(std::optional<std::chrono::milliseconds> limit)
+{
+    return limit ? static_cast<int>(std::clamp<long long>(limit->count(), 0, INT32_MAX)) : -1;
+}
+
 } // namespace
 
 TcpClient::~TcpClient()
@@ -88,7 +97,8 @@ TcpClient::~TcpClient()
     Disconnect();
 }
 
-void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort)
+void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSignal *abort,
+                        std::optional<std::chrono::milliseconds> limit)
 {
     Disconnect();
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -115,7 +125,8 @@ void TcpClient::Connect(Ipv4Address address, std::uint16_t port, const AbortSign
         if (::connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) {
             if (errno != EINPROGRESS)
                 throw SocketError("connect", errno);
-            WaitFor(fd, POLLOUT, abort, -1, "connect");
+            if (!WaitFor(fd, POLLOUT, abort, TimeoutOf(limit), "connect"))
+                throw SocketError("connect", ETIMEDOUT);
             int error = 0;
             socklen_t len = sizeof error;
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
@@ -152,7 +163,7 @@ void TcpClient::Send(std::string_view bytes, const AbortSignal *stop)
     }
 }
 
-bool TcpClient::ReadAvailable()
+TcpClient::Seen TcpClient::ReadAvailable()
 {
     // Only what has arrived by now: a device that streams must not keep the
     // look going. But the count is only a floor: a reply may land after it,
@@ -176,16 +187,16 @@ bool TcpClient::ReadAvailable()
             continue;
         }
         if (n == 0)
-            return true;
+            return Seen::Ended;
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return false;
+            return Seen::Open;
         if (IsClosedError(errno))
-            return true;
+            return Seen::Reset;
         throw SocketError("recv", errno);
     }
-    return false;
+    return Seen::Open;
 }
 
 TcpClient::CheckResult TcpClient::CheckForData(int waitMs)
@@ -196,20 +207,21 @@ TcpClient::CheckResult TcpClient::CheckForData(int waitMs)
         result.closed = true;
         return result;
     }
-    bool closed = ReadAvailable();
-    if (input_.empty() && !closed) {
+    Seen seen = ReadAvailable();
+    if (input_.empty() && seen == Seen::Open) {
         pollfd p{fd_, POLLIN, 0};
         int n;
         do {
             n = ::poll(&p, 1, waitMs);
         } while (n < 0 && errno == EINTR);
         if (n > 0)
-            closed = ReadAvailable();
+            seen = ReadAvailable();
     }
-    if (closed)
+    if (seen != Seen::Open)
         Disconnect();
     result.received = !input_.empty();
-    result.closed = closed;
+    result.closed = seen != Seen::Open;
+    result.reset = seen == Seen::Reset;
     return result;
 }
 
@@ -253,12 +265,13 @@ void TcpClient::Disconnect() noexcept
     fd_ = -1;
 }
 
-Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *abort)
+Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *abort,
+                                   std::optional<std::chrono::milliseconds> limit)
 {
     // The system's lookup has no time limit we could set and cannot be
     // cancelled, so it runs on a thread of its own that nobody joins.
     auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host] {
+    auto work = [lookup, host] {
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
@@ -275,9 +288,16 @@ Ipv4Address TcpClient::ResolveIPv4(const std::string &host, const AbortSignal *a
         const std::uint64_t one = 1;
         // Fails only when the counter is full, and then it is readable anyway.
         [[maybe_unused]] auto n = ::write(lookup->finished, &one, sizeof one);
-    }).detach();
+    };
+    try {
+        std::thread(std::move(work)).detach();
+    } catch (const std::system_error &e) {
+        // Out of threads: this lookup fails, the program goes on.
+        throw SocketError("host-name lookup thread", e.code().value());
+    }
 
-    WaitFor(lookup->finished, POLLIN, abort, -1, "host-name lookup");
+    if (!WaitFor(lookup->finished, POLLIN, abort, TimeoutOf(limit), "host-name lookup"))
+        throw SocketError("host-name lookup of " + host, ETIMEDOUT);
     std::lock_guard lock(lookup->mutex);
     if (lookup->rc != 0)
         throw SocketError("cannot resolve " + host, lookup->rc == EAI_SYSTEM ? lookup->error : EHOSTUNREACH);

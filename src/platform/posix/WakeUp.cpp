@@ -11,6 +11,12 @@ namespace lumacast {
 
 WakeUp::WakeUp() : handle_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) { }
 
+WakeUp::~WakeUp()
+{
+    if (handle_ >= 0)
+        ::close(handle_);
+}
+
 void WakeUp::Raise() noexcept
 {
     const std::uint64_t one = 1;
