@@ -6,17 +6,22 @@
 #include "ctl/Targets.h"
 #include "platform/AbortSignal.h"
 #include "platform/EndSignals.h"
-#include "platform/HandOff.h"
+#include "platform/OpenFileLimit.h"
+#include "platform/SocketError.h"
 #include "platform/Terminal.h"
 
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <system_error>
 
 namespace lumacast::ctl {
 namespace {
 
 constexpr const char *Name = "lumacast2-ctl";
+// Far more than the side-by-side connections need; the system's hard limit
+// caps it.
+constexpr std::uint64_t OpenFilesWanted = 65536;
 
 std::string PortHeld(std::uint16_t port)
 {
@@ -100,6 +105,8 @@ int Main(const std::vector<std::string> &args)
         break;
     }
 
+    // As many targets as the limit allows hold a connection side by side.
+    RaiseOpenFileLimit(OpenFilesWanted);
     try {
         // Before any thread exists, so that only the watcher sees them.
         BlockEndSignals();
@@ -108,6 +115,10 @@ int Main(const std::vector<std::string> &args)
         const char *noColour = std::getenv("NO_COLOR");
         const bool colour = IsTerminal(StandardStream::Output) && (noColour == nullptr || *noColour == '\0');
         return Run(parsed.options, Ports{}, std::cout, std::cerr, colour, stop);
+    } catch (const SocketError &e) {
+        // The socket layer's own message is the panel's, in Japanese.
+        std::cerr << Name << ": " << std::generic_category().message(e.ErrorNumber()) << '\n';
+        return ExitFailed;
     } catch (const std::exception &e) {
         std::cerr << Name << ": " << e.what() << '\n';
         return ExitFailed;
