@@ -173,38 +173,6 @@ std::optional<long long> ReadCount(std::string_view text)
     return value;
 }
 
-// Letters, digits, hyphens and underscores in dot-separated labels.
-bool LooksLikeHostName(std::string_view text)
-{
-    if (text.empty() || text.size() > 253)
-        return false;
-    if (text.back() == '.')
-        text.remove_suffix(1);
-    std::size_t label = 0;
-    for (char c : text) {
-        if (c == '.') {
-            if (label == 0)
-                return false;
-            label = 0;
-            continue;
-        }
-        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            c == '-' || c == '_';
-        if (!allowed || ++label > 63)
-            return false;
-    }
-    return label > 0;
-}
-
-bool IsTarget(const std::string &text)
-{
-    if (text.empty())
-        return false;
-    // The panel's own test first: what its field takes, a target takes too.
-    const QString asText = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    return IsValidAddress(asText) || LooksLikeHostName(text);
-}
-
 Parsed Usage(std::string message)
 {
     Parsed parsed;
@@ -340,7 +308,7 @@ Parsed ParseCommandLine(const std::vector<std::string> &args)
         ++next;
     }
     for (; next < positionals.size(); ++next) {
-        if (!IsTarget(positionals[next]))
+        if (!IsTargetText(positionals[next]))
             return Usage("not an address or host name: '" + positionals[next] + "'");
         options.targets.push_back(positionals[next]);
     }
