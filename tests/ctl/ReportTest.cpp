@@ -5,6 +5,7 @@
 
 using namespace lumacast;
 using namespace lumacast::ctl;
+using namespace std::string_literals;
 
 namespace {
 
@@ -36,8 +37,11 @@ TEST(ReportTest, ColourLeavesTheAlignmentAlone)
 
 struct JsonRow : test::Row {
     TargetResult result;
-    const char *json;
+    std::string json;
 };
+
+// The digit after the last input, which names none.
+const char PastLastInput = static_cast<char>('1' + InputCount);
 
 class ReportJson : public testing::TestWithParam<JsonRow> { };
 
@@ -56,8 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
             R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": 5, "raw": "1115"})"},
         JsonRow{
             {"ChangingAndNoInput"},
-            {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', '6'}},
-            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "changing", "lamp": "off", "mute": "off", "input": null, "raw": "2006"})"},
+            {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', PastLastInput}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "changing", "lamp": "off", "mute": "off", "input": null, "raw": "200)"s +
+                PastLastInput + R"("})"},
         JsonRow{
             {"FailedWithoutReply"},
             {"host\"x", "connection refused", std::nullopt},
