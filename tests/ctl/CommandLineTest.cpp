@@ -236,10 +236,18 @@ bool Names(const std::string &text, const std::string &name)
     return false;
 }
 
-std::string ManSection(const std::string &man, const std::string &name)
+// The tags of a man page section's items: each line after a .TP or .TQ.
+std::string ManTags(const std::string &man, const std::string &section)
 {
-    const auto from = man.find("\n.SH " + name + "\n");
-    return from == std::string::npos ? std::string() : man.substr(from, man.find("\n.SH ", from + 1) - from);
+    std::istringstream lines(man);
+    std::string line, tags, in;
+    for (bool tag = false; std::getline(lines, line); tag = line == ".TP" || line == ".TQ") {
+        if (line.rfind(".SH ", 0) == 0)
+            in = line.substr(4);
+        else if (tag && in == section)
+            tags += line + "\n";
+    }
+    return tags;
 }
 
 using CommandOptions = std::pair<std::string, std::vector<std::string>>;
@@ -250,12 +258,12 @@ TEST_P(CommandDocuments, ManPageAndCompletionTellOfItAndItsOptions)
 {
     const auto &[command, options] = GetParam();
     const std::string man = ReadDocument(LC_CTL_MAN_PAGE);
-    EXPECT_TRUE(command.empty() || Names(ManSection(man, "COMMANDS"), command)) << command;
+    EXPECT_TRUE(command.empty() || Names(ManTags(man, "COMMANDS"), command)) << command;
     for (const auto &option : options) {
         std::string spelled;
         for (char c : option)
             spelled += c == '-' ? "\\-" : std::string(1, c);
-        EXPECT_TRUE(Names(ManSection(man, "OPTIONS"), spelled)) << option;
+        EXPECT_TRUE(Names(ManTags(man, "OPTIONS"), spelled)) << option;
     }
 
     // Its own line of the completion offers exactly its options.

@@ -40,8 +40,9 @@ struct JsonRow : test::Row {
     std::string json;
 };
 
-// The digit after the last input, which names none.
-const char PastLastInput = static_cast<char>('1' + InputCount);
+// The last input's digit, and the one after it, which names none.
+const char LastInput = static_cast<char>('0' + InputCount);
+const char PastLastInput = static_cast<char>(LastInput + 1);
 
 class ReportJson : public testing::TestWithParam<JsonRow> { };
 
@@ -56,8 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         JsonRow{
             {"AllOn"},
-            {"192.0.2.10", "", DeviceStatusChars{'1', '1', '1', '5'}},
-            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": 5, "raw": "1115"})"},
+            {"192.0.2.10", "", DeviceStatusChars{'1', '1', '1', LastInput}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": )"s +
+                LastInput + R"(, "raw": "111)" + LastInput + R"("})"},
         JsonRow{
             {"ChangingAndNoInput"},
             {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', PastLastInput}},
