@@ -224,13 +224,9 @@ const std::string SwitchHelp = "Sends one frame that carries the command, then p
                                "changing counts as on the way) for at most S seconds.\n\n"s +
     Connection + Exits;
 
+// clang-format off
 const std::vector<CommandRow> CommandTable{
-    {"find",
-     Command::Find,
-     Operand::None,
-     nullptr,
-     false,
-     {Opt::WaitMs, Opt::Json},
+    {"find", Command::Find, Operand::None, nullptr, false, {Opt::WaitMs, Opt::Json},
      "list the devices that answer a discovery, one a line",
      "Broadcasts one discovery request from UDP port " + std::to_string(DiscoveryLocalPort) +
          " to 255.255.255.255\nport " + std::to_string(DiscoveryRemotePort) +
@@ -239,23 +235,13 @@ const std::vector<CommandRow> CommandTable{
          " must be free: a panel\nrunning on this machine holds it.\n\n" + Exits,
      {{Opt::All, "find takes no --all: it lists every device itself"},
       {Opt::Timeout, "find makes no connection, so takes no --timeout"}}},
-    {"status",
-     Command::Status,
-     Operand::None,
-     nullptr,
-     true,
+    {"status", Command::Status, Operand::None, nullptr, true,
      {Opt::Timeout, Opt::Json, Opt::WaitMs, Opt::Broker, Opt::Base},
      "print power, lamp, mute and input of each device",
      "Connects to each device, sends one frame without a command and prints the\n"
      "state it reports: power on, changing (warming up) or off; lamp and mute on\n"
-     "or off; input " +
-         InputWords + " or none.\n\n" + Connection + Exits,
-     {}},
-    {"watch",
-     Command::Watch,
-     Operand::None,
-     nullptr,
-     true,
+     "or off; input " + InputWords + " or none.\n\n" + Connection + Exits, {}},
+    {"watch", Command::Watch, Operand::None, nullptr, true,
      {Opt::Once, Opt::Json, Opt::Timeout, Opt::WaitMs, Opt::Broker, Opt::Base},
      "print each change of each device as it happens",
      "Keeps a connection to each device open for ever and prints each change as\n"
@@ -266,49 +252,20 @@ const std::vector<CommandRow> CommandTable{
      "A lost device is tried again for ever: after 1 s, doubling up to 30 s, each\n"
      "pause jittered. With --once, a device that ended is not tried again, and the\n"
      "watch ends when every device has ended. SIGINT and SIGTERM end it. --all\n"
-     "discovers once, at the start.\n\n"s +
-         Connection + WatchExits,
-     {}},
-    {"power",
-     Command::Power,
-     Operand::OnOff,
-     &PendingCommands::PowerCmd,
-     true,
-     Commanding,
-     "switch the power, then print the state",
-     SwitchHelp,
-     {}},
-    {"lamp",
-     Command::Lamp,
-     Operand::OnOff,
-     &PendingCommands::LampCmd,
-     true,
-     Commanding,
-     "switch the lamp, then print the state",
-     SwitchHelp,
-     {}},
-    {"mute",
-     Command::Mute,
-     Operand::OnOff,
-     &PendingCommands::MuteCmd,
-     true,
-     Commanding,
-     "switch mute, then print the state",
-     SwitchHelp,
-     {}},
-    {"input",
-     Command::Input,
-     Operand::Input,
-     &PendingCommands::InpSelCmd,
-     true,
-     Commanding,
+     "discovers once, at the start.\n\n"s + Connection + WatchExits, {}},
+    {"power", Command::Power, Operand::OnOff, &PendingCommands::PowerCmd, true, Commanding,
+     "switch the power, then print the state", SwitchHelp, {}},
+    {"lamp", Command::Lamp, Operand::OnOff, &PendingCommands::LampCmd, true, Commanding,
+     "switch the lamp, then print the state", SwitchHelp, {}},
+    {"mute", Command::Mute, Operand::OnOff, &PendingCommands::MuteCmd, true, Commanding,
+     "switch mute, then print the state", SwitchHelp, {}},
+    {"input", Command::Input, Operand::Input, &PendingCommands::InpSelCmd, true, Commanding,
      "select that input, then print the state",
      "Sends one frame that selects the input, then prints the state the device\n"
      "reports. With --wait, polls until the device reports that input for at\n"
-     "most S seconds.\n\n"s +
-         Connection + Exits,
-     {}},
+     "most S seconds.\n\n"s + Connection + Exits, {}},
 };
+// clang-format on
 
 const CommandRow *FindCommand(std::string_view name)
 {
