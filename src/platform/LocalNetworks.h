@@ -6,8 +6,9 @@
 
 namespace lumacast {
 
-// The broadcast address of each of this machine's IPv4 networks that has one,
-// as the system reports them now. Throws std::system_error when it cannot tell.
+// The broadcast addresses of this machine's IPv4 networks as the system
+// reports them now: each one set, and each network's last address, which the
+// system takes for one too. Throws std::system_error when it cannot tell.
 std::vector<Ipv4Address> LocalBroadcastAddresses();
 
 } // namespace lumacast
