@@ -30,19 +30,17 @@ TEST_P(DiscoverySender, LeavesOutWhatCannotBeADevice)
     EXPECT_EQ(NotADevice(sender, {Ipv4Address{0xC00002FFu}}), GetParam().why);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DiscoverySender,
-                         testing::Values(Sender{{"Unspecified"}, "0.0.0.0", NoHost},
-                                         Sender{{"ThisNetwork"}, "0.255.255.255", NoHost},
-                                         Sender{{"LimitedBroadcast"}, "255.255.255.255", Broadcast},
-                                         Sender{{"LocalBroadcast"}, "192.0.2.255", Broadcast},
-                                         Sender{{"OtherNetworksBroadcast"}, "198.51.100.255", ""},
-                                         Sender{{"MulticastFirst"}, "224.0.0.1", Multicast},
-                                         Sender{{"MulticastLast"}, "239.255.255.255", Multicast},
-                                         Sender{{"AboveMulticast"}, "240.0.0.1", ""},
-                                         Sender{{"ThisMachine"}, "127.0.0.1", ""},
-                                         Sender{{"Ipv6Unspecified"}, "::", NoHost},
-                                         Sender{{"Ipv6Multicast"}, "ff02::1", Multicast},
-                                         Sender{{"Ipv6Loopback"}, "::1", ""}),
-                         test::RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Table, DiscoverySender,
+    testing::Values(Sender{{"AllZero"}, "0.0.0.0", NoHost}, Sender{{"ThisNetwork"}, "0.255.255.255", NoHost},
+                    Sender{{"LimitedBroadcast"}, "255.255.255.255", Broadcast},
+                    Sender{{"LocalBroadcast"}, "192.0.2.255", Broadcast},
+                    Sender{{"OtherNetworksBroadcast"}, "198.51.100.255", ""},
+                    Sender{{"MulticastFirst"}, "224.0.0.1", Multicast},
+                    Sender{{"MulticastLast"}, "239.255.255.255", Multicast},
+                    Sender{{"AboveMulticast"}, "240.0.0.1", ""}, Sender{{"ThisMachine"}, "127.0.0.1", ""},
+                    Sender{{"Ipv6AllZero"}, "::", NoHost}, Sender{{"Ipv6Multicast"}, "ff02::1", Multicast},
+                    Sender{{"Ipv6Loopback"}, "::1", ""}),
+    test::RowName());
 
 } // namespace
