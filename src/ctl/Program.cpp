@@ -8,8 +8,10 @@
 #include "platform/EndSignals.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/SocketError.h"
+#include "platform/StandardStreams.h"
 #include "platform/Terminal.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -34,6 +36,18 @@ std::string WindowText(std::chrono::milliseconds window)
     return std::to_string(window.count()) + " ms";
 }
 
+// Writes a result whole; a result that cannot be written is a failure, told
+// with the system's reason, or a script would take a lost table for success.
+bool Put(std::ostream &out, std::ostream &err, const std::string &text)
+{
+    out << text << std::flush;
+    if (out)
+        return true;
+    const int cause = errno; // the failed write's, as the stream left it
+    err << Name << ": cannot write the output: " << std::generic_category().message(cause) << '\n';
+    return false;
+}
+
 } // namespace
 
 int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostream &err, bool colour,
@@ -47,12 +61,15 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
             err << Name << ": " << (found.portHeld ? PortHeld(ports.discoveryLocal) : found.error) << '\n';
             return ExitFailed;
         }
+        for (const std::string &sender : found.leftOut)
+            err << Name << ": left out " << sender << '\n';
         if (stop.Signalled()) {
             err << Name << ": interrupted\n";
             return ExitFailed;
         }
         if (options.command == Command::Find) {
-            out << FormatFound(found.senders, options.json) << std::flush;
+            if (!Put(out, err, FormatFound(found.senders, options.json)))
+                return ExitFailed;
             if (found.senders.empty()) {
                 err << Name << ": no device answered within " << WindowText(options.discoveryWindow) << '\n';
                 return ExitFailed;
@@ -60,8 +77,8 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
             return ExitOk;
         }
         if (found.senders.empty()) {
-            if (options.json)
-                out << FormatJson({}) << std::flush;
+            if (options.json && !Put(out, err, FormatJson({})))
+                return ExitFailed;
             err << Name << ": no device answered within " << WindowText(options.discoveryWindow) << '\n';
             return ExitFailed;
         }
@@ -77,8 +94,7 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
         exchange.reached = GoalOf(options.pending);
     const std::vector<TargetResult> results = RunTargets(targets, exchange, stop);
 
-    out << (options.json ? FormatJson(results) : FormatTable(results, colour)) << std::flush;
-    bool allOk = true;
+    bool allOk = Put(out, err, options.json ? FormatJson(results) : FormatTable(results, colour));
     for (const auto &r : results) {
         if (r.Ok())
             continue;
@@ -90,14 +106,15 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
 
 int Main(const std::vector<std::string> &args)
 {
+    // First, before any descriptor is opened.
+    HoldClosedStandardStreams();
     const Parsed parsed = ParseCommandLine(args);
     switch (parsed.kind) {
     case Parsed::Kind::Help:
-        std::cout << parsed.text;
-        return ExitOk;
+        return Put(std::cout, std::cerr, parsed.text) ? ExitOk : ExitFailed;
     case Parsed::Kind::Version:
-        std::cout << Name << ' ' << LC_PROGRAM_VERSION << '\n';
-        return ExitOk;
+        return Put(std::cout, std::cerr, std::string(Name) + ' ' + LC_PROGRAM_VERSION + '\n') ? ExitOk
+                                                                                              : ExitFailed;
     case Parsed::Kind::UsageError:
         std::cerr << Name << ": " << parsed.text << '\n';
         return ExitUsage;
