@@ -4,6 +4,7 @@
 #include "ctl/Find.h"
 #include "ctl/Report.h"
 #include "ctl/Targets.h"
+#include "ctl/Watch.h"
 #include "platform/AbortSignal.h"
 #include "platform/EndSignals.h"
 #include "platform/OpenFileLimit.h"
@@ -51,7 +52,7 @@ bool Put(std::ostream &out, std::ostream &err, const std::string &text)
 } // namespace
 
 int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostream &err, bool colour,
-        const AbortSignal &stop)
+        AbortSignal &stop)
 {
     std::vector<std::string> targets = options.targets;
     if (options.command == Command::Find || options.all) {
@@ -85,6 +86,15 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
         targets = found.senders;
     }
 
+    if (options.command == Command::Watch) {
+        WatchSettings watch;
+        watch.port = ports.device;
+        watch.timeout = options.timeout;
+        watch.json = options.json;
+        watch.once = options.once;
+        return RunWatch(targets, watch, out, err, stop);
+    }
+
     Exchange exchange;
     exchange.port = ports.device;
     exchange.timeout = options.timeout;
@@ -108,7 +118,8 @@ int Main(const std::vector<std::string> &args)
 {
     // First, before any descriptor is opened.
     HoldClosedStandardStreams();
-    const Parsed parsed = ParseCommandLine(args);
+    const char *broker = std::getenv(BrokerVariable);
+    const Parsed parsed = ParseCommandLine(args, broker != nullptr ? broker : "");
     switch (parsed.kind) {
     case Parsed::Kind::Help:
         return Put(std::cout, std::cerr, parsed.text) ? ExitOk : ExitFailed;

@@ -6,6 +6,7 @@
 #include "platform/AbortSignal.h"
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -23,15 +24,16 @@ public:
     void Write(const std::string &line)
     {
         std::lock_guard lock(mutex_);
-        if (failed_)
+        if (failed_ != 0)
             return;
         out_ << line << '\n' << std::flush;
         if (!out_) {
-            failed_ = true;
+            failed_ = errno; // the failed write's, as the stream left it
             stop_.Signal();
         }
     }
-    bool Failed() const
+    // The system's error number of a write that failed; 0 while none has.
+    int Failed() const
     {
         std::lock_guard lock(mutex_);
         return failed_;
@@ -41,7 +43,7 @@ private:
     mutable std::mutex mutex_;
     std::ostream &out_;
     AbortSignal &stop_;
-    bool failed_ = false;
+    int failed_ = 0;
 };
 
 class TargetWatch : public WatchEvents {
@@ -133,8 +135,8 @@ int RunWatch(const std::vector<std::string> &targets, const WatchSettings &setti
     for (auto &thread : threads)
         thread.join();
 
-    if (lines.Failed()) {
-        err << "lumacast2-ctl: cannot write the output: " << std::generic_category().message(EIO) << '\n';
+    if (const int cause = lines.Failed()) {
+        err << "lumacast2-ctl: cannot write the output: " << std::generic_category().message(cause) << '\n';
         return 1;
     }
     if (unwatched)

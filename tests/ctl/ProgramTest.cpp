@@ -41,7 +41,8 @@ TEST_P(LostOutput, IsAFailureToldOnce)
     FailingOutput failing(GetParam().errorNumber);
     std::ostream out(&failing);
     std::ostringstream err;
-    EXPECT_EQ(ctl::Run(parsed.options, ports, out, err, false, AbortSignal()), ExitFailed);
+    AbortSignal stop;
+    EXPECT_EQ(ctl::Run(parsed.options, ports, out, err, false, stop), ExitFailed);
     EXPECT_EQ(err.str(), std::string("lumacast2-ctl: cannot write the output: ") + GetParam().told + "\n");
 }
 
@@ -49,7 +50,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, LostOutput,
     testing::Values(
         Lost{{"TableToAFullDisk"}, {"status", "127.0.0.1"}, ENOSPC, "No space left on device"},
-        Lost{{"JsonToAClosedStream"}, {"status", "127.0.0.1", "--json"}, EBADF, "Bad file descriptor"}),
+        Lost{{"JsonToAClosedStream"}, {"status", "127.0.0.1", "--json"}, EBADF, "Bad file descriptor"},
+        // A watch that cannot tell what it sees ends instead of watching for ever.
+        Lost{{"WatchToAFullDisk"}, {"watch", "127.0.0.1"}, ENOSPC, "No space left on device"}),
     test::RowName());
 
 } // namespace
