@@ -15,10 +15,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace lumacast {
@@ -156,7 +154,7 @@ void TMainForm::Build()
     setFixedSize(WindowWidth, WindowHeight);
     setFont(WindowFont(false));
 
-    // In the table's order, which is the order they are stacked in.
+    // In the table's order, which is the order they are stacked in and the tab order.
     for (const ControlSpec &row : Controls)
         MakeControl(this, row);
     Label1 = ControlOf<QLabel>(this, "Label1");
@@ -200,15 +198,10 @@ void TMainForm::Build()
     for (QPushButton *button : findChildren<QPushButton *>(Qt::FindDirectChildrenOnly))
         button->installEventFilter(returnPresses);
 
-    Label1->setFocusPolicy(Qt::NoFocus);
-    StatusBar1->setFocusPolicy(Qt::NoFocus);
-    std::vector<std::pair<int, QWidget *>> tabOrder;
+    // The focus moves in creation order, which is the table's.
     for (const ControlSpec &control : Controls)
-        if (control.tabPosition >= 0)
-            tabOrder.emplace_back(control.tabPosition, findChild<QWidget *>(QLatin1String(control.name)));
-    std::sort(tabOrder.begin(), tabOrder.end());
-    for (std::size_t i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+        if (control.focus == Focus::Never)
+            ControlOf<QWidget>(this, control.name)->setFocusPolicy(Qt::NoFocus);
 
     // Every handler's error reaches the event loop without unwinding the toolkit.
     const auto handler = [this](void (TMainForm::*run)()) {

@@ -28,7 +28,7 @@ import tempfile
 import time
 import traceback
 
-from harness import (DEVICE_IP, INPUTS, LAYOUT, PANEL_IP, SKIPPED, TAB_POSITIONS, TITLE, WINDOW_SIZE, Failure,
+from harness import (DEVICE_IP, INPUTS, LAYOUT, PANEL_IP, SKIPPED, TAB_ORDER, TITLE, WINDOW_SIZE, Failure,
                      Network, Panel, Screen, check, enter_own_namespace, frame, leak_report, run, wait_for)
 
 REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
@@ -37,7 +37,7 @@ REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
 def tab_presses(start, target, skipped=(), back=False):
     """Tab presses (shift+Tab when `back`) from control `start` to `target`
     along the table's tab order, past the `skipped` ones (disabled or hidden)."""
-    chain = sorted((n for n, p in TAB_POSITIONS.items() if p >= 0 and n not in skipped), key=TAB_POSITIONS.get)
+    chain = [n for n in TAB_ORDER if n not in skipped]
     steps = chain.index(target) - chain.index(start)
     return (-steps if back else steps) % len(chain)
 

@@ -77,18 +77,22 @@ def enter_own_namespace():
                           "--own-namespace"])
 
 
-def read_layout():
-    """The window's controls as the program's layout table gives them, and
-    their tab positions (-1: never focused)."""
-    row = re.compile(r'\{"(\w+)",\s*(\w+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),'
-                     r'\s*"(?:[^"\\]|\\.)*",\s*\w+,\s*(-?\d+),')
-    rows = list(row.finditer(source_text("src/ui/Layout.cpp")))
-    return ({m[1]: (m[2], *map(int, m.groups()[2:6])) for m in rows}, {m[1]: int(m[7]) for m in rows})
-
-
-LAYOUT, TAB_POSITIONS = read_layout()
 WINDOW_SIZE = tuple(int(re.search(name + r" = (\d+);", source_text("src/ui/Layout.h"))[1])
                     for name in ("WindowWidth", "WindowHeight"))
+
+
+def read_layout():
+    """The window's controls as the program's layout table gives them, in its
+    order, and the tab order: the table's controls that take the focus."""
+    row = re.compile(r'\{"(\w+)",\s*(\w+),\s*(\d+),\s*(\d+),\s*(\w+),\s*(\d+),'
+                     r'\s*"(?:[^"\\]|\\.)*",\s*\w+,\s*(InTabOrder|Never),')
+    rows = list(row.finditer(source_text("src/ui/Layout.cpp")))
+    width = {"WindowWidth": WINDOW_SIZE[0]}
+    return ({m[1]: (m[2], int(m[3]), int(m[4]), width.get(m[5]) or int(m[5]), int(m[6])) for m in rows},
+            [m[1] for m in rows if m[7] == "InTabOrder"])
+
+
+LAYOUT, TAB_ORDER = read_layout()
 
 
 def centre(name, across=0.5):
