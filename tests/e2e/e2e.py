@@ -186,9 +186,10 @@ def case_discovery_and_control(ctx):
     expect_strips(ctx.screen, panel.window, {"power": ORANGE, "lamp": ORANGE, "mute": ORANGE,
                                              "in3": ORANGE}, "powered on")
     ctx.screenshot(panel.window, "connected")
-    for control in ("lamp_off", "mute_off", "in5"):
+    last = f"in{INPUTS[-1]}"
+    for control in ("lamp_off", "mute_off", last):
         ctx.screen.click(panel.window, control)
-    expect_strips(ctx.screen, panel.window, {"power": ORANGE, "in5": ORANGE}, "lamp, mute off, input 5")
+    expect_strips(ctx.screen, panel.window, {"power": ORANGE, last: ORANGE}, "lamp, mute off, the last input")
 
     # DISCONNECT: the device sees the end of stream, the strips go.
     ctx.screen.click(panel.window, "connect")
@@ -535,7 +536,8 @@ class ScreenReader:
 
 BIND_FAILURE = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。"
 # What the panel says of a device state, as opposed to "not known".
-STATES = re.compile(r"(Power|Lamp|Mute): (on|off|changing)|^No input selected|^Input [1-5]( selected)?( label)?$")
+STATES = re.compile(r"(Power|Lamp|Mute): (on|off|changing)|^No input selected"
+                    rf"|^Input [1-{INPUTS[-1]}]( selected)?( label)?$")
 
 
 def case_screen_reader(ctx):
