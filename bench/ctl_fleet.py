@@ -19,7 +19,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from fleet import Group, Network, enter_own_namespace, ips  # noqa: E402
+from fleet import Group, ips  # noqa: E402
+from harness import Network, enter_own_namespace  # noqa: E402
 
 DISCOVERY_WINDOW_MS = 1500
 REPLY_WINDOW_MS = 3000
@@ -50,7 +51,7 @@ def main():
 
     devices = ips("192.0.2", 10, args.devices)
     workdir = tempfile.mkdtemp(prefix="lc-ctl-bench-")
-    net = Network(devices)
+    net = Network(device_ips=devices)
     group = None
     try:
         group = Group(net, sim, workdir, "fleet", devices, [])

@@ -15,7 +15,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import e2e  # noqa: E402  (the Xvfb, xdotool and close-request helpers)
+import harness  # noqa: E402  (the Xvfb, xdotool and close-request helpers)
 
 TICK = os.sysconf("SC_CLK_TCK")
 
@@ -77,8 +77,8 @@ def polling_cpu(screen, args, workdir, seconds):
     try:
         time.sleep(0.3)
         runtime = tempfile.mkdtemp(dir=workdir)
-        proc, _ = start_and_wait(screen, args.panel, e2e.TITLE, runtime)
-        window = screen.find(e2e.TITLE)
+        proc, _ = start_and_wait(screen, args.panel, harness.TITLE, runtime)
+        window = screen.find(harness.TITLE)
         time.sleep(2.0)  # the discovery window is over; the simulator's address is in the field
         before = cpu_ms(proc.pid)
         time.sleep(seconds)
@@ -88,7 +88,7 @@ def polling_cpu(screen, args, workdir, seconds):
         before = cpu_ms(proc.pid)
         time.sleep(seconds)
         polling = (cpu_ms(proc.pid) - before) * 60.0 / seconds
-        exit_connected = close(screen, proc, e2e.TITLE)
+        exit_connected = close(screen, proc, harness.TITLE)
         return idle, polling, exit_connected
     finally:
         sim.terminate()
@@ -105,9 +105,9 @@ def main():
     args = parser.parse_args()
 
     workdir = tempfile.mkdtemp(prefix="lc-perf-")
-    screen = e2e.Screen(workdir)
+    screen = harness.Screen(workdir)
     try:
-        ours = startup_and_memory(screen, args.panel, e2e.TITLE, args.runs, workdir)
+        ours = startup_and_memory(screen, args.panel, harness.TITLE, args.runs, workdir)
         ref = startup_and_memory(screen, args.reference, "Reference window", args.runs, workdir)
         idle, polling, exit_connected = polling_cpu(screen, args, workdir, args.cpu_seconds)
     finally:

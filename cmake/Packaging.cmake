@@ -14,7 +14,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # CPack puts the summary above this text and indents it; an empty line parts paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lumacast2 is a small desktop panel for the RK-DX420, a network device with a
-power switch, a lamp, a mute and five inputs. It finds devices on the local
+power switch, a lamp, a mute and ${LC_INPUT_COUNT_WORD} inputs. It finds devices on the local
 network by a UDP broadcast, connects to the one you pick over TCP and polls it
 about every 300 ms; its buttons switch power, lamp, mute and input, and
 coloured strips show the state the device reports.

@@ -12,12 +12,15 @@ string(REPLACE ";" ", " LC_PROGRAM_ICON_LIST "${LC_PROGRAM_ICON_SIZES}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/ProgramInfo.h.in ${PROJECT_BINARY_DIR}/generated/ProgramInfo.h @ONLY)
 include_directories(${PROJECT_BINARY_DIR}/generated)
 
-# The input count as the protocol sets it, for the documents that name the inputs.
+# The device's input count, read from the protocol's header, so the man page,
+# the AppStream record and the package's description follow the code.
 set(protocolHeader ${PROJECT_SOURCE_DIR}/src/link/Protocol.h)
-file(STRINGS ${protocolHeader} inputCountLine REGEX "^inline constexpr int InputCount = [0-9]+;")
-string(REGEX MATCH "InputCount = ([0-9]+)" inputCountLine "${inputCountLine}")
-set(LC_INPUT_COUNT "${CMAKE_MATCH_1}")
-if(NOT LC_INPUT_COUNT MATCHES "^[1-9]$")
-  message(FATAL_ERROR "src/link/Protocol.h sets no InputCount of 1 to 9")
+file(STRINGS ${protocolHeader} countLine REGEX "InputCount = [1-9];")
+string(REGEX MATCH "[1-9]" LC_INPUT_COUNT "${countLine}")
+if(NOT LC_INPUT_COUNT)
+  message(FATAL_ERROR "no 'InputCount = N;' in ${protocolHeader}")
 endif()
+set(countWords one two three four five six seven eight nine)
+math(EXPR countIndex "${LC_INPUT_COUNT} - 1")
+list(GET countWords ${countIndex} LC_INPUT_COUNT_WORD)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${protocolHeader})

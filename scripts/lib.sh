@@ -16,6 +16,9 @@ LC_RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libxkbcommon-dev f
 # What checking the package and the desktop metadata needs: dpkg-shlibdeps,
 # lintian, the desktop file and AppStream validators, the SVG renderer.
 LC_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin)
+# What scripts/lint checks with: the C++ formatter and naming check, the shell
+# and Python checkers.
+LC_LINT_PACKAGES=(clang-format clang-tidy clang-tools shellcheck pyflakes3)
 
 # Prints the comment block under a script's first line (its usage) and exits 0
 # when the arguments ask for help; call it before anything else happens.

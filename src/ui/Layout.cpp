@@ -10,33 +10,34 @@ namespace lumacast {
 namespace {
 
 using enum ControlKind;
+using enum Focus;
 
 // clang-format off
 constexpr ControlSpec Table[] = {
-    {"Label1",           Label,        9,   19,  64,  13, "IP Address:", true,  -1, "IP Address:"},
-    {"PowerOnBtn",       Button,       6,   56,  79,  25, "POWER ON ",   true,   0, "Power on"},
-    {"LampOnBtn",        Button,       88,  56,  79,  25, "LAMP ON ",    true,   1, "Lamp on"},
-    {"MuteOnBtn",        Button,       170, 56,  79,  25, "MUTE ON ",    true,   2, "Mute on"},
-    {"InpSelBtn1",       Button,       6,   126, 79,  25, "1",           true,   3, "Input 1"},
-    {"InpSelBtn2",       Button,       88,  126, 79,  25, "2",           true,   4, "Input 2"},
-    {"InpSelBtn3",       Button,       170, 126, 79,  25, "3",           true,   5, "Input 3"},
-    {"InpSelBtn4",       Button,       252, 126, 79,  25, "4",           true,   6, "Input 4"},
-    {"ConnectBtn",       Button,       330, 14,  83,  25, "CONNECT",     true,   7, "Connect"},
-    {"ComboBox1",        AddressField, 86,  16,  163, 21, "ComboBox1",   true,   8, "IP Address:"},
-    {"StatusBar1",       StatusBar,    0,   163, 434, 19, "",            false, -1, "Connection"},
-    {"FindBtn",          Button,       259, 14,  63,  25, "FIND",        true,  10, "Find devices"},
-    {"PowerStatusPnl",   Strip,        6,   51,  79,  4,  "",            false, 11, "Power status"},
-    {"InpSelBtn5",       Button,       334, 126, 79,  25, "5",           true,  12, "Input 5"},
-    {"LampStatusPnl",    Strip,        88,  51,  79,  4,  "",            false, 13, "Lamp status"},
-    {"MuteStatusPnl",    Strip,        170, 51,  79,  4,  "",            false, 14, "Mute status"},
-    {"InpSelStatusPnl1", Strip,        6,   121, 79,  4,  "",            false, 15, "Input 1 status"},
-    {"InpSelStatusPnl2", Strip,        88,  121, 79,  4,  "",            false, 16, "Input 2 status"},
-    {"InpSelStatusPnl3", Strip,        170, 121, 79,  4,  "",            false, 17, "Input 3 status"},
-    {"InpSelStatusPnl4", Strip,        252, 121, 79,  4,  "",            false, 18, "Input 4 status"},
-    {"InpSelStatusPnl5", Strip,        334, 121, 79,  4,  "",            false, 19, "Input 5 status"},
-    {"PowerOffBtn",      Button,       6,   84,  79,  25, "POWER OFF",   true,  20, "Power off"},
-    {"LampOffBtn",       Button,       88,  84,  79,  25, "LAMP OFF",    true,  21, "Lamp off"},
-    {"MuteOffBtn",       Button,       170, 84,  79,  25, "MUTE OFF",    true,  22, "Mute off"},
+    {"Label1",           Label,        9,   19,  64,  13, "IP Address:", true,  Never,      "IP Address:"},
+    {"PowerOnBtn",       Button,       6,   56,  79,  25, "POWER ON ",   true,  InTabOrder, "Power on"},
+    {"LampOnBtn",        Button,       88,  56,  79,  25, "LAMP ON ",    true,  InTabOrder, "Lamp on"},
+    {"MuteOnBtn",        Button,       170, 56,  79,  25, "MUTE ON ",    true,  InTabOrder, "Mute on"},
+    {"InpSelBtn1",       Button,       6,   126, 79,  25, "1",           true,  InTabOrder, "Input 1"},
+    {"InpSelBtn2",       Button,       88,  126, 79,  25, "2",           true,  InTabOrder, "Input 2"},
+    {"InpSelBtn3",       Button,       170, 126, 79,  25, "3",           true,  InTabOrder, "Input 3"},
+    {"InpSelBtn4",       Button,       252, 126, 79,  25, "4",           true,  InTabOrder, "Input 4"},
+    {"ConnectBtn",       Button,       330, 14,  83,  25, "CONNECT",     true,  InTabOrder, "Connect"},
+    {"ComboBox1",        AddressField, 86,  16,  163, 21, "ComboBox1",   true,  InTabOrder, "IP Address:"},
+    {"StatusBar1",       StatusBar,    0,   163, WindowWidth, 19, "",    false, Never,      "Connection"},
+    {"FindBtn",          Button,       259, 14,  63,  25, "FIND",        true,  InTabOrder, "Find devices"},
+    {"PowerStatusPnl",   Strip,        6,   51,  79,  4,  "",            false, InTabOrder, "Power status"},
+    {"InpSelBtn5",       Button,       334, 126, 79,  25, "5",           true,  InTabOrder, "Input 5"},
+    {"LampStatusPnl",    Strip,        88,  51,  79,  4,  "",            false, InTabOrder, "Lamp status"},
+    {"MuteStatusPnl",    Strip,        170, 51,  79,  4,  "",            false, InTabOrder, "Mute status"},
+    {"InpSelStatusPnl1", Strip,        6,   121, 79,  4,  "",            false, InTabOrder, "Input 1 status"},
+    {"InpSelStatusPnl2", Strip,        88,  121, 79,  4,  "",            false, InTabOrder, "Input 2 status"},
+    {"InpSelStatusPnl3", Strip,        170, 121, 79,  4,  "",            false, InTabOrder, "Input 3 status"},
+    {"InpSelStatusPnl4", Strip,        252, 121, 79,  4,  "",            false, InTabOrder, "Input 4 status"},
+    {"InpSelStatusPnl5", Strip,        334, 121, 79,  4,  "",            false, InTabOrder, "Input 5 status"},
+    {"PowerOffBtn",      Button,       6,   84,  79,  25, "POWER OFF",   true,  InTabOrder, "Power off"},
+    {"LampOffBtn",       Button,       88,  84,  79,  25, "LAMP OFF",    true,  InTabOrder, "Lamp off"},
+    {"MuteOffBtn",       Button,       170, 84,  79,  25, "MUTE OFF",    true,  InTabOrder, "Mute off"},
 };
 // clang-format on
 

@@ -9,6 +9,10 @@ namespace lumacast {
 // What kind of widget a control of the window is.
 enum class ControlKind { Label, Button, AddressField, StatusBar, Strip };
 
+// Whether a control takes the keyboard focus: in the tab order, which is the
+// table's order, or never.
+enum class Focus { InTabOrder, Never };
+
 // One control of the window: everything about it that does not change while
 // the program runs. Creation, the tab order, the groups and the tests read it.
 struct ControlSpec {
@@ -17,7 +21,7 @@ struct ControlSpec {
     int left, top, width, height;
     const char *caption; // a button's or label's text; the field's first edit text
     bool bold;
-    int tabPosition; // -1: never takes the keyboard focus
+    Focus focus;
     // A screen reader's name for it; a strip's description, as its name follows its state.
     const char *accessible;
 };
@@ -25,7 +29,8 @@ struct ControlSpec {
 inline constexpr int WindowWidth = 434;
 inline constexpr int WindowHeight = 182;
 
-// The window's controls in creation order. The end-to-end checks read this
+// The window's controls in creation order, which is the tab order of those
+// that take the focus; a new row goes where the focus should reach it. The end-to-end checks read this
 // table from Layout.cpp, one control a line. Each input has a button row and a
 // strip row, named by these prefixes and the input's number; the build fails
 // when a row is missing, doubled or beyond the device's inputs.

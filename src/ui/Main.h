@@ -124,6 +124,9 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Makes the controls from the layout table, with their fonts, names, tab
+    // order and handlers (MainBuild.cpp); the constructor's whole work.
+    void Build();
     void PollerEnded(WorkerThread *sender);
     void StartDiscovery();
     void SetCommandButtonsEnabled(bool enabled);

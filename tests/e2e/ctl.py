@@ -2,7 +2,7 @@
 """End-to-end checks of lumacast2-ctl against a room of simulated devices.
 
 The controller runs here (192.0.2.1); the devices, good and faulty, on a second
-network host (tests/e2e/fleet.py). Each row of CASES is one run of the program:
+network host (tests/e2e/fleet.py, tests/e2e/harness.py). Each row of CASES is one run of the program:
 its exit code, its JSON, the names of the failures on standard error, the exact
 frames each device received and how each connection ended, from the devices' logs.
 
@@ -22,7 +22,9 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fleet import SKIPPED, Failure, Group, Network, enter_own_namespace, ips, wait_for  # noqa: E402
+from fleet import Group, ips  # noqa: E402
+from harness import (INPUT_COUNT, SKIPPED, Failure, Network, check, device_state, enter_own_namespace, frame,  # noqa: E402
+                     wait_for)
 
 GROUPS = {  # name: (addresses, simulator options)
     "good": (ips("192.0.2", 10, 3), []),
@@ -42,11 +44,12 @@ DEVICES = [a for addresses, _ in GROUPS.values() for a in addresses]
 OK, NO_REPLY, REJECTED = "ok", "no reply", "rejected"
 
 
-def frame(field):
-    return "frame " + bytes("@C1" + field + " \r", "ascii").hex(" ")
+def logged(field):
+    """The simulator's log line of the frame that carries the four slots of `field`."""
+    return "frame " + frame(field + " ").hex(" ")
 
 
-IDLE = frame("    ")
+IDLE = logged("    ")
 
 
 def after_command(command):
@@ -64,7 +67,7 @@ def command_rows():
         expected = {**state, item: value}
         rows.append({"name": words, "args": [*words.split(), G1, G2, "--json"], "code": 0,
                      "results": {G1: (OK, expected), G2: (OK, expected)},
-                     "frames": {G1: [frame(field)], G2: [frame(field)]}})
+                     "frames": {G1: [logged(field)], G2: [logged(field)]}})
         # The warm-up ends while the rows after it run.
         state = {k: v for k, v in expected.items() if v != "changing"}
     return rows
@@ -81,7 +84,7 @@ CASES = [
      "frames": {G1: [IDLE], G2: [IDLE]}},
     *command_rows(),
     {"name": "power on --wait", "args": ["power", "on", G3, "--wait", "6", "--json"], "code": 0,
-     "results": {G3: (OK, {"power": "on"})}, "frames": {G3: after_command(frame("1   "))}, "within": (1.0, 5.0)},
+     "results": {G3: (OK, {"power": "on"})}, "frames": {G3: after_command(logged("1   "))}, "within": (1.0, 5.0)},
     {"name": "faulty devices side by side",
      "args": ["status", G3, S1, S2, REFUSING, BAD, ANSWERS_THEN_CLOSES, CLOSES, UNREACHABLE, "::1", "--json",
               "--timeout", "1"], "code": 1, "within": (2.5, 5.5),
@@ -97,7 +100,7 @@ CASES = [
      "told": "No space left on device", "frames": {G1: [IDLE]}},
     {"name": "find with its output closed", "args": ["find"], "stdout": None, "code": 1,
      "told": "Bad file descriptor"},
-    {"name": "input out of range", "args": ["input", "6", G1], "code": 2},
+    {"name": "input out of range", "args": ["input", str(INPUT_COUNT + 1), G1], "code": 2},
     {"name": "unknown state", "args": ["lamp", "dim", G1], "code": 2},
     {"name": "no target", "args": ["status"], "code": 2},
     {"name": "find with the discovery port held", "args": ["find"], "code": 1, "hold": True},
@@ -126,18 +129,6 @@ with socket.socket(socket.AF_PACKET, socket.SOCK_RAW) as s:
     s.bind(("vdev", 0))
     s.send(b"\xff" * 6 + bytes.fromhex("020000000001") + b"\x08\x00" + ip + udp)
 """
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def meaning(raw):
-    """What the four status characters mean."""
-    return {"power": {"1": "on", "2": "changing"}.get(raw[0], "off"),
-            "lamp": "on" if raw[1] == "1" else "off", "mute": "on" if raw[2] == "1" else "off",
-            "input": int(raw[3]) if raw[3] in "12345" else None}
 
 
 class Run:
@@ -263,7 +254,7 @@ class Run:
                 raw = self.last_raw(address)
                 check(e["ok"] is True and e["error"] is None and e["raw"] == raw, f"{e}, device sent {raw}")
                 seen = {k: e[k] for k in ("power", "lamp", "mute", "input")}
-                check(seen == meaning(raw), f"{address}: {seen} is not what {raw} means")
+                check(seen == device_state(raw), f"{address}: {seen} is not what {raw} means")
                 check(state.items() <= seen.items(), f"{address}: {seen}, expected {state}")
             else:
                 check(e["ok"] is False and isinstance(e["error"], str) and e["error"], f"{e}")
@@ -289,7 +280,7 @@ def main():
     ctl, sim = os.path.abspath(args.ctl), os.path.abspath(args.sim)
 
     workdir = tempfile.mkdtemp(prefix="lc-ctl-e2e-")
-    net = Network(DEVICES)
+    net = Network(device_ips=DEVICES)
     groups, failed = [], 0
     started = time.monotonic()
     try:

@@ -14,7 +14,6 @@ Run it as root; it moves into a network namespace of its own first, e.g.
 
 import argparse
 import contextlib
-import ctypes
 import json
 import os
 import re
@@ -29,70 +28,20 @@ import tempfile
 import time
 import traceback
 
-PANEL_IP = "192.0.2.1"
-DEVICE_IP = "192.0.2.2"
-SKIPPED = 77  # CTest's skip code, see tests/CMakeLists.txt
-TITLE = "Lumacast2 For RK-DX420 Ver.1.00"
+from harness import (DEVICE_IP, INPUTS, LAYOUT, PANEL_IP, SKIPPED, TAB_ORDER, TITLE, WINDOW_SIZE, Failure,
+                     Network, Panel, Screen, check, enter_own_namespace, frame, leak_report, run, wait_for)
 
 REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
-
-def read_layout():
-    """The window's controls as the program's layout table gives them, and
-    their tab positions (-1: never focused)."""
-    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "ui", "Layout.cpp")
-    row = re.compile(r'\{"(\w+)",\s*(\w+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),'
-                     r'\s*"(?:[^"\\]|\\.)*",\s*\w+,\s*(-?\d+),')
-    with open(source, encoding="utf-8") as f:
-        rows = list(row.finditer(f.read()))
-    return ({m[1]: (m[2], *map(int, m.groups()[2:6])) for m in rows}, {m[1]: int(m[7]) for m in rows})
-
-
-LAYOUT, TAB_POSITIONS = read_layout()
 
 
 def tab_presses(start, target, skipped=(), back=False):
     """Tab presses (shift+Tab when `back`) from control `start` to `target`
     along the table's tab order, past the `skipped` ones (disabled or hidden)."""
-    chain = sorted((n for n, p in TAB_POSITIONS.items() if p >= 0 and n not in skipped), key=TAB_POSITIONS.get)
+    chain = [n for n in TAB_ORDER if n not in skipped]
     steps = chain.index(target) - chain.index(start)
     return (-steps if back else steps) % len(chain)
 
 
-def read_window_size():
-    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "ui", "Layout.h")
-    with open(source, encoding="utf-8") as f:
-        text = f.read()
-    return tuple(int(re.search(name + r" = (\d+);", text).group(1)) for name in ("WindowWidth", "WindowHeight"))
-
-
-WINDOW_SIZE = read_window_size()
-
-
-def centre(name, across=0.5):
-    _, left, top, width, height = LAYOUT[name]
-    return (left + int(width * across), top + height // 2)
-
-
-# The device's inputs, as many as the table has input buttons.
-INPUTS = range(1, 1 + sum(name.startswith("InpSelBtn") for name in LAYOUT))
-
-# Window-relative points to click: the centres of the controls; the field's
-# left of its drop-down arrow.
-CONTROLS = {
-    "field": centre("ComboBox1", 0.4), "find": centre("FindBtn"), "connect": centre("ConnectBtn"),
-    "power_on": centre("PowerOnBtn"), "lamp_on": centre("LampOnBtn"), "mute_on": centre("MuteOnBtn"),
-    "power_off": centre("PowerOffBtn"), "lamp_off": centre("LampOffBtn"), "mute_off": centre("MuteOffBtn"),
-    **{f"in{i}": centre(f"InpSelBtn{i}") for i in INPUTS},
-}
-# A pixel inside each strip, on its second row.
-STRIPS = {
-    name: (left + width // 2, top + 1)
-    for name, (left, top, width) in {
-        "power": LAYOUT["PowerStatusPnl"][1:4], "lamp": LAYOUT["LampStatusPnl"][1:4],
-        "mute": LAYOUT["MuteStatusPnl"][1:4],
-        **{f"in{i}": LAYOUT[f"InpSelStatusPnl{i}"][1:4] for i in INPUTS},
-    }.items()
-}
 ORANGE = (255, 96, 0)
 BLUE = (0, 128, 255)
 YELLOW = (255, 255, 0)
@@ -103,61 +52,8 @@ YELLOW = (255, 255, 0)
 END_BOUND = 1.5
 
 
-class Failure(Exception):
-    pass
-
-
 class Skip(Exception):
     """A case that cannot run here; the checks as a whole skip if every case did."""
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def run(*cmd, **kw):
-    return subprocess.run(cmd, check=True, capture_output=True, text=True, **kw).stdout
-
-
-def wait_for(predicate, timeout, what, step=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure("timed out waiting for " + what)
-        time.sleep(step)
-
-
-class Network:
-    """The device host: a namespace held by a sleeping process, joined by veth;
-    `local_ip` is this side's address, every one of `device_ips` the other's."""
-
-    def __init__(self, local_ip=PANEL_IP, device_ips=(DEVICE_IP,)):
-        self.holder = subprocess.Popen(["unshare", "-n", "sleep", "100000"])
-        ns = f"/proc/{self.holder.pid}/ns/net"
-        wait_for(lambda: os.readlink(ns) != os.readlink("/proc/self/ns/net"), 5, "device namespace")
-        self.ns = ns
-        run("ip", "link", "add", "vlocal", "type", "veth", "peer", "name", "vdev")
-        run("ip", "link", "set", "vdev", "netns", str(self.holder.pid))
-        run("ip", "addr", "add", local_ip + "/24", "dev", "vlocal")
-        run("ip", "link", "set", "vlocal", "up")
-        run("ip", "route", "replace", "default", "dev", "vlocal")
-        batch = ["link set lo up"] + [f"addr add {a}/24 dev vdev" for a in device_ips]
-        batch += ["link set vdev up", "route add default dev vdev"]
-        run(*self.command("ip", "-batch", "-"), input="\n".join(batch) + "\n")
-
-    def command(self, *cmd):
-        return ["nsenter", "--net=" + self.ns, *cmd]
-
-    def inside(self, *cmd):
-        return run(*self.command(*cmd))
-
-    def close(self):
-        self.holder.kill()
-        self.holder.wait()
 
 
 class Simulator:
@@ -206,155 +102,6 @@ class Simulator:
         self.log.close()
 
 
-class XClient:
-    """Just enough Xlib to ask a window to close, as a window manager does."""
-
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                    ("data", ctypes.c_long * 5)]
-
-    def __init__(self, display):
-        self.x = ctypes.CDLL("libX11.so.6")
-        self.x.XOpenDisplay.restype = ctypes.c_void_p
-        self.x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self.x.XInternAtom.restype = ctypes.c_ulong
-        self.x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        self.x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
-                                      ctypes.c_void_p]
-        self.x.XFlush.argtypes = [ctypes.c_void_p]
-        self.dpy = self.x.XOpenDisplay(display.encode())
-        check(self.dpy, "cannot open the X display")
-
-    def request_close(self, window):
-        ev = (ctypes.c_long * 24)()
-        msg = XClient.ClientMessage.from_buffer(ev)
-        msg.type = 33  # ClientMessage
-        msg.send_event = 1
-        msg.window = window
-        msg.message_type = self.x.XInternAtom(self.dpy, b"WM_PROTOCOLS", 0)
-        msg.format = 32
-        msg.data[0] = self.x.XInternAtom(self.dpy, b"WM_DELETE_WINDOW", 0)
-        msg.data[1] = 0  # CurrentTime
-        self.x.XSendEvent(self.dpy, window, 0, 0, ctypes.addressof(ev))
-        self.x.XFlush(self.dpy)
-
-
-class Screen:
-    def __init__(self, workdir):
-        for n in range(90, 200):
-            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
-                break
-        self.display = f":{n}"
-        self.proc = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), 10, "Xvfb")
-        self.env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.workdir = workdir
-        self.x = XClient(self.display)
-
-    def xdotool(self, *args):
-        return run("xdotool", *args, env=self.env)
-
-    def find(self, name, timeout=10):
-        def search():
-            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
-                               capture_output=True, text=True, env=self.env)
-            return r.stdout.split()
-        return int(wait_for(search, timeout, f"a window named {name!r}")[0])
-
-    def present(self, name):
-        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", name],
-                           capture_output=True, text=True, env=self.env)
-        return bool(r.stdout.split())
-
-    def click(self, window, control):
-        x, y = CONTROLS[control]
-        self.xdotool("mousemove", "--window", str(window), str(x), str(y), "click", "1")
-        time.sleep(0.05)
-
-    def click_all(self, window, controls):
-        """Clicks in one quick run, faster than a poll period."""
-        args = []
-        for control in controls:
-            x, y = CONTROLS[control]
-            args += ["mousemove", "--window", str(window), str(x), str(y), "click", "1"]
-        self.xdotool(*args)
-        time.sleep(0.05)
-
-    def type_into_field(self, window, text):
-        self.click(window, "field")
-        self.xdotool("key", "--window", str(window), "ctrl+a", "BackSpace")
-        self.xdotool("type", "--window", str(window), "--delay", "10", text)
-
-    def pixels(self, window, name="shot"):
-        return self.image(window, name)[2]
-
-    def image(self, window, name="shot"):
-        """(width, height, pixel at x, y) of a screenshot of the window."""
-        path = os.path.join(self.workdir, name + ".ppm")
-        run("import", "-window", str(window), "-depth", "8", path, env=self.env)
-        with open(path, "rb") as f:
-            data = f.read()
-        m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
-        width, height, depth = int(m.group(1)), int(m.group(2)), int(m.group(3))
-        check(depth == 255, f"8-bit screenshot expected, maximum value {depth}")
-        body = data[m.end():]
-        return width, height, lambda x, y: tuple(body[(y * width + x) * 3:(y * width + x) * 3 + 3])
-
-    def strips(self, window):
-        at = self.pixels(window)
-        return {name: at(*pos) for name, pos in STRIPS.items()}
-
-    def lit(self, window, control):
-        """True when the control shows text in the enabled colour: FIND once the
-        discovery window is over, the field once it holds an address."""
-        _, left, top, width, height = LAYOUT[control]
-        at = self.pixels(window)
-        # More than a text cursor's line.
-        return sum(min(at(x, y)) > 0xb0 for y in range(top + 2, top + height - 2)
-                   for x in range(left + 2, left + width * 2 // 3)) > 25
-
-    def close(self):
-        self.proc.terminate()
-        self.proc.wait(5)
-
-
-class Panel:
-    """The panel; `prefix` comes before the binary, or stands for the whole
-    command line when `with_binary` is false."""
-
-    def __init__(self, binary, screen, runtime_dir, env=None, wait_window=True, prefix=(),
-                 with_binary=True):
-        self.binary = binary
-        self.screen = screen
-        self.env = dict(screen.env, XDG_RUNTIME_DIR=runtime_dir, **(env or {}))
-        command = [*prefix, binary] if with_binary else list(prefix)
-        self.err_path = runtime_dir + ".stderr"
-        with open(self.err_path, "w") as err:
-            self.proc = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL, stderr=err)
-        self.window = screen.find(TITLE) if wait_window else None
-
-    def stop(self):
-        """Ends it as the end of a session does, so that a leak checker gets to run."""
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGCONT)
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-        self.proc.wait(5)
-
-    def leaks(self):
-        """What a leak checker reported at its end (in builds that have one)."""
-        with open(self.err_path, errors="replace") as f:
-            return leak_report(f.read())
-
-
 def expect_strips(screen, window, expected, what):
     """expected: name -> colour for visible strips; every other strip hidden."""
     def matches():
@@ -372,18 +119,9 @@ def expect_strips(screen, window, expected, what):
         raise Failure(f"{what}: strips are {screen.strips(window)}, expected {expected}")
 
 
-def leak_report(output):
-    at = output.find("LeakSanitizer")
-    return output[at:at + 4000] if at >= 0 else ""
-
-
 def wait_for_address(ctx, panel):
     """The discovery answer has been handled: the field holds the device's address."""
     wait_for(lambda: ctx.screen.lit(panel.window, "ComboBox1"), 5, "the found address in the field", step=0.1)
-
-
-def frame(field):
-    return b"@C1" + field.encode() + b"\r"
 
 
 # ---------------------------------------------------------------------------
@@ -448,9 +186,10 @@ def case_discovery_and_control(ctx):
     expect_strips(ctx.screen, panel.window, {"power": ORANGE, "lamp": ORANGE, "mute": ORANGE,
                                              "in3": ORANGE}, "powered on")
     ctx.screenshot(panel.window, "connected")
-    for control in ("lamp_off", "mute_off", "in5"):
+    last = f"in{INPUTS[-1]}"
+    for control in ("lamp_off", "mute_off", last):
         ctx.screen.click(panel.window, control)
-    expect_strips(ctx.screen, panel.window, {"power": ORANGE, "in5": ORANGE}, "lamp, mute off, input 5")
+    expect_strips(ctx.screen, panel.window, {"power": ORANGE, last: ORANGE}, "lamp, mute off, the last input")
 
     # DISCONNECT: the device sees the end of stream, the strips go.
     ctx.screen.click(panel.window, "connect")
@@ -797,7 +536,8 @@ class ScreenReader:
 
 BIND_FAILURE = "ソケットをバインドできませんでした。アドレスとポートは既に使われています。"
 # What the panel says of a device state, as opposed to "not known".
-STATES = re.compile(r"(Power|Lamp|Mute): (on|off|changing)|^No input selected|^Input [1-5]( selected)?( label)?$")
+STATES = re.compile(r"(Power|Lamp|Mute): (on|off|changing)|^No input selected"
+                    rf"|^Input [1-{INPUTS[-1]}]( selected)?( label)?$")
 
 
 def case_screen_reader(ctx):
@@ -1069,9 +809,6 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--shots", help="folder for screenshots")
     parser.add_argument("-k", help="run only the cases whose name contains this")
-    parser.add_argument("--own-namespace", action="store_true", help=argparse.SUPPRESS)
-    args = parser.parse_args()
-    args.panel, args.sim = os.path.abspath(args.panel), os.path.abspath(args.sim)
 
     if os.geteuid() != 0 or not os.path.exists("/proc/self/ns/net"):
         print("e2e: needs root in a private network namespace; skipped", file=sys.stderr)
@@ -1080,13 +817,9 @@ def main():
         if not shutil.which(tool):
             print(f"e2e: {tool} is missing; skipped", file=sys.stderr)
             return SKIPPED
-
-    # A network namespace of our own, so the veth pair and routes made here never
-    # touch the namespace of whoever runs the checks (other tests share it).
-    if not args.own_namespace:
-        os.execvp("unshare", ["unshare", "-n", sys.executable, os.path.abspath(__file__),
-                              "--own-namespace", *sys.argv[1:]])
-    run("ip", "link", "set", "lo", "up")
+    enter_own_namespace()
+    args = parser.parse_args()
+    args.panel, args.sim = os.path.abspath(args.panel), os.path.abspath(args.sim)
 
     workdir = tempfile.mkdtemp(prefix="lc-e2e-")
     net = Network()

@@ -1,8 +1,8 @@
 """A room of simulated devices on a second network host, for lumacast2-ctl.
 
 The controller's host is the namespace the caller runs in (192.0.2.1); the
-devices' host is a namespace of its own, joined to it by a veth pair, holding
-every device address. Each group of devices is one rkdx-sim process with
+devices' host is the harness's second network host, holding every device
+address. Each group of devices is one rkdx-sim process with
 --devices and the group's fault options; its log names the device on each line.
 Shared by the end-to-end checks and the benchmark.
 """
@@ -10,29 +10,8 @@ Shared by the end-to-end checks and the benchmark.
 import os
 import re
 import subprocess
-import sys
 
-import e2e
-from e2e import Failure, run, wait_for  # noqa: F401 (shared with the callers)
-
-CTL_IP = "192.0.2.1"
-SKIPPED = 77  # CTest's skip code
-
-
-def enter_own_namespace():
-    """Re-runs the calling script in a network namespace of its own, so the veth
-    pair and routes made here never touch the caller's (other tests share it)."""
-    if "--own-namespace" in sys.argv:
-        sys.argv.remove("--own-namespace")
-        run("ip", "link", "set", "lo", "up")
-        return
-    os.execvp("unshare", ["unshare", "-n", sys.executable, os.path.abspath(sys.argv[0]), *sys.argv[1:],
-                          "--own-namespace"])
-
-
-def Network(addresses):
-    """The devices' host, holding every one of `addresses`."""
-    return e2e.Network(CTL_IP, addresses)
+from harness import Failure, wait_for
 
 
 LINE = re.compile(r"(\d+\.\d+) \[([\d.]+)\] (.*)$")

@@ -14,7 +14,7 @@ import sys
 import tempfile
 import time
 
-import e2e
+import harness
 
 MODES = [
     [],
@@ -50,9 +50,9 @@ def main():
     args = parser.parse_args()
 
     workdir = tempfile.mkdtemp(prefix="lc-soak-")
-    screen = e2e.Screen(workdir)
+    screen = harness.Screen(workdir)
     runtime = tempfile.mkdtemp(dir=workdir)
-    panel = e2e.Panel(os.path.abspath(args.panel), screen, runtime)
+    panel = harness.Panel(os.path.abspath(args.panel), screen, runtime)
     time.sleep(2.0)
     screen.type_into_field(panel.window, "127.0.0.1")
     time.sleep(0.5)
