@@ -83,16 +83,6 @@ std::optional<int> ReadCount(std::string_view value, int low, int high)
     return n;
 }
 
-std::string AddressKey(const std::string &address)
-{
-    if (const auto v4 = ReadConnectAddress(AddressText(address)))
-        return std::to_string(*v4);
-    std::string key = address;
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return key;
-}
-
 // One global setting; empty when it is sound.
 std::string ReadGlobal(std::string_view key, std::string_view value, ServiceConfig &config)
 {
@@ -338,6 +328,16 @@ std::optional<std::string> FindDuplicate(const std::vector<DeviceEntry> &devices
                 where(devices[first->second]) + ")";
     }
     return std::nullopt;
+}
+
+std::string AddressKey(const std::string &address)
+{
+    if (const auto v4 = ReadConnectAddress(AddressText(address)))
+        return std::to_string(*v4);
+    std::string key = address;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return key;
 }
 
 std::string IdFromAddress(std::string_view address)

@@ -64,6 +64,10 @@ std::optional<DeviceEntry> ReadDeviceOption(std::string_view text, std::string &
 std::optional<std::string> FindDuplicate(const std::vector<DeviceEntry> &devices,
                                          const std::string &fileName);
 
+// What two texts of one address share: the IPv4 address as a number, or
+// the host name in lower case.
+std::string AddressKey(const std::string &address);
+
 // The id a discovered device gets from its address: 192.0.2.10 -> rkdx-192-0-2-10.
 std::string IdFromAddress(std::string_view address);
 
