@@ -20,7 +20,13 @@ std::string ErrorText(int rc, int errorNumber)
         return "the broker's host name was not found";
     if (rc == MOSQ_ERR_TLS)
         return "the TLS handshake failed (is the CA file the broker's?)";
-    return mosquitto_strerror(rc);
+    // "The connection was lost." -> "the connection was lost"
+    std::string text = mosquitto_strerror(rc);
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    if (!text.empty() && text.front() >= 'A' && text.front() <= 'Z')
+        text.front() = static_cast<char>(text.front() - 'A' + 'a');
+    return text;
 }
 
 // "Connection Refused: not authorised." -> "refused: not authorised"
