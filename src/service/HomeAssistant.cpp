@@ -98,6 +98,7 @@ std::vector<TopicMessage> DiscoveryConfigs(const DeviceEntry &device, std::strin
 {
     const std::string node = NodeId(base);
     std::vector<TopicMessage> messages;
+    messages.reserve(Entities.size());
     for (const Entity &e : Entities)
         messages.push_back({Topic(e, device.id, node, prefix), Body(e, device, base, node)});
     return messages;
@@ -107,6 +108,7 @@ std::vector<std::string> ConfigTopics(std::string_view id, std::string_view base
 {
     const std::string node = NodeId(base);
     std::vector<std::string> topics;
+    topics.reserve(Entities.size());
     for (const Entity &e : Entities)
         topics.push_back(Topic(e, id, node, prefix));
     return topics;

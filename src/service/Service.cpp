@@ -14,11 +14,11 @@ namespace {
 
 std::string CarriedWords(const std::string &field)
 {
-    static const char *const Items[] = {"power", "lamp", "mute"};
+    static const char *const items[] = {"power", "lamp", "mute"};
     std::string words;
     for (std::size_t i = 0; i < 3 && i < field.size(); ++i)
         if (field[i] == '0' || field[i] == '1')
-            words += (words.empty() ? "" : ", ") + std::string(Items[i]) + (field[i] == '1' ? " on" : " off");
+            words += (words.empty() ? "" : ", ") + std::string(items[i]) + (field[i] == '1' ? " on" : " off");
     if (field.size() > 3 && field[3] >= '1' && field[3] < '1' + InputCount)
         words += (words.empty() ? "input " : ", input ") + std::string(1, field[3]);
     return words;
