@@ -1,5 +1,6 @@
 // What arrives from the network: received bytes decoded and judged as a
 // status reply, and the same bytes read as a connect address.
+#include "link/AddressValidation.h"
 #include "link/Protocol.h"
 
 #include <algorithm>

@@ -1,11 +1,10 @@
 #include "ctl/Find.h"
 
-#include "discovery/DiscoveryRequest.h"
-#include "discovery/UdpServer.h"
-#include "platform/AbortSignal.h"
-#include "platform/HandOff.h"
+#include "discovery/Collect.h"
+#include "discovery/DeviceSender.h"
+#include "discovery/SenderAddress.h"
+#include "platform/LocalNetworks.h"
 
-#include <algorithm>
 #include <system_error>
 
 namespace lumacast::ctl {
@@ -13,43 +12,32 @@ namespace lumacast::ctl {
 Found Discover(std::uint16_t localPort, std::uint16_t remotePort, std::chrono::milliseconds window,
                const AbortSignal &stop)
 {
+    const Collected collected = CollectAnswers(localPort, remotePort, window, stop);
     Found found;
-    bool open = true;
-    // Answers are handed to this thread while it waits below, as to the
-    // panel's UI thread, through hand-offs of its own.
-    const auto handOffs = HandOffQueue::Make();
-    UdpServer endpoint(handOffs);
-    endpoint.SetPort(localPort);
-    endpoint.SetBroadcastEnabled(true);
-    endpoint.onRead = [&](UdpListenerThread *, const std::vector<std::uint8_t> &, SocketBinding &binding) {
-        if (open &&
-            std::find(found.senders.begin(), found.senders.end(), binding.peerIp) == found.senders.end())
-            found.senders.push_back(binding.peerIp);
-    };
-    try {
-        endpoint.SetActive(true);
-    } catch (const EndpointBindError &) {
+    const std::string cause = std::generic_category().message(collected.errorNumber);
+    switch (collected.failure) {
+    case Collected::Failure::None:
+        break;
+    case Collected::Failure::PortHeld:
         found.portHeld = true;
         return found;
-    } catch (const SocketError &e) {
-        found.error = "cannot open UDP port " + std::to_string(localPort) + ": " +
-            std::generic_category().message(e.ErrorNumber());
+    case Collected::Failure::Open:
+        found.error = "cannot open UDP port " + std::to_string(localPort) + ": " + cause;
+        return found;
+    case Collected::Failure::Send:
+        found.error = "cannot send the discovery request: " + cause;
         return found;
     }
-    const auto end = std::chrono::steady_clock::now() + window;
-    try {
-        endpoint.Broadcast(DiscoveryRequest(), remotePort);
-    } catch (const SocketError &e) {
-        found.error =
-            "cannot send the discovery request: " + std::generic_category().message(e.ErrorNumber());
-        open = false;
-        endpoint.SetActive(false);
-        return found;
+    // Asked after the window, so a network that came up meanwhile counts.
+    const std::vector<Ipv4Address> broadcasts = LocalBroadcastAddresses();
+    for (const Endpoint &sender : collected.senders) {
+        const std::string address = SenderAddressText(sender);
+        const std::string_view why = NotADevice(sender, broadcasts);
+        if (why.empty())
+            found.senders.push_back(address);
+        else
+            found.leftOut.push_back(address + ": " + std::string(why));
     }
-    handOffs->WaitServing([&] { return std::chrono::steady_clock::now() >= end || stop.Signalled(); });
-    // What is handed over from here on came too late.
-    open = false;
-    endpoint.SetActive(false);
     return found;
 }
 

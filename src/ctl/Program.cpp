@@ -4,19 +4,27 @@
 #include "ctl/Find.h"
 #include "ctl/Report.h"
 #include "ctl/Targets.h"
+#include "ctl/Watch.h"
 #include "platform/AbortSignal.h"
 #include "platform/EndSignals.h"
-#include "platform/HandOff.h"
+#include "platform/OpenFileLimit.h"
+#include "platform/SocketError.h"
+#include "platform/StandardStreams.h"
 #include "platform/Terminal.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <system_error>
 
 namespace lumacast::ctl {
 namespace {
 
 constexpr const char *Name = "lumacast2-ctl";
+// Far more than the side-by-side connections need; the system's hard limit
+// caps it.
+constexpr std::uint64_t OpenFilesWanted = 65536;
 
 std::string PortHeld(std::uint16_t port)
 {
@@ -29,10 +37,22 @@ std::string WindowText(std::chrono::milliseconds window)
     return std::to_string(window.count()) + " ms";
 }
 
+// Writes a result whole; a result that cannot be written is a failure, told
+// with the system's reason, or a script would take a lost table for success.
+bool Put(std::ostream &out, std::ostream &err, const std::string &text)
+{
+    out << text << std::flush;
+    if (out)
+        return true;
+    const int cause = errno; // the failed write's, as the stream left it
+    err << Name << ": cannot write the output: " << std::generic_category().message(cause) << '\n';
+    return false;
+}
+
 } // namespace
 
 int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostream &err, bool colour,
-        const AbortSignal &stop)
+        AbortSignal &stop)
 {
     std::vector<std::string> targets = options.targets;
     if (options.command == Command::Find || options.all) {
@@ -42,12 +62,15 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
             err << Name << ": " << (found.portHeld ? PortHeld(ports.discoveryLocal) : found.error) << '\n';
             return ExitFailed;
         }
+        for (const std::string &sender : found.leftOut)
+            err << Name << ": left out " << sender << '\n';
         if (stop.Signalled()) {
             err << Name << ": interrupted\n";
             return ExitFailed;
         }
         if (options.command == Command::Find) {
-            out << FormatFound(found.senders, options.json) << std::flush;
+            if (!Put(out, err, FormatFound(found.senders, options.json)))
+                return ExitFailed;
             if (found.senders.empty()) {
                 err << Name << ": no device answered within " << WindowText(options.discoveryWindow) << '\n';
                 return ExitFailed;
@@ -55,12 +78,21 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
             return ExitOk;
         }
         if (found.senders.empty()) {
-            if (options.json)
-                out << FormatJson({}) << std::flush;
+            if (options.json && !Put(out, err, FormatJson({})))
+                return ExitFailed;
             err << Name << ": no device answered within " << WindowText(options.discoveryWindow) << '\n';
             return ExitFailed;
         }
         targets = found.senders;
+    }
+
+    if (options.command == Command::Watch) {
+        WatchSettings watch;
+        watch.port = ports.device;
+        watch.timeout = options.timeout;
+        watch.json = options.json;
+        watch.once = options.once;
+        return RunWatch(targets, watch, out, err, stop);
     }
 
     Exchange exchange;
@@ -72,8 +104,7 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
         exchange.reached = GoalOf(options.pending);
     const std::vector<TargetResult> results = RunTargets(targets, exchange, stop);
 
-    out << (options.json ? FormatJson(results) : FormatTable(results, colour)) << std::flush;
-    bool allOk = true;
+    bool allOk = Put(out, err, options.json ? FormatJson(results) : FormatTable(results, colour));
     for (const auto &r : results) {
         if (r.Ok())
             continue;
@@ -85,14 +116,16 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
 
 int Main(const std::vector<std::string> &args)
 {
-    const Parsed parsed = ParseCommandLine(args);
+    // First, before any descriptor is opened.
+    HoldClosedStandardStreams();
+    const char *broker = std::getenv(BrokerVariable);
+    const Parsed parsed = ParseCommandLine(args, broker != nullptr ? broker : "");
     switch (parsed.kind) {
     case Parsed::Kind::Help:
-        std::cout << parsed.text;
-        return ExitOk;
+        return Put(std::cout, std::cerr, parsed.text) ? ExitOk : ExitFailed;
     case Parsed::Kind::Version:
-        std::cout << Name << ' ' << LC_PROGRAM_VERSION << '\n';
-        return ExitOk;
+        return Put(std::cout, std::cerr, std::string(Name) + ' ' + LC_PROGRAM_VERSION + '\n') ? ExitOk
+                                                                                              : ExitFailed;
     case Parsed::Kind::UsageError:
         std::cerr << Name << ": " << parsed.text << '\n';
         return ExitUsage;
@@ -100,6 +133,8 @@ int Main(const std::vector<std::string> &args)
         break;
     }
 
+    // As many targets as the limit allows hold a connection side by side.
+    RaiseOpenFileLimit(OpenFilesWanted);
     try {
         // Before any thread exists, so that only the watcher sees them.
         BlockEndSignals();
@@ -108,6 +143,10 @@ int Main(const std::vector<std::string> &args)
         const char *noColour = std::getenv("NO_COLOR");
         const bool colour = IsTerminal(StandardStream::Output) && (noColour == nullptr || *noColour == '\0');
         return Run(parsed.options, Ports{}, std::cout, std::cerr, colour, stop);
+    } catch (const SocketError &e) {
+        // The socket layer's own message is the panel's, in Japanese.
+        std::cerr << Name << ": " << std::generic_category().message(e.ErrorNumber()) << '\n';
+        return ExitFailed;
     } catch (const std::exception &e) {
         std::cerr << Name << ": " << e.what() << '\n';
         return ExitFailed;

@@ -23,7 +23,7 @@ struct Ports {
 // Runs parsed options to their end and returns the exit status. Results go
 // to `out`, each failure named on `err`.
 int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostream &err, bool colour,
-        const AbortSignal &stop);
+        AbortSignal &stop);
 
 // The whole program on its arguments (without the program's name): the
 // command line, the end signals, the run.

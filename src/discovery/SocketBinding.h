@@ -15,6 +15,7 @@ struct SocketBinding {
     const IpFamily family;
     std::string peerIp;
     std::uint16_t peerPort = 0;
+    Endpoint peer; // the same sender as the system reported it
     std::unique_ptr<UdpSocket> socket; // open while the endpoint is active
 };
 

@@ -121,6 +121,7 @@ void UdpServer::DeliverBatch(UdpListenerThread *thread, std::vector<UdpSocket::D
     for (const auto &datagram : batch) {
         binding.peerIp = SenderAddressText(datagram.sender);
         binding.peerPort = datagram.sender.port;
+        binding.peer = datagram.sender;
         if (!onRead)
             continue;
         try {

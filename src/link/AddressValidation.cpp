@@ -87,6 +87,31 @@ bool IsGroup(std::u16string_view group) noexcept
     return AllHex(group) && SkipZeros(group).size() <= 4;
 }
 
+// One part of a connect address: optional sign, then decimal digits or a
+// $, x, X, 0x, 0X prefix and hex digits. Values past 255 stop early.
+std::optional<std::uint32_t> ReadPart(std::u16string_view part) noexcept
+{
+    while (!part.empty() && part.front() == u' ')
+        part.remove_prefix(1);
+    while (!part.empty() && part.back() == u' ')
+        part.remove_suffix(1);
+    const IntegerText text = SplitIntegerText(part);
+    if (text.digits.empty())
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (char16_t c : text.digits) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0 || digit >= text.base)
+            return std::nullopt;
+        value = value * static_cast<std::uint32_t>(text.base) + static_cast<std::uint32_t>(digit);
+        if (value > 255)
+            return std::nullopt;
+    }
+    if (text.negative && value != 0)
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 bool ReadDottedAddress(std::u16string_view text) noexcept
@@ -180,6 +205,61 @@ bool ReadIPv6Address(std::u16string_view text) noexcept
 bool IsValidAddress(std::u16string_view text) noexcept
 {
     return ReadDottedAddress(text) || ReadIPv6Address(text);
+}
+
+std::optional<std::uint32_t> ReadConnectAddress(std::u16string_view text) noexcept
+{
+    std::uint32_t address = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto dot = text.find(u'.');
+        const bool last = i == 3;
+        if (!last && dot == std::u16string_view::npos)
+            return std::nullopt;
+        std::u16string_view part = text.substr(0, dot);
+        if (last && dot != std::u16string_view::npos && dot + 1 != text.size())
+            return std::nullopt; // only one trailing dot may follow the fourth part
+        const auto value = ReadPart(part);
+        if (!value)
+            return std::nullopt;
+        address = (address << 8) | *value;
+        text = dot == std::u16string_view::npos ? std::u16string_view{} : text.substr(dot + 1);
+    }
+    return address;
+}
+
+ConnectTarget ReadConnectTarget(std::u16string_view text) noexcept
+{
+    if (const auto dotted = ReadConnectAddress(text))
+        return {ConnectTarget::Kind::Dotted, *dotted};
+    if (text.find(u'\0') != std::u16string_view::npos)
+        return {ConnectTarget::Kind::ZeroCharacter};
+    // The system's resolution reads IPv4-mapped IPv6 text as an IPv4
+    // address; an IPv6 text must never connect, and no host name holds a colon.
+    if (text.find(u':') != std::u16string_view::npos)
+        return {ConnectTarget::Kind::IPv6Text};
+    return {ConnectTarget::Kind::HostName};
+}
+
+bool LooksLikeHostName(std::string_view text) noexcept
+{
+    if (text.empty() || text.size() > 253)
+        return false;
+    if (text.back() == '.')
+        text.remove_suffix(1);
+    std::size_t label = 0;
+    for (char c : text) {
+        if (c == '.') {
+            if (label == 0)
+                return false;
+            label = 0;
+            continue;
+        }
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '_';
+        if (!allowed || ++label > 63)
+            return false;
+    }
+    return label > 0;
 }
 
 } // namespace lumacast

@@ -1,5 +1,6 @@
 #include "link/DeviceExchange.h"
 
+#include "link/AddressValidation.h"
 #include "platform/TcpClient.h"
 
 #include <QString>
@@ -15,22 +16,24 @@ void ConnectToDevice(TcpClient &client, std::u16string_view address, std::uint16
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     Ipv4Address target;
-    if (const auto dotted = ReadConnectAddress(address)) {
-        target.value = *dotted;
-    } else {
-        if (address.find(u'\0') != std::u16string_view::npos)
-            throw ConnectError(ConnectStep::Address, SocketError("host name holds a zero character", EINVAL));
-        // The system's resolution reads IPv4-mapped IPv6 text as an IPv4
-        // address; an IPv6 text must never connect, and no host name holds a
-        // colon.
-        if (address.find(u':') != std::u16string_view::npos)
-            throw ConnectError(ConnectStep::Address, SocketError("an IPv6 address text", EAFNOSUPPORT));
+    const ConnectTarget reading = ReadConnectTarget(address);
+    switch (reading.kind) {
+    case ConnectTarget::Kind::Dotted:
+        target.value = reading.address;
+        break;
+    case ConnectTarget::Kind::ZeroCharacter:
+        throw ConnectError(ConnectStep::Address, SocketError("host name holds a zero character", EINVAL));
+    case ConnectTarget::Kind::IPv6Text:
+        throw ConnectError(ConnectStep::Address, SocketError("an IPv6 address text", EAFNOSUPPORT));
+    case ConnectTarget::Kind::HostName: {
         const QString host = QString::fromUtf16(address.data(), static_cast<qsizetype>(address.size()));
         try {
             target = TcpClient::ResolveIPv4(host.toStdString(), abort, limit);
         } catch (const SocketError &e) {
             throw ConnectError(ConnectStep::Resolve, e);
         }
+        break;
+    }
     }
     try {
         std::optional<std::chrono::milliseconds> left;

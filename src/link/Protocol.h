@@ -48,10 +48,4 @@ std::string DecodeReceived(std::string_view bytes);
 // beginning with "@c1"; nothing else is tested.
 std::optional<DeviceStatusChars> AcceptReply(std::string_view decoded);
 
-// The IPv4 address of a text of four dot-separated parts (one trailing dot
-// allowed), each an integer 0..255 in the signed decimal or hexadecimal
-// syntax with surrounding spaces ignored; nothing for any other text.
-// Returned in host order, first part in the top byte.
-std::optional<std::uint32_t> ReadConnectAddress(std::u16string_view text);
-
 } // namespace lumacast

@@ -1,5 +1,6 @@
 #include "service/Config.h"
 
+#include "link/AddressValidation.h"
 #include "link/DeviceSession.h"
 #include "link/Protocol.h"
 #include "service/Utf8.h"

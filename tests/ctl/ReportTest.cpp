@@ -5,6 +5,7 @@
 
 using namespace lumacast;
 using namespace lumacast::ctl;
+using namespace std::string_literals;
 
 namespace {
 
@@ -36,8 +37,12 @@ TEST(ReportTest, ColourLeavesTheAlignmentAlone)
 
 struct JsonRow : test::Row {
     TargetResult result;
-    const char *json;
+    std::string json;
 };
+
+// The last input's digit, and the one after it, which names none.
+const char LastInput = static_cast<char>('0' + InputCount);
+const char PastLastInput = static_cast<char>(LastInput + 1);
 
 class ReportJson : public testing::TestWithParam<JsonRow> { };
 
@@ -52,12 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         JsonRow{
             {"AllOn"},
-            {"192.0.2.10", "", DeviceStatusChars{'1', '1', '1', '5'}},
-            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": 5, "raw": "1115"})"},
+            {"192.0.2.10", "", DeviceStatusChars{'1', '1', '1', LastInput}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "on", "lamp": "on", "mute": "on", "input": )"s +
+                LastInput + R"(, "raw": "111)" + LastInput + R"("})"},
         JsonRow{
             {"ChangingAndNoInput"},
-            {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', '6'}},
-            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "changing", "lamp": "off", "mute": "off", "input": null, "raw": "2006"})"},
+            {"192.0.2.10", "", DeviceStatusChars{'2', '0', '0', PastLastInput}},
+            R"({"address": "192.0.2.10", "ok": true, "error": null, "power": "changing", "lamp": "off", "mute": "off", "input": null, "raw": "200)"s +
+                PastLastInput + R"("})"},
         JsonRow{
             {"FailedWithoutReply"},
             {"host\"x", "connection refused", std::nullopt},

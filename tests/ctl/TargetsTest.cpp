@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <system_error>
 #include <thread>
 
 using namespace lumacast;
@@ -131,6 +132,28 @@ TEST(TargetsTest, StopEndsASilentDeviceAtOnceAndClosesInOrder)
     EXPECT_TRUE(
         test::WaitUntil([&] { return device.Record().endsOfStream >= 1; }, 2s, test::Serving::Nothing));
     EXPECT_EQ(device.Record().resets, 0);
+}
+
+// A system out of threads gives fewer workers, or none: the targets take
+// turns on those there are, and every one is still served.
+TEST(TargetsTest, FewerThreadsThanTargetsServeThemAll)
+{
+    test::Device device;
+    Exchange exchange;
+    exchange.port = device.Port();
+    AbortSignal stop;
+    for (const int allowed : {1, 0}) {
+        int started = 0;
+        const ThreadStarter starter = [&](std::function<void()> work) {
+            if (started++ >= allowed)
+                throw std::system_error(EAGAIN, std::generic_category());
+            return std::thread(std::move(work));
+        };
+        // One at a time, so the one device serves them all in turn.
+        const auto results = RunTargets({"127.0.0.1", "127.0.0.1", "127.0.0.1"}, exchange, stop, starter);
+        for (const auto &r : results)
+            EXPECT_TRUE(r.Ok() && r.status) << allowed << ": " << r.error;
+    }
 }
 
 TEST(TargetsTest, ConnectGivesUpAtTheTimeout)

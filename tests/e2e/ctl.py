@@ -72,7 +72,9 @@ def command_rows():
 
 OFF = {"power": "off", "lamp": "off", "mute": "off", "input": 1}
 CASES = [
-    {"name": "find", "args": ["find"], "code": 0, "found": DEVICES, "within": (1.4, 3.0)},
+    # Forged answers, from addresses no device sends from, arrive with the devices' own.
+    {"name": "find", "args": ["find"], "code": 0, "found": DEVICES, "within": (1.4, 3.0),
+     "forged": {"0.0.0.0": "not a device's address", "192.0.2.255": "a broadcast address"}},
     {"name": "status of several", "args": ["status", G1, G2, G3, "--json"], "code": 0,
      "results": {a: (OK, OFF) for a in (G1, G2, G3)}, "frames": {a: [IDLE] for a in (G1, G2, G3)}},
     {"name": "status as a table", "args": ["status", G1, G2], "code": 0, "table": [G1, G2],
@@ -91,6 +93,10 @@ CASES = [
      "results": {**{a: (OK, {}) for a in (G1, G2, G3, ANSWERS_THEN_CLOSES, SLOW)},
                  **{a: (NO_REPLY, {}) for a in (S1, S2, REFUSING, CLOSES)}, BAD: (REJECTED, {})},
      "frames": {a: [IDLE] for a in DEVICES if a != REFUSING}},
+    {"name": "status to a full disk", "args": ["status", G1], "stdout": "/dev/full", "code": 1,
+     "told": "No space left on device", "frames": {G1: [IDLE]}},
+    {"name": "find with its output closed", "args": ["find"], "stdout": None, "code": 1,
+     "told": "Bad file descriptor"},
     {"name": "input out of range", "args": ["input", "6", G1], "code": 2},
     {"name": "unknown state", "args": ["lamp", "dim", G1], "code": 2},
     {"name": "no target", "args": ["status"], "code": 2},
@@ -100,6 +106,26 @@ CASES = [
     *({"name": f"{sig.name} during a slow device", "args": ["status", SLOW, G1], "signal": sig,
        "frames": {SLOW: [IDLE], G1: [IDLE]}} for sig in (signal.SIGINT, signal.SIGTERM)),
 ]
+
+
+# Sent inside the devices' host: an Ethernet frame to everyone carrying a UDP
+# answer to 255.255.255.255 port 50008 from the given source, which the
+# system's own sockets would never send from.
+FORGE = r"""
+import socket, struct, sys
+source, payload = sys.argv[1], b"RK-DX420"
+def checksum(header):
+    total = sum(struct.unpack("!10H", header))
+    total = (total >> 16) + (total & 0xFFFF)
+    return ~(total + (total >> 16)) & 0xFFFF
+udp = struct.pack("!4H", 54321, 50008, 8 + len(payload), 0) + payload
+ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, socket.inet_aton(source),
+                 socket.inet_aton("255.255.255.255"))
+ip = ip[:10] + struct.pack("!H", checksum(ip)) + ip[12:]
+with socket.socket(socket.AF_PACKET, socket.SOCK_RAW) as s:
+    s.bind(("vdev", 0))
+    s.send(b"\xff" * 6 + bytes.fromhex("020000000001") + b"\x08\x00" + ip + udp)
+"""
 
 
 def check(condition, message):
@@ -115,19 +141,27 @@ def meaning(raw):
 
 
 class Run:
-    def __init__(self, ctl, groups, case):
+    def __init__(self, ctl, net, groups, case):
         self.case, self.groups = case, groups
         self.device_group = {a: g for g in groups for a in g.addresses}
         for g in groups:
             g.set_mark()
         held = None
+        # "stdout": a file to write to, or None for a closed output.
+        output = open(case["stdout"], "w") if case.get("stdout") else None
+        closed = "stdout" in case and not output
         if case.get("hold"):
             held = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             held.bind(("0.0.0.0", 50008))
         try:
             started = time.monotonic()
-            proc = subprocess.Popen([ctl, *case["args"]], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                    text=True)
+            proc = subprocess.Popen([ctl, *case["args"]], stdout=output or subprocess.PIPE, stderr=subprocess.PIPE,
+                                    text=True, preexec_fn=(lambda: os.close(1)) if closed else None)
+            for source in case.get("forged", {}):
+                wait_for(lambda: any(e.startswith("discovery ") for e in self.events(G1)), 5, "the request")
+                sent = subprocess.run(net.command(sys.executable, "-c", FORGE, source), capture_output=True,
+                                      text=True)
+                check(sent.returncode == 0, f"forging {source}: {sent.stderr}")
             if "signal" in case:
                 wait_for(lambda: IDLE in self.events(SLOW), 5, "the slow device's frame")
                 time.sleep(0.2)
@@ -140,7 +174,10 @@ class Run:
                 raise Failure("did not end within 20 s")
             self.took = time.monotonic() - started
             self.code = proc.returncode
+            self.out = self.out or ""
         finally:
+            if output:
+                output.close()
             if held:
                 held.close()
 
@@ -187,6 +224,11 @@ class Run:
                 check(len(requests) == 1 and requests[0].startswith(
                     "discovery 192.0.2.1:50008 to 255.255.255.255 (request) ") and len(requests[0].split()) == 69,
                     f"{a}: discovery datagrams {requests}")
+        for source, why in case.get("forged", {}).items():
+            check(self.err.count(f"left out {source}:") == 1 and f"left out {source}: {why}\n" in self.err,
+                  f"{source} not named once as {why!r}; {where}")
+        if "told" in case:
+            check(self.err == f"lumacast2-ctl: cannot write the output: {case['told']}\n", f"not told; {where}")
         if case.get("hold"):
             check(self.code == 0 or self.err.strip(), f"the held port is not told; {where}")
         if "table" in case:
@@ -258,7 +300,7 @@ def main():
                 continue
             case_started = time.monotonic()
             try:
-                Run(ctl, groups, case).verify()
+                Run(ctl, net, groups, case).verify()
                 status = "ok"
             except Failure as e:
                 failed += 1

@@ -235,7 +235,7 @@ class Suite:
             check(got.count(frame(field)) == 1 and set(got) == {frame(field), IDLE},
                   f"{topic} {payload}: frames {got}")
             check(took < 1.5, f"{topic} {payload}: {took:.2f} s to the wire")
-            check(f"carried" in self.service.log(), "the command carried is not logged")
+            check("carried" in self.service.log(), "the command carried is not logged")
 
     def case_state_change_is_one_retained_message(self):
         self.set_marks()

@@ -1,4 +1,5 @@
 #include "link/Protocol.h"
+#include "link/AddressValidation.h"
 #include "link/DeviceState.h"
 #include "support/Rows.h"
 
@@ -119,8 +120,9 @@ TEST_P(MeaningTest, StatusCharacters)
     want.raw = GetParam().status;
     const DeviceState state = ReadDeviceState(GetParam().status);
     EXPECT_EQ(state, want);
-    if (*GetParam().json != '\0')
+    if (*GetParam().json != '\0') {
         EXPECT_EQ(StateJsonFields(state), GetParam().json);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -128,22 +130,23 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         MeaningCase{"AllOn",
                     {'1', '1', '1', '1'},
-                    {PowerState::On, true, true, 1},
+                    {PowerState::On, true, true, 1, {}},
                     R"("power": "on", "lamp": "on", "mute": "on", "input": 1, "raw": "1111")"},
         MeaningCase{"PowerChangingLastInput",
                     {'2', '0', '0', LastInput},
-                    {PowerState::Changing, false, false, InputCount},
+                    {PowerState::Changing, false, false, InputCount, {}},
                     ""},
         // Only "1" is on and only the inputs' digits select; the rest means off or none.
-        MeaningCase{"OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0}, ""},
+        MeaningCase{
+            "OtherBytes", {'?', '2', ' ', PastTheLastInput}, {PowerState::Off, false, false, 0, {}}, ""},
         MeaningCase{
             "BeforeAnyReply",
             {0, 0, 0, 0},
-            {PowerState::Off, false, false, 0},
+            {PowerState::Off, false, false, 0, {}},
             R"("power": "off", "lamp": "off", "mute": "off", "input": null, "raw": "\u0000\u0000\u0000\u0000")"},
         MeaningCase{"InputZero",
                     {'3', '1', '0', '0'},
-                    {PowerState::Off, true, false, 0},
+                    {PowerState::Off, true, false, 0, {}},
                     R"("power": "off", "lamp": "on", "mute": "off", "input": null, "raw": "3100")"}),
     test::RowName());
 
