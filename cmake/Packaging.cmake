@@ -23,11 +23,20 @@ One copy runs per login session.
 
 lumacast2-ctl does the same from the command line, for scripts: it finds
 devices, reports their state and switches many of them side by side, with
-an exit status for monitoring and JSON output.")
+an exit status for monitoring and JSON output.
+
+lumacast2d watches every device for ever and shares their state and
+commands over an MQTT broker, with Home Assistant's discovery; its systemd
+unit is installed but not enabled.")
 # The libraries come from what the program links; the rest it loads at run
 # time: the platform plugins, the window's narrow Latin face and the Japanese
 # face of the toolkit's texts. Wayland sessions run it natively with the plugin.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation2, fonts-sawarabi-gothic")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# The example configuration is the administrator's once installed.
+file(WRITE ${PROJECT_BINARY_DIR}/package-control/conffiles "/etc/lumacast2/lumacast2d.conf\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/conffiles)
+# CPack warns of every absolute destination; /etc and the unit's folder are meant.
+set(CPACK_WARN_ON_ABSOLUTE_INSTALL_DESTINATION OFF)
 include(CPack)

@@ -5,14 +5,16 @@
 # Debian packages that building and testing need, as arrays: pass them on as
 # "${LC_BUILD_PACKAGES[@]}".
 # fonts-liberation2: a face as narrow as the window's own where that is not installed.
+# libmosquitto-dev: the service's MQTT client; mosquitto, its clients and openssl:
+# the broker, the outside clients and the certificates of its end-to-end checks.
 # dbus-x11: what a desktop without a session bus starts one with, so the end-to-end
 # checks can see that the panel leaves none behind.
-LC_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev fonts-liberation2 fonts-sawarabi-gothic)
+LC_BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev libxkbcommon-dev libmosquitto-dev pkg-config fonts-liberation2 fonts-sawarabi-gothic)
 # orca, speech-dispatcher (its libao plugin, whose null driver sounds nothing) and a small
 # window manager: the panel as a screen reader presents it.
-LC_TEST_PACKAGES=(iproute2 util-linux xvfb xdotool x11-utils imagemagick tcpdump python3 libx11-6 fonts-dejavu-core clang libclang-rt-14-dev dbus-daemon dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0 orca speech-dispatcher speech-dispatcher-audio-plugins libao4 matchbox-window-manager)
+LC_TEST_PACKAGES=(iproute2 util-linux xvfb xdotool x11-utils imagemagick tcpdump python3 libx11-6 fonts-dejavu-core clang libclang-rt-14-dev dbus-daemon dbus-x11 at-spi2-core python3-gi gir1.2-atspi-2.0 orca speech-dispatcher speech-dispatcher-audio-plugins libao4 matchbox-window-manager mosquitto mosquitto-clients openssl)
 # What building the panel alone needs (no test framework): scripts/run.
-LC_RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libxkbcommon-dev fonts-liberation2 fonts-sawarabi-gothic)
+LC_RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libxkbcommon-dev libmosquitto-dev pkg-config fonts-liberation2 fonts-sawarabi-gothic)
 # What checking the package and the desktop metadata needs: dpkg-shlibdeps,
 # lintian, the desktop file and AppStream validators, the SVG renderer.
 LC_PACKAGE_PACKAGES=(dpkg-dev lintian desktop-file-utils appstream librsvg2-bin)
