@@ -18,7 +18,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fleet import SKIPPED, Failure, Group, enter_own_namespace, wait_for  # noqa: E402
+from fleet import Group  # noqa: E402
+from harness import SKIPPED, Failure, check, enter_own_namespace, frame, wait_for  # noqa: E402
 
 PLAIN_PORT, TLS_PORT = 18830, 18831
 A, B, C = "127.0.0.10", "127.0.0.11", "127.0.0.12"  # the main service's devices
@@ -35,16 +36,12 @@ class Local:
         return list(cmd)
 
 
-def frame(field):
-    return "frame " + bytes("@C1" + field + " \r", "ascii").hex(" ")
+def logged(field):
+    """How the simulator logs the frame that carries `field`."""
+    return "frame " + frame(field + " ").hex(" ")
 
 
-IDLE = frame("    ")
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
+IDLE = logged("    ")
 
 
 def text(path):
@@ -228,11 +225,11 @@ class Suite:
             device = A if topic.startswith("a/") else B
             started = time.monotonic()
             self.broker.pub("lumacast2/" + topic, payload)
-            wait_for(lambda: frame(field) in self.frames(device), 3, f"{topic} {payload}: its frame")
+            wait_for(lambda: logged(field) in self.frames(device), 3, f"{topic} {payload}: its frame")
             took = time.monotonic() - started
             time.sleep(0.7)
             got = self.frames(device)
-            check(got.count(frame(field)) == 1 and set(got) == {frame(field), IDLE},
+            check(got.count(logged(field)) == 1 and set(got) == {logged(field), IDLE},
                   f"{topic} {payload}: frames {got}")
             check(took < 1.5, f"{topic} {payload}: {took:.2f} s to the wire")
             check("carried" in self.service.log(), "the command carried is not logged")
@@ -277,7 +274,7 @@ class Suite:
         check("more refused commands" in log, "the flood's count is not told")
         self.set_marks()
         self.broker.pub("lumacast2/a/mute/set", "ON")
-        wait_for(lambda: frame("  1 ") in self.frames(A), 3, "a command after the flood")
+        wait_for(lambda: logged("  1 ") in self.frames(A), 3, "a command after the flood")
 
     def case_homeassistant_online_republishes(self):
         self.set_marks()
@@ -312,7 +309,7 @@ class Suite:
               "bridge offline after the restart")
         self.set_marks()
         self.broker.pub("lumacast2/c/mute/set", "OFF")
-        wait_for(lambda: frame("  0 ") in self.frames(C), 3, "a command after the restart")
+        wait_for(lambda: logged("  0 ") in self.frames(C), 3, "a command after the restart")
 
     def case_tls_with_password(self):
         broker = Broker(self.workdir, TLS_PORT, tls=True)
