@@ -4,6 +4,7 @@
 #include "ctl/Find.h"
 #include "ctl/Report.h"
 #include "ctl/Targets.h"
+#include "ctl/ViaService.h"
 #include "ctl/Watch.h"
 #include "platform/AbortSignal.h"
 #include "platform/EndSignals.h"
@@ -54,8 +55,10 @@ bool Put(std::ostream &out, std::ostream &err, const std::string &text)
 int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostream &err, bool colour,
         AbortSignal &stop)
 {
+    if (options.broker && options.command == Command::Watch)
+        return WatchViaService(options, out, err, stop);
     std::vector<std::string> targets = options.targets;
-    if (options.command == Command::Find || options.all) {
+    if (options.command == Command::Find || (options.all && !options.broker)) {
         const Found found =
             Discover(ports.discoveryLocal, ports.discoveryRemote, options.discoveryWindow, stop);
         if (found.portHeld || !found.error.empty()) {
@@ -102,7 +105,15 @@ int Run(const Options &options, const Ports &ports, std::ostream &out, std::ostr
     exchange.wait = options.wait;
     if (options.command != Command::Status)
         exchange.reached = GoalOf(options.pending);
-    const std::vector<TargetResult> results = RunTargets(targets, exchange, stop);
+    std::vector<TargetResult> results;
+    if (options.broker) {
+        auto heard = ServiceTargets(options, err, stop);
+        if (!heard)
+            return ExitFailed;
+        results = std::move(*heard);
+    } else {
+        results = RunTargets(targets, exchange, stop);
+    }
 
     bool allOk = Put(out, err, options.json ? FormatJson(results) : FormatTable(results, colour));
     for (const auto &r : results) {

@@ -1,13 +1,22 @@
 #include "link/TimeText.h"
 
-#include <QDateTime>
+#include <cstdio>
 
 namespace lumacast {
 
 std::string IsoTimeUtc(std::chrono::system_clock::time_point when)
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toStdString();
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(when);
+    const auto day = floor<days>(ms);
+    const year_month_day date(day);
+    const hh_mm_ss time(ms - day);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+    return text;
 }
 
 } // namespace lumacast

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/BrokerUrl.h"
+#include "broker/BrokerUrl.h"
 
 #include <optional>
 #include <string>
@@ -20,8 +20,6 @@ struct DeviceEntry {
     std::vector<std::string> inputs;
     int line = 0; // the line of its section; 0: from the command line
 };
-
-enum class MqttVersion { V311, V5 };
 
 struct ServiceConfig {
     BrokerUrl broker{false, "127.0.0.1", 1883};

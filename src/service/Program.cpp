@@ -1,11 +1,11 @@
 #include "service/Program.h"
 
 #include "ProgramInfo.h"
+#include "broker/BrokerClient.h"
 #include "platform/AbortSignal.h"
 #include "platform/EndSignals.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/SecretFile.h"
-#include "service/BrokerClient.h"
 #include "service/CommandLine.h"
 #include "service/FindDevices.h"
 #include "service/HomeAssistant.h"

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "broker/BrokerClient.h"
+#include "broker/Outbox.h"
 #include "platform/AbortSignal.h"
-#include "service/BrokerClient.h"
 #include "service/Config.h"
 #include "service/Log.h"
-#include "service/Outbox.h"
 #include "service/RefusalLog.h"
 
 #include <atomic>

@@ -9,6 +9,7 @@ Run it as root; it moves into a network namespace of its own first, e.g.
 """
 
 import argparse
+import json
 import os
 import shutil
 import signal
@@ -161,8 +162,8 @@ def make_certificates(workdir):
 
 
 class Suite:
-    def __init__(self, binary, sim, workdir):
-        self.binary, self.sim, self.workdir = binary, sim, workdir
+    def __init__(self, binary, sim, ctl, workdir):
+        self.binary, self.sim, self.ctl, self.workdir = binary, sim, ctl, workdir
         self.groups = {}
         self.closers = []
 
@@ -365,6 +366,26 @@ class Suite:
         proc = subprocess.run([self.binary, "--config", self.config, "--check-config"], capture_output=True, text=True)
         check(proc.returncode == 0 and "good" in proc.stdout, f"--check-config: {proc.returncode} {proc.stderr}")
 
+    def case_ctl_goes_through_the_service(self):
+        broker = ["--broker", f"mqtt://127.0.0.1:{PLAIN_PORT}"]
+
+        def ctl(*args):
+            return subprocess.run([self.ctl, *args, *broker], capture_output=True, text=True, timeout=20)
+
+        listed = ctl("status", "--all", "--json")
+        rows = {r["address"]: r for r in json.loads(listed.stdout)}
+        check(listed.returncode == 0 and set(rows) == {A, B, C, D} and all(r["ok"] for r in rows.values()),
+              f"status --all: {listed.returncode} {listed.stdout} {listed.stderr}")
+        self.set_marks()
+        switched = ctl("lamp", "on", "c", "--wait", "3", "--json")
+        check(switched.returncode == 0 and json.loads(switched.stdout)[0]["lamp"] == "on",
+              f"lamp on --wait: {switched.returncode} {switched.stdout} {switched.stderr}")
+        got = self.frames(C)
+        check(got.count(logged(" 1  ")) == 1 and "connection" not in "".join(self.groups["room"].events(C)),
+              f"the command took the service's own connection: {got}")
+        missing = ctl("status", "127.0.0.99")
+        check(missing.returncode == 1 and "not watched by the service" in missing.stderr, missing.stderr)
+
     def case_sigterm_ends_in_order(self):
         self.set_marks()
         started = time.monotonic()
@@ -386,6 +407,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--service", required=True)
     parser.add_argument("--sim", required=True)
+    parser.add_argument("--ctl", required=True)
     parser.add_argument("-k", help="run only the cases whose name contains this (the start always runs)")
     if os.geteuid() != 0:
         print("service e2e: needs root in a private network namespace; skipped", file=sys.stderr)
@@ -397,7 +419,7 @@ def main():
     enter_own_namespace()
     args = parser.parse_args()
     workdir = tempfile.mkdtemp(prefix="lc-service-e2e-")
-    suite = Suite(os.path.abspath(args.service), os.path.abspath(args.sim), workdir)
+    suite = Suite(os.path.abspath(args.service), os.path.abspath(args.sim), os.path.abspath(args.ctl), workdir)
     failed = 0
     started = time.monotonic()
     cases = [getattr(Suite, n) for n in Suite.__dict__ if n.startswith("case_")]

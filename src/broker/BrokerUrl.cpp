@@ -1,4 +1,4 @@
-#include "service/BrokerUrl.h"
+#include "broker/BrokerUrl.h"
 
 #include <charconv>
 

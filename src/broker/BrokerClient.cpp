@@ -1,4 +1,4 @@
-#include "service/BrokerClient.h"
+#include "broker/BrokerClient.h"
 
 #include <mosquitto.h>
 
@@ -121,6 +121,13 @@ void BrokerClient::Publish(const std::string &topic, std::string_view payload, b
     if (up_)
         mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 0,
                           retain);
+}
+
+void BrokerClient::PublishOnce(const std::string &topic, std::string_view payload)
+{
+    if (up_)
+        mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1,
+                          false);
 }
 
 void BrokerClient::Subscribe(const std::string &pattern)

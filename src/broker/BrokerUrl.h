@@ -17,6 +17,8 @@ struct BrokerUrl {
     std::string Text() const;
 };
 
+enum class MqttVersion { V311, V5 };
+
 // The URL, or nothing with `why` told what is wrong.
 std::optional<BrokerUrl> ReadBrokerUrl(std::string_view text, std::string &why);
 

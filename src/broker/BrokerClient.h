@@ -1,9 +1,8 @@
 #pragma once
 
+#include "broker/BrokerUrl.h"
+#include "broker/Outbox.h"
 #include "link/Watch.h"
-#include "service/BrokerUrl.h"
-#include "service/Config.h"
-#include "service/Outbox.h"
 
 #include <atomic>
 #include <chrono>
@@ -68,6 +67,8 @@ public:
     void Stop(std::chrono::milliseconds limit);
 
     void Publish(const std::string &topic, std::string_view payload, bool retain) override;
+    // At QoS 1, for a command that must arrive once the connection stands.
+    void PublishOnce(const std::string &topic, std::string_view payload);
     void Subscribe(const std::string &pattern) override;
 
 private:
