@@ -181,8 +181,12 @@ TEST_P(SimulatorExchange, Answers)
             frames += piece.frame ? 1 : 0;
     client.Send(Poll);
     ASSERT_TRUE(WaitUntil([&] { return FramesAt(sim) == frames; }));
+    // The last poll's reply is sent after its frame is counted: take it
+    // before the stop, which would drop it.
+    std::string got = client.Read(c.end.size());
     sim.Stop();
-    EXPECT_EQ(client.Read(SIZE_MAX), c.end);
+    got += client.Read(SIZE_MAX);
+    EXPECT_EQ(got, c.end);
 }
 
 INSTANTIATE_TEST_SUITE_P(
