@@ -24,7 +24,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from fleet import enter_own_namespace  # noqa: E402
+from harness import enter_own_namespace  # noqa: E402
 
 PORT = 18840
 LINE = re.compile(r"(\d+\.\d+) \[([\d.]+)\] (frame|reply) (.*)$")

@@ -120,6 +120,7 @@ SessionEnd DeviceSession::Cycle(TcpClient &client, const RunMode &mode)
     for (;;) {
         if (stop_.Signalled())
             return {};
+        bool tookReply = false;
         if (!awaiting) {
             const std::string field = events_.NextCommandField();
             try {
@@ -157,7 +158,7 @@ SessionEnd DeviceSession::Cycle(TcpClient &client, const RunMode &mode)
                     awaiting = false;
                     lapsed = false;
                     firstFrame = false;
-                    Pause(IterationPauseMs);
+                    tookReply = true;
                 }
             }
             if (lapsed) {
@@ -171,7 +172,9 @@ SessionEnd DeviceSession::Cycle(TcpClient &client, const RunMode &mode)
             return sawStatus ? SessionEnd{EndReason::GoalNotReached, 0, mode.wait}
                 : sawBytes   ? SessionEnd{EndReason::NoStatusReply, 0, mode.wait}
                              : SessionEnd{EndReason::ReplyLapsed, 0, Window};
-        Pause(IterationPauseMs);
+        // A reply taken is followed by two pauses in one, a lapse or a look
+        // that found nothing by one.
+        Pause(tookReply ? 2 * IterationPauseMs : IterationPauseMs);
     }
 }
 

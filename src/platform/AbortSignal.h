@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 namespace lumacast {
 
 // A level-triggered flag that a blocking socket wait can poll beside its
@@ -20,6 +22,9 @@ public:
 
 private:
     int fd_;
+    // Read by Signalled() without a system call: a thousand sessions ask at
+    // every step.
+    std::atomic<bool> signalled_{false};
 };
 
 } // namespace lumacast
