@@ -3,8 +3,9 @@
 
 The controller runs here (192.0.2.1); the devices, good and faulty, on a second
 network host (tests/e2e/fleet.py, tests/e2e/harness.py). Each row of CASES is one run of the program:
-its exit code, its JSON, the names of the failures on standard error, the exact
-frames each device received and how each connection ended, from the devices' logs.
+its exit code, its JSON or a watch's lines as they come, the names of the failures
+on standard error, the exact frames each device received and how each connection
+ended, from the devices' logs.
 
 Run it as root; it moves into a network namespace of its own first, e.g.
     . scripts/lib.sh; lc_in_private_net tests/e2e/ctl.py --ctl C --sim S
@@ -47,7 +48,9 @@ DEVICES = [a for addresses, _ in GROUPS.values() for a in addresses]
 # More devices than descriptors, in the range set aside for benchmarks; they
 # run only for the cases that name them, the last ones, as they answer a find.
 CROWD_NET = "198.18.0.0/15"
-CROWD = {"crowd_a": (span("198.18.0.1", 550), []), "crowd_b": (span("198.18.4.1", 550), [])}
+# A short delay, so that the side-by-side connections overlap.
+CROWD = {name: (span(first, 550), ["--delay-ms", "50"])
+         for name, first in (("crowd_a", "198.18.0.1"), ("crowd_b", "198.18.4.1"))}
 MANY = [a for addresses, _ in CROWD.values() for a in addresses]
 
 OK, NO_REPLY, REJECTED = "ok", "no reply", "rejected"
@@ -60,7 +63,10 @@ def logged(field):
 
 
 IDLE = logged("    ")
-IDLE_ONLY = lambda got: bool(got) and set(got) == {IDLE}  # noqa: E731
+
+
+def idle_only(got):
+    return bool(got) and set(got) == {IDLE}
 
 
 def after_command(command):
@@ -146,13 +152,13 @@ CASES = [
     {"name": "watch a warm-up beside idle devices, then SIGINT", "before": [["power", "on", G1]],
      "args": ["watch", G1, G2, WATCHED, "--json"], "during": warmed_up, "signal": signal.SIGINT, "code": 0,
      "lines": {G1: ["connected", "changing", "on"], G2: ["connected", "off"], WATCHED: ["connected", "off"]},
-     "frames": {G1: after_command(logged("1   ")), G2: IDLE_ONLY, WATCHED: IDLE_ONLY}},
+     "frames": {G1: after_command(logged("1   ")), G2: idle_only, WATCHED: idle_only}},
     # Tried again 1 s after the loss, then 2 s after the refused try, each ±20 %.
     {"name": "watch a device stopped and started again, then SIGTERM", "args": ["watch", WATCHED, "--json"],
      "during": stopped_and_started, "signal": signal.SIGTERM, "code": 0,
      "lines": {WATCHED: ["connected", "off", "the device closed the connection", "connection refused", "connected",
                          "off"]},
-     "pauses": {WATCHED: [(2, 0.75, 1.3), (3, 1.55, 2.5)]}, "frames": {WATCHED: IDLE_ONLY}},
+     "pauses": {WATCHED: [(2, 0.75, 1.3), (3, 1.55, 2.5)]}, "frames": {WATCHED: idle_only}},
     {"name": "watch --once of a refusing device", "args": ["watch", REFUSING, "--once", "--json"], "code": 1,
      "within": (0, 1.0), "lines": {REFUSING: ["connection refused"]}},
     # Soft and hard limit alike, so the program cannot raise its own.
@@ -380,8 +386,9 @@ class Run:
         for address, pauses in self.case.get("pauses", {}).items():
             at = [datetime.strptime(line["time"], "%Y-%m-%dT%H:%M:%S.%fZ").timestamp() for line in told[address]]
             for i, low, high in pauses:
-                check(low <= at[i + 1] - at[i] <= high, f"{address}: {at[i + 1] - at[i]:.3f} s after {words[address][i]!r}"
-                      f", expected {low} to {high} s")
+                pause = at[i + 1] - at[i]
+                check(low <= pause <= high,
+                      f"{address}: {pause:.3f} s after {words[address][i]!r}, expected {low} to {high} s")
 
 
 def main():
