@@ -121,9 +121,12 @@ STRIPS = {
 
 class Network:
     """The device host: a namespace held by a sleeping process, joined by veth;
-    `local_ip` is this side's address, every one of `device_ips` the other's."""
+    `local_ip` is this side's address, every one of `device_ips` the other's.
+    `routed` (a network and addresses in it) are the other's too, reached
+    through its first address: one neighbour entry for them all, where the
+    system's table holds about a thousand."""
 
-    def __init__(self, local_ip=PANEL_IP, device_ips=(DEVICE_IP,)):
+    def __init__(self, local_ip=PANEL_IP, device_ips=(DEVICE_IP,), routed=(None, ())):
         self.holder = subprocess.Popen(["unshare", "-n", "sleep", "100000"])
         ns = f"/proc/{self.holder.pid}/ns/net"
         wait_for(lambda: os.readlink(ns) != os.readlink("/proc/self/ns/net"), 5, "device namespace")
@@ -134,8 +137,11 @@ class Network:
         run("ip", "link", "set", "vlocal", "up")
         run("ip", "route", "replace", "default", "dev", "vlocal")
         batch = ["link set lo up"] + [f"addr add {a}/24 dev vdev" for a in device_ips]
+        batch += [f"addr add {a}/32 dev vdev" for a in routed[1]]
         batch += ["link set vdev up", "route add default dev vdev"]
         run(*self.command("ip", "-batch", "-"), input="\n".join(batch) + "\n")
+        if routed[0]:
+            run("ip", "route", "add", routed[0], "via", device_ips[0])
 
     def command(self, *cmd):
         return ["nsenter", "--net=" + self.ns, *cmd]
