@@ -25,7 +25,12 @@ std::string_view Trimmed(std::string_view text)
 
 std::string Quoted(std::string_view text)
 {
-    return "'" + std::string(text) + "'";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    quoted += text;
+    quoted += '\'';
+    return quoted;
 }
 
 // A person's text: UTF-8, no control character, and none of the characters
