@@ -21,7 +21,7 @@ SessionEnd KeepWatching(DeviceSession &session, WatchEvents &events, const Abort
                         Backoff backoff)
 {
     for (;;) {
-        const SessionEnd end = session.Run(RunMode::Forever());
+        SessionEnd end = session.Run(RunMode::Forever());
         if (once || stop.Signalled() || end.reason == EndReason::Stopped) {
             events.Ended(end, std::nullopt);
             return end;
