@@ -165,7 +165,10 @@ CASES = [
     {"name": "status of 1,100 devices within 1024 descriptors", "crowd": True,
      "prefix": ["prlimit", "--nofile=1024:1024"], "args": ["status", *MANY, "--json"], "code": 0,
      "results": {a: (OK, OFF) for a in MANY}},
+    # Not under the sanitizers: they need descriptors of their own to check memory, and report faults
+    # that are not there once none are left.
     {"name": "status of 64 devices within 48 descriptors", "crowd": True, "prefix": ["prlimit", "--nofile=48:48"],
+     "plain build only": True,
      "args": ["status", *MANY[:64], "--json"], "code": 1, "results": {a: (OK_OR_NO_FD, OFF) for a in MANY[:64]}},
 ]
 
@@ -414,8 +417,9 @@ def main():
     try:
         groups = [Group(net, sim, workdir, name, addresses, options)
                   for name, (addresses, options) in GROUPS.items()]
+        sanitized = b"__asan_init" in open(ctl, "rb").read() or b"__tsan_init" in open(ctl, "rb").read()
         for case in CASES:
-            if args.k and args.k not in case["name"]:
+            if (args.k and args.k not in case["name"]) or (sanitized and case.get("plain build only")):
                 continue
             case_started = time.monotonic()
             try:
