@@ -27,7 +27,7 @@ from datetime import datetime
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fleet import Group, ips, span  # noqa: E402
-from harness import (INPUT_COUNT, SKIPPED, Failure, Network, check, device_state, enter_own_namespace, frame,  # noqa: E402
+from harness import (cannot_run, INPUT_COUNT, SKIPPED, Failure, Network, check, device_state, enter_own_namespace, frame,  # noqa: E402
                      wait_for)
 
 GROUPS = {  # name: (addresses, simulator options)
@@ -399,13 +399,10 @@ def main():
     parser.add_argument("--ctl", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("-k", help="run only the cases whose name contains this")
-    if os.geteuid() != 0:
-        print("ctl e2e: needs root in a private network namespace; skipped", file=sys.stderr)
+    why = cannot_run("ctl e2e", ("nsenter", "unshare", "ip"))
+    if why:
+        print(why, file=sys.stderr)
         return SKIPPED
-    for tool in ("nsenter", "unshare", "ip"):
-        if not shutil.which(tool):
-            print(f"ctl e2e: {tool} is missing; skipped", file=sys.stderr)
-            return SKIPPED
     enter_own_namespace()
     args = parser.parse_args()
     ctl, sim = os.path.abspath(args.ctl), os.path.abspath(args.sim)

@@ -28,7 +28,7 @@ import tempfile
 import time
 import traceback
 
-from harness import (DEVICE_IP, INPUTS, LAYOUT, PANEL_IP, SKIPPED, TAB_ORDER, TITLE, WINDOW_SIZE, Failure,
+from harness import (cannot_run, DEVICE_IP, INPUTS, LAYOUT, PANEL_IP, SKIPPED, TAB_ORDER, TITLE, WINDOW_SIZE, Failure,
                      Network, Panel, Screen, check, enter_own_namespace, frame, leak_report, run, wait_for)
 
 REQUEST = b"VORN DISCOVERY  \x00\x03RK-DX420" + b" " * 38
@@ -810,13 +810,10 @@ def main():
     parser.add_argument("--shots", help="folder for screenshots")
     parser.add_argument("-k", help="run only the cases whose name contains this")
 
-    if os.geteuid() != 0 or not os.path.exists("/proc/self/ns/net"):
-        print("e2e: needs root in a private network namespace; skipped", file=sys.stderr)
+    why = cannot_run("e2e", ("Xvfb", "xdotool", "import", "tcpdump", "nsenter", "unshare", "ip"))
+    if why:
+        print(why, file=sys.stderr)
         return SKIPPED
-    for tool in ("Xvfb", "xdotool", "import", "tcpdump", "nsenter", "unshare", "ip"):
-        if not shutil.which(tool):
-            print(f"e2e: {tool} is missing; skipped", file=sys.stderr)
-            return SKIPPED
     enter_own_namespace()
     args = parser.parse_args()
     args.panel, args.sim = os.path.abspath(args.panel), os.path.abspath(args.sim)

@@ -7,6 +7,7 @@ none is written twice.
 
 import ctypes
 import os
+import shutil
 import re
 import signal
 import subprocess
@@ -64,6 +65,16 @@ def device_state(raw):
     return {"power": {"1": "on", "2": "changing"}.get(raw[0], "off"),
             "lamp": "on" if raw[1] == "1" else "off", "mute": "on" if raw[2] == "1" else "off",
             "input": int(raw[3]) if raw[3] in "123456789"[:INPUT_COUNT] else None}
+
+
+def cannot_run(suite, tools):
+    """Why this machine cannot run `suite` (root and `tools` are needed), or None."""
+    if os.geteuid() != 0 or not os.path.exists("/proc/self/ns/net"):
+        return f"{suite}: needs root in a private network namespace; skipped"
+    for tool in tools:
+        if not shutil.which(tool):
+            return f"{suite}: {tool} is missing; skipped"
+    return None
 
 
 def enter_own_namespace():

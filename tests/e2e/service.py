@@ -20,7 +20,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fleet import Group  # noqa: E402
-from harness import SKIPPED, Failure, check, enter_own_namespace, frame, wait_for  # noqa: E402
+from harness import cannot_run, SKIPPED, Failure, check, enter_own_namespace, frame, wait_for  # noqa: E402
 
 PLAIN_PORT, TLS_PORT = 18830, 18831
 A, B, C = "127.0.0.10", "127.0.0.11", "127.0.0.12"  # the main service's devices
@@ -409,13 +409,10 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--ctl", required=True)
     parser.add_argument("-k", help="run only the cases whose name contains this (the start always runs)")
-    if os.geteuid() != 0:
-        print("service e2e: needs root in a private network namespace; skipped", file=sys.stderr)
+    why = cannot_run("service e2e", ("unshare", "ip", "mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl"))
+    if why:
+        print(why, file=sys.stderr)
         return SKIPPED
-    for tool in ("unshare", "ip", "mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl"):
-        if not shutil.which(tool):
-            print(f"service e2e: {tool} is missing; skipped", file=sys.stderr)
-            return SKIPPED
     enter_own_namespace()
     args = parser.parse_args()
     workdir = tempfile.mkdtemp(prefix="lc-service-e2e-")
